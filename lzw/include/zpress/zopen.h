@@ -1,0 +1,43 @@
+// zpress LZW codec: reads and writes the classic .Z (compress) format on raw
+// file descriptors.  The entry points live in namespace lzw so that they never
+// clash with other libraries' symbols.
+#pragma once
+
+#include <cstdint>
+
+namespace lzw {
+
+// One open .Z stream, reading or writing.  Opaque to callers.
+struct lzw_handle;
+
+// Byte counts reported by z_close.  The three leading words are kept for
+// binary compatibility with older callers and are always 0, all ones, 0.
+struct lzw_info {
+    std::uint32_t reserved0;
+    std::uint32_t reserved1;
+    std::uint32_t reserved2;
+    std::int64_t zs_total_in;
+    std::int64_t zs_total_out;
+};
+
+// Opens a stream on fd.  mode is exactly "r" or "w"; bits is the largest code
+// width for a writer (0 means 16), checked to lie in 0..16.  gotmagic non-zero
+// says the caller has already consumed the two magic bytes 1F 9D.  The third
+// and fifth arguments are accepted for compatibility and ignored.  Returns
+// null with errno set on failure.  No I/O happens here.
+lzw_handle* z_open(int fd, const char* mode, int unused3, int bits, int unused5, int gotmagic);
+
+// Decodes up to count bytes into buf.  Returns the count delivered (less than
+// count only at the end of the stream), 0 at the end, or -1 with errno set.
+int zread(lzw_handle* zs, unsigned char* buf, int count);
+
+// Compresses count bytes.  Returns count, or -1 when a write() failed or the
+// handle cannot write.
+int zwrite(lzw_handle* zs, const unsigned char* buf, int count);
+
+// Finishes a writer's output, fills info when it is not null, closes the
+// descriptor and frees the handle in every case.  Returns close()'s result, or
+// -1 when the writer's final output failed.
+int z_close(lzw_handle* zs, lzw_info* info);
+
+}  // namespace lzw
