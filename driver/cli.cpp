@@ -1,0 +1,86 @@
+#include "cli.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "file_jobs.h"
+#include "filters.h"
+#include "state.h"
+#include "zpress/gzio.h"
+
+namespace driver {
+
+const char* prog = "zpress";
+int outfile_stdout = 0;
+int force_overwrite = 0;
+const char* volatile outfile_pname = nullptr;
+
+namespace {
+
+// With standard error closed, the first file opened would take descriptor 2
+// and diagnostics would land inside it.
+void keep_stderr_away_from_files() {
+    if (fcntl(STDERR_FILENO, F_GETFD) != -1) return;
+    const int fd = open("/dev/null", O_WRONLY);
+    if (fd >= 0 && fd != STDERR_FILENO) {
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+}
+
+bool is_level_option(const char* arg) {
+    return arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9' && arg[2] == '\0';
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    if (argc > 0 && argv[0] != nullptr) prog = argv[0];
+    keep_stderr_away_from_files();
+
+    char mode[4] = "wb6";  // index 2 is the compression level
+    bool decompress = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "-d") == 0) {
+            decompress = true;
+        } else if (std::strcmp(arg, "-c") == 0) {
+            outfile_stdout = 1;
+        } else if (std::strcmp(arg, "-f") == 0) {
+            force_overwrite = 1;
+        } else if (std::strcmp(arg, "-h") == 0) {
+            std::printf("usage: %s [-cdfhV19] [file ...]\n", prog);
+            return 0;
+        } else if (std::strcmp(arg, "-V") == 0) {
+            std::printf("%s, based on zlib %s\n", prog, gzstream::engine_version());
+            return 0;
+        } else if (is_level_option(arg)) {
+            mode[2] = arg[1];
+        } else {
+            break;  // the first file name ends the options
+        }
+    }
+
+    if (i < argc) {
+        if (outfile_stdout) keep_stdout_for_jobs();
+        for (; i < argc; ++i) {
+            if (decompress)
+                file_uncompress(argv[i]);
+            else
+                file_compress(argv[i], mode);
+            if (outfile_stdout) restore_stdout_after_job();
+        }
+        return 0;
+    }
+    if (decompress)
+        decompress_filter();
+    else
+        compress_filter(mode);
+    return 0;
+}
+
+}  // namespace driver

@@ -1,0 +1,43 @@
+// The record behind a gz_handle, shared by the open/close, read, write and
+// seek units of the stream layer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "engine.h"
+#include "zpress/gzio.h"
+
+namespace gzstream {
+
+inline constexpr unsigned STREAM_BUFFER_SIZE = 16384;
+
+struct gz_handle {
+    engine::stream engine;  // deflate (writing) or inflate (reading) state and cursors
+    int status = Z_OK;      // last status: a zlib code, or Z_ERRNO after a failed stdio call
+    int input_ended = 0;    // reading: a read of the file delivered nothing
+    std::FILE* file = nullptr;
+    std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
+    std::unique_ptr<unsigned char[]> write_buffer;  // compressed output; discard block when reading
+    std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
+    std::string error_text;         // the text last built by gzerror
+    std::string display_name;       // the path, or "<fd:N>"
+    int pass_through = 0;           // the input was not gzip data at open: copied verbatim
+    char direction = 0;             // 'r' or 'w'
+    gz_off_t data_start = 0;        // file offset behind the first member header
+    gz_off_t bytes_in = 0;    // reading: compressed bytes consumed; writing: uncompressed accepted
+    gz_off_t bytes_out = 0;   // reading: uncompressed delivered; writing: compressed produced
+    int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
+    int pushback_at_end = 0;  // that byte was handed back after the end of the data
+    bool has_member = false;  // reading: the input began with a member header
+    bool in_member = false;   // reading: inside a member whose trailer is still to come
+};
+
+// Shared internals of the stream layer.
+void check_header(gz_handle* s, int gotmagic);
+int flush_output(gz_handle* s, int flush);
+int destroy(gz_handle* s);
+
+}  // namespace gzstream
