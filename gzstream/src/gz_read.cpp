@@ -176,9 +176,11 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
 
     while (z.avail_out != 0) {
         if (s->pass_through) {
-            const unsigned n = (len - z.avail_out) + read_plain(s, z.next_out, z.avail_out);
-            s->bytes_in += n;
-            s->bytes_out += n;
+            // A handed-back byte was counted when it was first read.
+            const unsigned got = read_plain(s, z.next_out, z.avail_out);
+            s->bytes_in += got;
+            s->bytes_out += got;
+            const unsigned n = (len - z.avail_out) + got;
             if (n == 0) s->input_ended = 1;
             return static_cast<int>(n);
         }
