@@ -131,8 +131,9 @@ int flush_output(gz_handle* s, int flush) {
         s->bytes_out += z.avail_out;
         s->status = engine::deflate(z, flush);
         s->bytes_out -= z.avail_out;
-        // A flush that found nothing to do is not an error.
-        if (pending == 0 && s->status == Z_BUF_ERROR) s->status = Z_OK;
+        // A flush that found nothing to do is not an error, also when this
+        // round only wrote out what an earlier gzwrite left in the buffer.
+        if (s->status == Z_BUF_ERROR) s->status = Z_OK;
         done = z.avail_out != 0 || s->status == Z_STREAM_END;
         if (s->status != Z_OK && s->status != Z_STREAM_END) break;
     }

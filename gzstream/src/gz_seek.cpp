@@ -46,6 +46,7 @@ gz_off_t seek_read(gz_handle* s, gz_off_t offset, int whence) {
         s->engine.next_in = s->read_buffer.get();
         s->engine.avail_in = 0;
         if (fseeko(s->file, offset, SEEK_SET) != 0) return -1;
+        s->input_ended = 0;  // the end seen before the move is not the end here
         s->bytes_in = s->bytes_out = offset;
         return offset;
     }
@@ -85,7 +86,12 @@ gz_off_t gzseek(gz_handle* s, gz_off_t offset, int whence) {
 }
 
 gz_off_t gztell(gz_handle* s) {
-    return gzseek(s, 0, kFromCurrent);
+    // The answer a seek by 0 from here would give, without its side effects:
+    // on plain data that seek repositions the file, which drops a handed-back
+    // byte and, on a pipe, the buffered input.
+    if (s == nullptr || in_error(s)) return -1;
+    const gz_off_t position = s->direction == 'w' ? s->bytes_in : s->bytes_out;
+    return position < 0 ? -1 : position;
 }
 
 int gzrewind(gz_handle* s) {

@@ -44,8 +44,11 @@ int gzwrite(gz_handle* s, const void* buf, unsigned len) {
         s->bytes_out -= z.avail_out;
         if (s->status != Z_OK) break;
     }
-    s->running_crc = engine::crc32(s->running_crc, src, len);
-    return static_cast<int>(len - z.avail_in);
+    // Only the accepted bytes belong to the member: a refused tail (stream
+    // finished, failed block write) must not enter the trailer's CRC.
+    const unsigned accepted = len - z.avail_in;
+    s->running_crc = engine::crc32(s->running_crc, src, accepted);
+    return static_cast<int>(accepted);
 }
 
 int gzputc(gz_handle* s, int c) {
@@ -54,6 +57,7 @@ int gzputc(gz_handle* s, int c) {
 }
 
 int gzputs(gz_handle* s, const char* text) {
+    if (text == nullptr) return Z_STREAM_ERROR;
     const std::size_t len = std::strlen(text);
     if (len > INT_MAX) return Z_STREAM_ERROR;
     return gzwrite(s, text, static_cast<unsigned>(len));

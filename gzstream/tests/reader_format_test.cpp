@@ -1,0 +1,352 @@
+// The reader on hand-built inputs: plain data, members and their optional
+// fields, damaged headers, data and trailers, and when errors are reported.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "gz_test_util.h"
+#include "gzip_builder.h"
+#include "test_data.h"
+
+namespace zpress_test {
+namespace {
+
+using namespace gzstream;
+
+// Reads a whole input through a file path, so that error texts carry it.
+class ReaderFormat : public ::testing::Test {
+  protected:
+    GzPtr open(const Bytes& input) {
+        path_ = dir_.path("in.gz");
+        write_file(path_, input);
+        GzPtr h(gzopen(path_.c_str(), "rb"));
+        EXPECT_NE(h, nullptr);
+        return h;
+    }
+    std::string name_colon(const std::string& text) const { return path_ + ": " + text; }
+
+    TempDir dir_;
+    std::string path_;
+};
+
+// A member of stored data (level 0), whose deflate bytes map one to one onto
+// the plain bytes: cutting it at a known place leaves known output.
+struct StoredMember {
+    Bytes plain;
+    Bytes header;
+    Bytes body;
+    Bytes bytes;
+};
+
+StoredMember stored_member(std::size_t size) {
+    StoredMember m;
+    m.plain = make_data(DataKind::text, size, 3);
+    m.header = gzip_header();
+    m.body = raw_deflate(m.plain, 0);
+    m.bytes = concat(
+        {m.header, m.body, gzip_trailer(crc32_of(m.plain), static_cast<std::uint32_t>(size))});
+    return m;
+}
+
+Bytes prefix(const Bytes& b, std::size_t n) {
+    return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+TEST_F(ReaderFormat, EmptyInputIsAnEmptyStream) {
+    GzPtr h = open({});
+    char buf[16];
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+    EXPECT_EQ(gzeof(h.get()), 1);
+    int code = -9;
+    error_of(h.get(), &code);
+    EXPECT_GE(code, 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_F(ReaderFormat, OneByteIsPassedThrough) {
+    GzPtr h = open(bytes_of("A"));
+    char buf[16];
+    ASSERT_EQ(gzread(h.get(), buf, sizeof buf), 1);
+    EXPECT_EQ(buf[0], 'A');
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+// Plain data is copied byte for byte, also past the first buffer and when it
+// starts with only half of the magic.
+TEST_F(ReaderFormat, PlainDataIsPassedThroughUnchanged) {
+    for (const Bytes& plain : {make_data(DataKind::text, 70000, 1),
+                               concat({Bytes{0x1F, 0x8C}, make_data(DataKind::random, 40000, 2)}),
+                               Bytes{0x1F, 0x00}, Bytes{0x8B, 0x1F}}) {
+        for (std::size_t chunk : {1u, 1000u, 16384u, 100000u}) {
+            if (chunk == 1 && plain.size() > 50000) continue;
+            GzPtr h = open(plain);
+            const ReadOutcome r = read_to_end(h.get(), chunk);
+            EXPECT_EQ(r.last, 0);
+            EXPECT_EQ(r.data, plain);
+            EXPECT_EQ(gztell(h.get()), static_cast<gz_off_t>(plain.size()));
+            EXPECT_EQ(close_handle(h), 0);
+        }
+    }
+}
+
+TEST_F(ReaderFormat, ConcatenatedMembersReadAsOneStream) {
+    const Bytes a = make_data(DataKind::text, 20000, 1);
+    const Bytes b = make_data(DataKind::mixed, 30000, 2);
+    // An empty member in the middle must not end the stream.
+    GzPtr h = open(
+        concat({gzip_member(a), gzip_member({}), gzip_member(b, MemberParts{}.with_level(1))}));
+    const ReadOutcome r = read_to_end(h.get(), 7000);
+    EXPECT_EQ(r.last, 0);
+    EXPECT_EQ(r.data, concat({a, b}));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+// What follows the last member ends the stream normally unless it starts a
+// member: zeros, one byte, two bytes, text.
+TEST_F(ReaderFormat, TrailingBytesThatStartNoMemberAreIgnored) {
+    const Bytes a = make_data(DataKind::text, 3000, 4);
+    for (const Bytes& tail : {Bytes(512, 0), Bytes{0x1F}, Bytes{0x1F, 0x8C}, bytes_of("garbage"),
+                              Bytes{0x8B, 0x1F, 0x8B}}) {
+        GzPtr h = open(concat({gzip_member(a), tail}));
+        const ReadOutcome r = read_to_end(h.get(), 1000);
+        EXPECT_EQ(r.last, 0);
+        EXPECT_EQ(r.data, a);
+        EXPECT_EQ(gzeof(h.get()), 1);
+        EXPECT_EQ(close_handle(h), 0);
+    }
+}
+
+TEST_F(ReaderFormat, BadHeaderAfterTheLastMemberIsADataError) {
+    const Bytes a = make_data(DataKind::text, 3000, 5);
+    for (const Bytes& tail : {Bytes{0x1F, 0x8B, 0x07}, Bytes{0x1F, 0x8B}, Bytes{0x1F, 0x8B, 8}}) {
+        GzPtr h = open(concat({gzip_member(a), tail}));
+        Bytes buf(10000);
+        ASSERT_EQ(gzread(h.get(), buf.data(), 10000), 3000);
+        EXPECT_EQ(prefix(buf, 3000), a);
+        EXPECT_EQ(gzread(h.get(), buf.data(), 10000), -1);
+        int code = 0;
+        EXPECT_EQ(error_of(h.get(), &code), name_colon("data error"));
+        EXPECT_EQ(code, Z_DATA_ERROR);
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+    }
+}
+
+TEST_F(ReaderFormat, BadFirstHeaderFailsTheFirstRead) {
+    struct Case {
+        unsigned char method;
+        unsigned char flags;
+    };
+    for (const Case c : {Case{8, 0x20}, Case{8, 0x40}, Case{8, 0x88}, Case{7, 0x08}, Case{0, 0}}) {
+        SCOPED_TRACE(int{c.flags});
+        GzPtr h = open(concat({gzip_header(HeaderParts{}.with_flags(c.flags).with_method(c.method)),
+                               raw_deflate(bytes_of("payload")),
+                               gzip_trailer(crc32_of(bytes_of("payload")), 7)}));
+        char buf[64];
+        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+        int code = 0;
+        EXPECT_EQ(error_of(h.get(), &code), name_colon("data error"));
+        EXPECT_EQ(code, Z_DATA_ERROR);
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+    }
+}
+
+// Extra field, name, comment and header CRC are skipped in that order, also
+// when they are longer than one input buffer; the text flag is ignored.
+TEST_F(ReaderFormat, OptionalHeaderFieldsAreSkipped) {
+    const Bytes plain = make_data(DataKind::text, 5000, 6);
+    const std::string long_name(30000, 'n');
+    const Bytes long_extra = make_data(DataKind::random, 20000, 7);
+    for (const HeaderParts& header : {
+             HeaderParts{}
+                 .with_flags(0x1E)
+                 .with_extra(bytes_of("AB\x02\x00xy"))
+                 .with_name("file.txt")
+                 .with_comment("a comment"),
+             HeaderParts{}.with_flags(0x1F).with_name(""),
+             HeaderParts{}.with_flags(0x00),
+             HeaderParts{}.with_flags(kFlagText),
+             HeaderParts{}.with_flags(kFlagExtra).with_extra(long_extra),
+             HeaderParts{}
+                 .with_flags(kFlagName | kFlagComment)
+                 .with_name(long_name)
+                 .with_comment(long_name),
+             HeaderParts{}.with_flags(kFlagHeaderCrc),
+         }) {
+        SCOPED_TRACE(int{header.flags});
+        const Bytes member = gzip_member(plain, MemberParts{}.with_header(header));
+        GzPtr h = open(concat({member, member}));
+        const ReadOutcome r = read_to_end(h.get(), 3000);
+        EXPECT_EQ(r.last, 0);
+        EXPECT_EQ(r.data, concat({plain, plain}));
+        EXPECT_EQ(close_handle(h), 0);
+    }
+}
+
+TEST_F(ReaderFormat, WrongLengthInTrailerIsAccepted) {
+    const Bytes plain = make_data(DataKind::text, 4000, 8);
+    GzPtr h = open(gzip_member(plain, MemberParts{}.with_isize(12345)));
+    const ReadOutcome r = read_to_end(h.get(), 1000);
+    EXPECT_EQ(r.last, 0);
+    EXPECT_EQ(r.data, plain);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+// The call that meets the bad CRC still gives its bytes; the next gives -1.
+TEST_F(ReaderFormat, CrcMismatchIsReportedOnTheNextCall) {
+    const Bytes plain = make_data(DataKind::text, 4000, 9);
+    GzPtr h = open(gzip_member(plain, MemberParts{}.with_crc(crc32_of(plain) ^ 0x00010000u)));
+    Bytes buf(10000);
+    ASSERT_EQ(gzread(h.get(), buf.data(), 10000), 4000);
+    EXPECT_EQ(prefix(buf, 4000), plain);
+    EXPECT_EQ(gzread(h.get(), buf.data(), 10000), -1);
+    EXPECT_EQ(gzread(h.get(), buf.data(), 10000), -1);
+    EXPECT_EQ(gzgetc(h.get()), -1);
+    EXPECT_EQ(error_of(h.get()), name_colon("data error"));
+    EXPECT_EQ(gzeof(h.get()), 0);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+}
+
+// A member cut inside its deflate data is damaged, not finished: the bytes
+// inflated so far arrive, then -1.
+TEST_F(ReaderFormat, CutInsideDeflateDataIsAnError) {
+    const StoredMember m = stored_member(1000);
+    const std::size_t data_at = m.header.size() + 5;  // behind the stored block's header
+    GzPtr h = open(prefix(m.bytes, data_at + 500));
+    Bytes buf(4096);
+    ASSERT_EQ(gzread(h.get(), buf.data(), 4096), 500);
+    EXPECT_EQ(prefix(buf, 500), prefix(m.plain, 500));
+    EXPECT_EQ(gzread(h.get(), buf.data(), 4096), -1);
+    int code = 0;
+    EXPECT_EQ(error_of(h.get(), &code), name_colon("unexpected end of file"));
+    EXPECT_EQ(code, Z_DATA_ERROR);
+    EXPECT_LT(close_handle(h), 0);
+}
+
+// Cut where nothing can be inflated yet: the call gives 0, but the close
+// still reports the damage.
+TEST_F(ReaderFormat, CutBeforeAnyOutputIsReportedByTheClose) {
+    const StoredMember m = stored_member(1000);
+    for (std::size_t cut : {m.header.size(), m.header.size() + 3}) {
+        GzPtr h = open(prefix(m.bytes, cut));
+        char buf[64];
+        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+        EXPECT_LT(close_handle(h), 0);
+    }
+}
+
+TEST_F(ReaderFormat, CutInsideTrailerIsADataError) {
+    const StoredMember m = stored_member(1000);
+    const std::size_t trailer_at = m.bytes.size() - 8;
+    for (std::size_t keep = 0; keep < 8; ++keep) {
+        SCOPED_TRACE(keep);
+        GzPtr h = open(prefix(m.bytes, trailer_at + keep));
+        const ReadOutcome r = read_to_end(h.get(), 600);
+        EXPECT_EQ(r.last, -1);
+        EXPECT_EQ(r.data, m.plain);
+        EXPECT_EQ(error_of(h.get()), name_colon("data error"));
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+    }
+}
+
+TEST_F(ReaderFormat, CutInsideHeaderIsADataError) {
+    const Bytes member =
+        gzip_member(bytes_of("xyz"), MemberParts{}.with_header(HeaderParts{}
+                                                                   .with_flags(0x1E)
+                                                                   .with_extra(bytes_of("ex"))
+                                                                   .with_name("nm")
+                                                                   .with_comment("cm")));
+    const std::size_t header_size = 10 + 2 + 2 + 3 + 3 + 2;
+    for (std::size_t cut = 2; cut < header_size; ++cut) {
+        SCOPED_TRACE(cut);
+        GzPtr h = open(prefix(member, cut));
+        char buf[8];
+        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+    }
+}
+
+// The engine's own message reaches gzerror; the good data before the damage
+// is delivered first.
+TEST_F(ReaderFormat, CorruptDeflateDataGivesTheEngineMessage) {
+    const Bytes plain = make_data(DataKind::text, 1000, 10);
+    // A stored block that is not the last, then a block of the reserved type.
+    Bytes body{0x00, 0xE8, 0x03, 0x17, 0xFC};
+    body.insert(body.end(), plain.begin(), plain.end());
+    body.push_back(0x07);
+    GzPtr h = open(concat({gzip_header(), body, gzip_trailer(0, 0)}));
+    Bytes buf(4096);
+    ASSERT_EQ(gzread(h.get(), buf.data(), 4096), 1000);
+    EXPECT_EQ(prefix(buf, 1000), plain);
+    EXPECT_EQ(gzread(h.get(), buf.data(), 4096), -1);
+    int code = 0;
+    EXPECT_EQ(error_of(h.get(), &code), name_colon("invalid block type"));
+    EXPECT_EQ(code, Z_DATA_ERROR);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+}
+
+TEST_F(ReaderFormat, UnreadableFileIsAFileError) {
+    GzPtr h(gzopen(dir_.path("").c_str(), "rb"));  // a directory: fopen works, fread fails
+    ASSERT_NE(h, nullptr);
+    char buf[8];
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+    int code = 0;
+    EXPECT_EQ(error_of(h.get(), &code), dir_.path("") + ": file error");
+    EXPECT_EQ(code, Z_ERRNO);
+    EXPECT_EQ(close_handle(h), Z_ERRNO);
+}
+
+TEST_F(ReaderFormat, ZeroLengthReadsDeliverNothing) {
+    GzPtr h = open(gzip_member(bytes_of("abc")));
+    char buf[8];
+    EXPECT_EQ(gzread(h.get(), buf, 0), 0);
+    EXPECT_EQ(gzgetc(h.get()), 'a');
+    ASSERT_EQ(gzungetc('Q', h.get()), 'Q');
+    EXPECT_EQ(gzread(h.get(), buf, 0), 0);  // the handed-back byte waits
+    EXPECT_EQ(gztell(h.get()), 0);
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 3);
+    EXPECT_EQ(std::string(buf, 3), "Qbc");
+    EXPECT_EQ(gzread(h.get(), buf, 0), 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_F(ReaderFormat, LengthAboveIntMaxIsRefused) {
+    GzPtr h = open(gzip_member(bytes_of("abc")));
+    char buf[8];
+    EXPECT_EQ(gzread(h.get(), buf, static_cast<unsigned>(INT_MAX) + 1u), Z_STREAM_ERROR);
+    EXPECT_EQ(read_to_end(h.get(), 8).data, bytes_of("abc"));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+// A handed-back byte is not counted into the CRC a second time, whatever its
+// value: the member still verifies.
+TEST_F(ReaderFormat, UngetcBeforeMemberEndKeepsCrcValid) {
+    const Bytes plain = make_data(DataKind::text, 5000, 11);
+    for (int replacement : {int{plain[99]}, int{'Z'}}) {
+        GzPtr h = open(concat({gzip_member(plain), gzip_member(plain)}));
+        Bytes buf(100);
+        ASSERT_EQ(gzread(h.get(), buf.data(), 100), 100);
+        ASSERT_EQ(gzungetc(replacement, h.get()), replacement);
+        Bytes expected = concat({ByteView(plain).subspan(99), plain});
+        expected[0] = static_cast<unsigned char>(replacement);
+        const ReadOutcome r = read_to_end(h.get(), 777);
+        EXPECT_EQ(r.last, 0);
+        EXPECT_EQ(r.data, expected);
+        EXPECT_EQ(close_handle(h), 0);
+    }
+}
+
+TEST_F(ReaderFormat, ReadHandleErrorTextNamesTheFile) {
+    GzPtr h = open(gzip_member(bytes_of("abc")));
+    int code = 5;
+    EXPECT_STREQ(gzerror(h.get(), &code), "");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(read_to_end(h.get(), 2).data, bytes_of("abc"));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+}  // namespace
+}  // namespace zpress_test

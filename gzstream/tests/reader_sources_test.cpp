@@ -1,0 +1,140 @@
+// Where the reader's bytes come from: streams whose magic the caller has
+// already taken (gotmagic), and pipes that deliver the stream in small pieces.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "gz_test_util.h"
+#include "gzip_builder.h"
+#include "test_data.h"
+
+namespace zpress_test {
+namespace {
+
+using namespace gzstream;
+
+// Takes the two magic bytes off the descriptor, as the command line does
+// before it hands standard input over.
+void take_magic(int fd) {
+    unsigned char magic[2];
+    std::size_t got = 0;
+    while (got < 2) {
+        const ssize_t n = ::read(fd, magic + got, 2 - got);
+        ASSERT_GT(n, 0);
+        got += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(magic[0], 0x1F);
+    EXPECT_EQ(magic[1], 0x8B);
+}
+
+GzPtr open_gotmagic(const Bytes& input) {
+    const int fd = memfd_with(input);
+    take_magic(fd);
+    GzPtr h(gzdopen_gotmagic(fd, "rb"));
+    EXPECT_NE(h, nullptr);
+    return h;
+}
+
+TEST(GotMagic, MagicAloneIsAnEmptyStream) {
+    GzPtr h = open_gotmagic({0x1F, 0x8B});
+    char buf[8];
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+    int code = -9;
+    error_of(h.get(), &code);
+    EXPECT_GE(code, 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST(GotMagic, MagicAndOneByteDeliversThatByte) {
+    GzPtr h = open_gotmagic({0x1F, 0x8B, 'A'});
+    EXPECT_EQ(read_to_end(h.get(), 8).data, bytes_of("A"));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST(GotMagic, MembersAfterTheFirstNeedTheirMagic) {
+    const Bytes a = make_data(DataKind::text, 9000, 1);
+    const Bytes b = make_data(DataKind::text, 4000, 2);
+    GzPtr h = open_gotmagic(concat({gzip_member(a), gzip_member(b), bytes_of("\x1F")}));
+    const ReadOutcome r = read_to_end(h.get(), 5000);
+    EXPECT_EQ(r.last, 0);
+    EXPECT_EQ(r.data, concat({a, b}));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST(GotMagic, BytesAfterTheMagicMustBeAValidHeader) {
+    GzPtr h = open_gotmagic(concat({Bytes{0x1F, 0x8B}, bytes_of("hello world")}));
+    char buf[8];
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+    int code = 0;
+    error_of(h.get(), &code);
+    EXPECT_EQ(code, Z_DATA_ERROR);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+}
+
+TEST(GotMagic, PathOpenerStartsAtTheMethodByte) {
+    TempDir dir;
+    const std::string path = dir.path("headless");
+    const Bytes plain = make_data(DataKind::text, 3000, 3);
+    const Bytes member = gzip_member(plain);
+    write_file(path, ByteView(member).subspan(2));
+    GzPtr h(gzopen_gotmagic(path.c_str(), "rb"));
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(read_to_end(h.get(), 1000).data, plain);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+// A pipe fed in small pieces: the reader must not mistake a short read of
+// the pipe for the end of the stream.
+class PipeSource : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(PipeSource, MembersArriveWhole) {
+    const Bytes a = make_data(DataKind::mixed, 60000, 4);
+    const Bytes b = make_data(DataKind::text, 20000, 5);
+    PipeFeeder feeder(
+        concat({gzip_member(a),
+                gzip_member(b, MemberParts{}.with_header(HeaderParts{}.with_flags(0x1E))),
+                Bytes(100, 0)}),
+        GetParam());
+    GzPtr h(gzdopen(feeder.take_read_fd(), "rb"));
+    ASSERT_NE(h, nullptr);
+    const ReadOutcome r = read_to_end(h.get(), 3000);
+    EXPECT_EQ(r.last, 0);
+    EXPECT_EQ(r.data, concat({a, b}));
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_P(PipeSource, PlainDataPassesThrough) {
+    const Bytes plain = make_data(DataKind::text, 50000, 6);
+    PipeFeeder feeder(plain, GetParam());
+    GzPtr h(gzdopen(feeder.take_read_fd(), "rb"));
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(read_to_end(h.get(), 4000).data, plain);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_P(PipeSource, GotMagicOnAPipe) {
+    const Bytes a = make_data(DataKind::text, 30000, 7);
+    PipeFeeder feeder(gzip_member(a), GetParam());
+    const int fd = feeder.take_read_fd();
+    take_magic(fd);
+    GzPtr h(gzdopen_gotmagic(fd, "rb"));
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(read_to_end(h.get(), 16384).data, a);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_P(PipeSource, CutStreamIsAnError) {
+    const Bytes member =
+        gzip_member(make_data(DataKind::random, 30000, 8), MemberParts{}.with_level(1));
+    PipeFeeder feeder(Bytes(member.begin(), member.begin() + 20000), GetParam());
+    GzPtr h(gzdopen(feeder.take_read_fd(), "rb"));
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(read_to_end(h.get(), 4096).last, -1);
+    EXPECT_LT(close_handle(h), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(PieceSizes, PipeSource, ::testing::Values(1u, 7u, 4097u, 70000u));
+
+}  // namespace
+}  // namespace zpress_test

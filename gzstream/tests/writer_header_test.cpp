@@ -1,0 +1,99 @@
+// The exact bytes a write stream starts and ends with: the fixed header, the
+// stored name taken from the path or descriptor, and the trailer of an empty
+// stream.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "gz_test_util.h"
+#include "gzip_builder.h"
+
+namespace zpress_test {
+namespace {
+
+using namespace gzstream;
+
+Bytes header_with_name(const std::string& name) {
+    return concat({Bytes{0x1F, 0x8B, 0x08, 0x08, 0, 0, 0, 0, 0, 0x03}, bytes_of(name), Bytes{0}});
+}
+
+Bytes slice(const Bytes& b, std::size_t from, std::size_t len) {
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
+                 b.begin() + static_cast<std::ptrdiff_t>(from + len));
+}
+
+struct NameCase {
+    const char* path;  // relative to a temporary directory
+    const char* stored;
+};
+
+class StoredName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(StoredName, HeaderCarriesBaseNameWithoutGzSuffix) {
+    TempDir dir;
+    const std::string path = dir.path(GetParam().path);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    GzPtr h(gzopen(path.c_str(), "wb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(close_handle(h), 0);
+    const Bytes file = read_file(path);
+    const Bytes expected = header_with_name(GetParam().stored);
+    ASSERT_GE(file.size(), expected.size());
+    EXPECT_EQ(slice(file, 0, expected.size()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, StoredName,
+                         ::testing::Values(NameCase{"a/b/c.gz", "c"}, NameCase{"c.txt", "c.txt"},
+                                           NameCase{"c.GZ", "c.GZ"}, NameCase{".gz", ".gz"},
+                                           NameCase{"a/.gz", ".gz"}, NameCase{"x.gz", "x"},
+                                           NameCase{"report.txt.gz", "report.txt"},
+                                           NameCase{"d.gz.gz", "d.gz"},
+                                           NameCase{"e.tgz", "e.tgz"}));
+
+TEST(WriterHeader, DescriptorStreamStoresFdName) {
+    TempDir dir;
+    const std::string path = dir.path("out");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    GzPtr h(gzdopen(fd, "wb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(close_handle(h), 0);
+    const Bytes expected = header_with_name("<fd:" + std::to_string(fd) + ">");
+    EXPECT_EQ(slice(read_file(path), 0, expected.size()), expected);
+}
+
+// Header + name + the engine's final empty block + CRC 0 and length 0.
+TEST(WriterHeader, EmptyStreamIsHeaderFinalEmptyBlockAndZeroTrailer) {
+    for (const char* mode : {"wb", "wb0", "wb9"}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        const std::string path = dir.path("empty.gz");
+        GzPtr h(gzopen(path.c_str(), mode));
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(close_handle(h), 0);
+        const int level = mode[2] == 0 ? 6 : mode[2] - '0';
+        const Bytes expected = concat(
+            {header_with_name("empty"), raw_deflate({}, level), Bytes{0, 0, 0, 0, 0, 0, 0, 0}});
+        EXPECT_EQ(read_file(path), expected);
+        EXPECT_TRUE(gunzip(expected).ok);
+    }
+}
+
+// MTIME and XFL stay 0 whatever the level or strategy.
+TEST(WriterHeader, HeaderBytesDoNotDependOnLevelOrStrategy) {
+    const Bytes expected = header_with_name("h");
+    for (const char* mode : {"wb1", "wb9", "wb0", "wbh", "wbR", "wbf"}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        const std::string path = dir.path("h.gz");
+        GzPtr h(gzopen(path.c_str(), mode));
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(gzputs(h.get(), "some data"), 9);
+        ASSERT_EQ(close_handle(h), 0);
+        EXPECT_EQ(slice(read_file(path), 0, expected.size()), expected);
+    }
+}
+
+}  // namespace
+}  // namespace zpress_test
