@@ -1,0 +1,153 @@
+"""The decompression filter on its gzip road: format sniffing on standard
+input, concatenated members, damaged streams and slow pipes."""
+
+import unittest
+
+from cli_support import CliTestCase, feed_slowly, gzip_member, random_bytes, sample_text
+
+
+class GzipStreams(CliTestCase):
+    def decompress(self, stream):
+        return self.run_zpress("-d", input=stream)
+
+    def test_one_member(self):
+        data = sample_text(100000)
+        self.assertOutcome(self.decompress(gzip_member(data, name=b"x")), 0, stdout=data)
+
+    def test_several_members_make_one_output(self):
+        parts = [sample_text(40000, seed=3), b"", random_bytes(20000), b"end\n"]
+        stream = b"".join(gzip_member(p, level) for p, level in zip(parts, (1, 9, 0, 6)))
+        self.assertOutcome(self.decompress(stream), 0, stdout=b"".join(parts))
+
+    def test_trailing_zeros_end_the_stream(self):
+        stream = gzip_member(b"payload") + bytes(512)
+        self.assertOutcome(self.decompress(stream), 0, stdout=b"payload")
+
+    def test_optional_header_fields_are_skipped(self):
+        data = b"with every optional field\n" * 50
+        stream = gzip_member(data, flags=0x01, extra=b"\x01\x02XY" * 10, name=b"name.txt",
+                             comment=b"a comment", header_crc=True, mtime=123456789)
+        self.assertEqual(stream[3], 0x1F)
+        self.assertOutcome(self.decompress(stream), 0, stdout=data)
+
+    def test_wrong_isize_is_accepted(self):
+        stream = gzip_member(b"abc", isize=99)
+        self.assertOutcome(self.decompress(stream), 0, stdout=b"abc")
+
+    def test_file_on_stdin(self):
+        data = sample_text(50000)
+        self.write("in.gz", gzip_member(data) + gzip_member(data))
+        with open(self.path("in.gz"), "rb") as f:
+            r = self.run_zpress("-d", stdin=f)
+        self.assertOutcome(r, 0, stdout=data + data)
+
+
+class DamagedStreams(CliTestCase):
+    def decompress(self, stream):
+        return self.run_zpress("-d", input=stream)
+
+    def test_crc_mismatch(self):
+        data = b"checked data\n" * 10
+        r = self.decompress(gzip_member(data, crc=0x12345678))
+        # What was written before the failure stays written.
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=data)
+
+    def test_crc_mismatch_in_a_later_member(self):
+        stream = gzip_member(b"good ") + gzip_member(b"bad", crc=1)
+        r = self.decompress(stream)
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=b"good bad")
+
+    def test_member_cut_off_inside_the_deflate_data(self):
+        data = random_bytes(100000)
+        stream = gzip_member(data)
+        r = self.decompress(stream[:len(stream) // 2])
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: unexpected end of file"))
+        self.assertTrue(data.startswith(r.stdout))
+
+    def test_short_member_cut_off_inside_the_deflate_data(self):
+        stream = gzip_member(b"0123456789" * 3, level=0)
+        r = self.decompress(stream[:len(stream) - 12])
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr, self.msg("<fd:0>: unexpected end of file"))
+
+    def test_member_cut_off_inside_the_trailer(self):
+        stream = gzip_member(b"almost complete")
+        r = self.decompress(stream[:-6])
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"))
+
+    def test_bad_header(self):
+        good = gzip_member(b"data")
+        cases = {"reserved flag": good[:3] + b"\x20" + good[4:],
+                 "method 7": good[:2] + b"\x07" + good[3:],
+                 "cut in the name": gzip_member(b"data", name=b"long-name")[:14],
+                 "cut in the extra field": gzip_member(b"data", extra=b"x" * 40)[:30]}
+        for what, stream in cases.items():
+            with self.subTest(what):
+                r = self.decompress(stream)
+                self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=b"")
+
+    def test_member_cut_off_right_after_its_header(self):
+        # The error is met by a read that delivers nothing, which the copy
+        # loop takes for the end; the close reports it.
+        r = self.decompress(gzip_member(b"data", name=b"n")[:12])
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        self.assertIn(r.stderr, (self.msg("<fd:0>: unexpected end of file"),
+                                 self.msg("failed gzclose")))
+
+    def test_bad_header_of_a_later_member(self):
+        r = self.decompress(gzip_member(b"first") + b"\x1f\x8b\x07")
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=b"first")
+
+    def test_engine_message_for_corrupt_deflate_data(self):
+        # A stored block of five bytes, then a block of type 3, which does
+        # not exist.
+        stream = (b"\x1f\x8b\x08\x00" + bytes(4) + b"\x00\x03" + b"\x00\x05\x00\xfa\xff"
+                  + b"hello" + b"\x07" + bytes(16))
+        r = self.decompress(stream)
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: invalid block type"), stdout=b"hello")
+
+
+class FormatSniffing(CliTestCase):
+    def test_magic_alone_is_an_empty_stream(self):
+        self.assertOutcome(self.run_zpress("-d", input=b"\x1f\x8b"), 0, stdout=b"")
+
+    def test_magic_and_one_byte(self):
+        r = self.run_zpress("-d", input=b"\x1f\x8bA")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, b"")
+        self.assertEqual(r.stdout, b"A")
+
+    def test_too_short_for_magic(self):
+        for stream in (b"", b"\x1f", b"\x8b"):
+            with self.subTest(stream=stream):
+                r = self.run_zpress("-d", input=stream)
+                self.assertOutcome(r, 1, stderr=self.msg("can't read header\n"), stdout=b"")
+
+    def test_other_formats_are_refused(self):
+        for stream in (b"PK\x03\x04rest", b"plain text\n", b"\x1f\x9e\x00\x00", b"\x8b\x1f"):
+            with self.subTest(stream=stream):
+                r = self.run_zpress("-d", input=stream)
+                self.assertOutcome(r, 1, stderr=self.msg("not in gzip format"), stdout=b"")
+
+    def test_options_besides_d_do_not_matter(self):
+        r = self.run_zpress("-c", "-d", "-f", "-1", input=gzip_member(b"xyz"))
+        self.assertOutcome(r, 0, stdout=b"xyz")
+
+
+class SlowPipe(CliTestCase):
+    def test_gzip_stream_trickling_in(self):
+        data = sample_text(30000)
+        stream = gzip_member(data, name=b"n") + gzip_member(b"second")
+        # One magic byte alone first, then odd small pieces.
+        pieces = [1, 1, 3, 2, 5, 7] + [11] * 60
+        status, out, err = feed_slowly(self, stream, pieces)
+        self.assertEqual((status, err), (0, b""))
+        self.assertEqual(out, data + b"second")
+
+    def test_refusal_waits_for_the_second_byte(self):
+        status, out, err = feed_slowly(self, b"\x1fZ", [1])
+        self.assertEqual((status, out, err), (1, b"", self.msg("not in gzip format")))
+
+
+if __name__ == "__main__":
+    unittest.main()

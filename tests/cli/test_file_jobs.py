@@ -1,0 +1,370 @@
+"""File mode: naming of outputs, the overwrite guard, "-c", several files,
+permissions of outputs, removal of inputs and over-long names."""
+
+import gzip
+import os
+import shutil
+import stat
+import unittest
+
+from cli_support import (ZPRESS, CliTestCase, gzip_member, open_fifo_for_writing, random_bytes,
+                         sample_text, split_members, wait_until)
+
+REPORT = sample_text(70000)  # more than one copy block
+
+
+class Naming(CliTestCase):
+    def test_compress_then_decompress_by_either_name(self):
+        for given in ("report.gz", "report"):
+            with self.subTest(decompress=given):
+                self.clear()
+                self.write("report", REPORT)
+                self.assertOutcome(self.run_zpress("report"), 0, stdout=b"")
+                self.assertEqual(self.listing(), ["report.gz"])
+                (member,) = split_members(self.read("report.gz"))
+                self.assertEqual(member["name"], b"report")
+                self.assertEqual(member["data"], REPORT)
+
+                self.assertOutcome(self.run_zpress("-d", given), 0, stdout=b"")
+                self.assertEqual(self.listing(), ["report"])
+                self.assertEqual(self.read("report"), REPORT)
+
+    def test_suffix_is_appended_to_a_gz_name(self):
+        self.write("report.gz", b"not compressed yet")
+        self.assertOutcome(self.run_zpress("report.gz"), 0)
+        self.assertEqual(self.listing(), ["report.gz.gz"])
+        (member,) = split_members(self.read("report.gz.gz"))
+        self.assertEqual(member["name"], b"report.gz")
+        self.assertEqual(member["data"], b"not compressed yet")
+
+    def test_decompressed_names(self):
+        # (name on the command line, file read, file written)
+        cases = [("a.gz", "a.gz", "a"), (".gz", ".gz.gz", ".gz"), ("x.GZ", "x.GZ.gz", "x.GZ"),
+                 ("gz", "gz.gz", "gz"), ("b", "b.gz", "b")]
+        for given, inname, outname in cases:
+            with self.subTest(given=given):
+                self.clear()
+                self.write(inname, gzip_member(inname.encode()))
+                self.assertOutcome(self.run_zpress("-d", given), 0)
+                self.assertEqual(self.listing(), [outname])
+                self.assertEqual(self.read(outname), inname.encode())
+
+    def test_stored_name_is_the_base_name(self):
+        os.makedirs(self.path("sub/dir"))
+        self.write("sub/dir/report.txt", b"text")
+        self.assertOutcome(self.run_zpress("sub/dir/report.txt"), 0)
+        (member,) = split_members(self.read("sub/dir/report.txt.gz"))
+        self.assertEqual(member["name"], b"report.txt")
+        self.assertEqual(member["header"], b"\x1f\x8b\x08\x08" + bytes(5) + b"\x03report.txt\0")
+
+    def test_level_reaches_file_jobs(self):
+        data = sample_text(50000)
+        self.write("f", data)
+        self.assertOutcome(self.run_zpress("-1", "f"), 0)
+        (member,) = split_members(self.read("f.gz"))
+        self.assertEqual(member["deflate"], gzip_member(data, level=1)[10:-8])
+
+    def test_plain_file_passes_through_unchanged(self):
+        # A named file is never sniffed for the .Z format: it is copied too.
+        for content in (b"plain text, not gzip\n", b"Z", b"", b"\x1f\x8c...",
+                        bytes.fromhex("1f9d9061c400")):
+            with self.subTest(content=content):
+                self.clear()
+                self.write("x.gz", content)
+                self.assertOutcome(self.run_zpress("-d", "x.gz"), 0)
+                self.assertEqual(self.listing(), ["x"])
+                self.assertEqual(self.read("x"), content)
+
+    def test_several_members_in_one_file(self):
+        self.write("m.gz", gzip_member(b"one ") + gzip_member(b"two"))
+        self.assertOutcome(self.run_zpress("-d", "m.gz"), 0)
+        self.assertEqual(self.read("m"), b"one two")
+
+
+class OverwriteGuard(CliTestCase):
+    def test_existing_output_is_kept(self):
+        self.write("a", b"input")
+        self.write("a.gz", b"existing")
+        r = self.run_zpress("a")
+        self.assertOutcome(r, 1, stderr=self.msg("a.gz already exists"), stdout=b"")
+        self.assertEqual((self.read("a"), self.read("a.gz")), (b"input", b"existing"))
+
+        self.write("b.gz", gzip_member(b"input"))
+        self.write("b", b"existing")
+        r = self.run_zpress("-d", "b.gz")
+        self.assertOutcome(r, 1, stderr=self.msg("b already exists"), stdout=b"")
+        self.assertEqual((self.read("b.gz"), self.read("b")), (gzip_member(b"input"), b"existing"))
+
+    def test_dangling_symlink_counts_as_existing(self):
+        self.write("a", b"input")
+        os.symlink("nowhere", self.path("a.gz"))
+        self.assertOutcome(self.run_zpress("a"), 1, stderr=self.msg("a.gz already exists"))
+        self.assertEqual(os.readlink(self.path("a.gz")), "nowhere")
+        self.assertFalse(self.exists("nowhere"))
+
+        self.write("b.gz", gzip_member(b"input"))
+        os.symlink("nowhere", self.path("b"))
+        self.assertOutcome(self.run_zpress("-d", "b"), 1, stderr=self.msg("b already exists"))
+        self.assertFalse(self.exists("nowhere"))
+
+    def test_force_replaces_a_file(self):
+        self.write("a", b"input")
+        self.write("a.gz", b"old contents that are longer than the new ones" * 100)
+        self.assertOutcome(self.run_zpress("-f", "a"), 0)
+        self.assertEqual(gzip.decompress(self.read("a.gz")), b"input")
+        self.assertEqual(self.listing(), ["a.gz"])
+
+    def test_force_does_not_write_through_links(self):
+        for args, inname, outname, content in (
+                (["-f"], "a", "a.gz", b"input"),
+                (["-f", "-d"], "b.gz", "b", gzip_member(b"input"))):
+            for kind in ("symlink", "hardlink", "dangling"):
+                with self.subTest(args=args, kind=kind):
+                    self.clear()
+                    self.write(inname, content)
+                    self.write("victim", b"victim data")
+                    if kind == "symlink":
+                        os.symlink("victim", self.path(outname))
+                    elif kind == "hardlink":
+                        os.link(self.path("victim"), self.path(outname))
+                    else:
+                        os.symlink("nowhere", self.path(outname))
+                    self.assertOutcome(self.run_zpress(*args, inname), 0)
+                    self.assertEqual(self.read("victim"), b"victim data")
+                    self.assertFalse(self.exists("nowhere"))
+                    st = os.lstat(self.path(outname))
+                    self.assertTrue(stat.S_ISREG(st.st_mode))
+                    self.assertEqual(st.st_nlink, 1)
+                    result = self.read(outname)
+                    self.assertEqual(result if inname == "b.gz" else gzip.decompress(result),
+                                     b"input")
+
+
+class ToStandardOutput(CliTestCase):
+    def test_two_files_compressed(self):
+        self.write("a", sample_text(40000, seed=5))
+        self.write("b", b"bbb")
+        self.write("a.gz", b"not looked at")  # no guard with -c
+        r = self.run_zpress("-c", "a", "b")
+        self.assertOutcome(r, 0)
+        members = split_members(r.stdout)
+        self.assertEqual([m["name"] for m in members], [b"<fd:1>", b"<fd:1>"])
+        self.assertEqual([m["data"] for m in members], [self.read("a"), b"bbb"])
+        self.assertEqual(self.listing(), ["a", "a.gz", "b"])
+        self.assertEqual(self.read("a.gz"), b"not looked at")
+
+    def test_two_files_decompressed(self):
+        first, second = random_bytes(30000), b"second file\n"
+        self.write("a.gz", gzip_member(first))
+        self.write("b.gz", gzip_member(second))
+        self.write("b", b"not looked at")
+        r = self.run_zpress("-d", "-c", "a.gz", "b")
+        self.assertOutcome(r, 0, stdout=first + second)
+        self.assertEqual(self.listing(), ["a.gz", "b", "b.gz"])
+        self.assertEqual(self.read("b"), b"not looked at")
+
+    def test_stdout_closed(self):
+        self.write("a", b"input")
+        r = self.run_zpress("-c", "a", preexec_fn=lambda: os.close(1))
+        self.assertOutcome(r, 1, stderr=self.msg("can't gzopen a.gz"))
+        self.assertEqual(self.listing(), ["a"])
+
+
+class SeveralFiles(CliTestCase):
+    def test_compress_stops_at_the_first_failure(self):
+        self.write("a", b"first")
+        self.write("c", b"third")
+        r = self.run_zpress("a", "missing", "c")
+        self.assertOutcome(r, 1, stderr=b"missing: No such file or directory\n", stdout=b"")
+        self.assertEqual(self.listing(), ["a.gz", "c"])
+        self.assertEqual(gzip.decompress(self.read("a.gz")), b"first")
+        self.assertEqual(self.read("c"), b"third")
+
+    def test_decompress_stops_at_the_first_failure(self):
+        self.write("a.gz", gzip_member(b"first"))
+        self.write("c.gz", gzip_member(b"third"))
+        r = self.run_zpress("-d", "a.gz", "missing", "c.gz")
+        self.assertOutcome(r, 1, stderr=self.msg("can't gzopen missing.gz"), stdout=b"")
+        self.assertEqual(self.listing(), ["a", "c.gz"])
+        self.assertEqual(self.read("a"), b"first")
+
+    def test_all_files_done_in_order(self):
+        names = ["f%d" % i for i in range(5)]
+        for n in names:
+            self.write(n, n.encode() * 1000)
+        self.assertOutcome(self.run_zpress(*names), 0)
+        self.assertEqual(self.listing(), [n + ".gz" for n in names])
+        self.assertOutcome(self.run_zpress("-d", *names), 0)
+        for n in names:
+            self.assertEqual(self.read(n), n.encode() * 1000)
+
+
+class FailingJobs(CliTestCase):
+    def test_directory_as_input(self):
+        os.mkdir(self.path("d"))
+        r = self.run_zpress("d")
+        self.assertOutcome(r, 1, stderr=b"fread: Is a directory\n", stdout=b"")
+        self.assertTrue(os.path.isdir(self.path("d")))
+
+    def test_damaged_input_is_kept(self):
+        good = gzip_member(random_bytes(50000))
+        cases = {"cut off": (good[:len(good) // 2], "in.gz: unexpected end of file"),
+                 "bad crc": (gzip_member(b"data", crc=0), "in.gz: data error"),
+                 "bad header": (good[:3] + b"\xe0" + good[4:], "in.gz: data error")}
+        for what, (content, message) in cases.items():
+            with self.subTest(what):
+                self.clear()
+                self.write("in.gz", content)
+                r = self.run_zpress("-d", "in.gz")
+                self.assertOutcome(r, 1, stderr=self.msg(message), stdout=b"")
+                self.assertEqual(self.read("in.gz"), content)
+
+    def test_cut_off_member_names_the_input(self):
+        good = gzip_member(random_bytes(50000))
+        self.write("in.gz", good[:len(good) // 2])
+        r = self.run_zpress("-d", "in")
+        self.assertOutcome(r, 1, stderr=self.msg("in.gz: unexpected end of file"))
+        self.assertTrue(self.exists("in.gz"))
+
+    def test_missing_input_to_decompress(self):
+        r = self.run_zpress("-d", "nothing.gz")
+        self.assertOutcome(r, 1, stderr=self.msg("can't gzopen nothing.gz"))
+        self.assertEqual(self.listing(), [])
+
+
+class Permissions(CliTestCase):
+    def run_with_umask(self, mask, *args):
+        return self.run_zpress(*args, preexec_fn=lambda: os.umask(mask))
+
+    def mode(self, name):
+        return stat.S_IMODE(os.lstat(self.path(name)).st_mode)
+
+    def test_output_never_more_accessible_than_input(self):
+        # (input mode, umask, expected output mode)
+        cases = [(0o600, 0o022, 0o600), (0o644, 0o022, 0o644), (0o644, 0o077, 0o600),
+                 (0o640, 0o000, 0o640), (0o604, 0o000, 0o604), (0o666, 0o002, 0o664),
+                 (0o400, 0o022, 0o400)]
+        for in_mode, mask, out_mode in cases:
+            with self.subTest(input=oct(in_mode), umask=oct(mask)):
+                self.clear()
+                self.write("f", b"secret", mode=in_mode)
+                self.assertOutcome(self.run_with_umask(mask, "f"), 0)
+                self.assertEqual(oct(self.mode("f.gz")), oct(out_mode))
+                os.chmod(self.path("f.gz"), in_mode)
+                self.assertOutcome(self.run_with_umask(mask, "-d", "f.gz"), 0)
+                self.assertEqual(oct(self.mode("f")), oct(out_mode))
+                self.assertEqual(self.read("f"), b"secret")
+
+    def test_no_time_or_owner_carried_over(self):
+        self.write("f", b"old file", mode=0o644)
+        os.utime(self.path("f"), (1000000000, 1000000000))
+        if os.geteuid() == 0:
+            os.chown(self.path("f"), 65534, 65534)
+        self.assertOutcome(self.run_zpress("f"), 0)
+        st = os.lstat(self.path("f.gz"))
+        self.assertGreater(st.st_mtime, 1000000000 + 86400)
+        self.assertEqual((st.st_uid, st.st_gid), (os.geteuid(), os.getegid()))
+
+    def test_private_output_while_it_is_written(self):
+        # A FIFO keeps the job in the middle of its copy: the output must
+        # already have its final, private mode.
+        os.mkfifo(self.path("fifo"), 0o600)
+        child = self.start_zpress("fifo", preexec_fn=lambda: os.umask(0o022))
+        fd = open_fifo_for_writing(self.path("fifo"), child)
+        with open(fd, "wb") as w:
+            w.write(b"first part ")
+            w.flush()
+            wait_until(lambda: self.exists("fifo.gz"), what="fifo.gz")
+            self.assertEqual(oct(self.mode("fifo.gz")), oct(0o600))
+            w.write(b"second part")
+        self.assertOutcome(self.finish(child), 0, stdout=b"")
+        self.assertEqual(gzip.decompress(self.read("fifo.gz")), b"first part second part")
+
+
+class InputRemoval(CliTestCase):
+    """A failed removal of the input is reported and changes nothing else.
+    Made to fail for a non-root user through a sticky directory holding a
+    file owned by root."""
+
+    def setUp(self):
+        super().setUp()
+        if os.geteuid() != 0:
+            self.skipTest("needs root to give the input to another user")
+        os.chmod(self.dir, 0o755)
+        os.mkdir(self.path("sticky"))
+        os.chmod(self.path("sticky"), 0o1777)
+        # The build tree may lie where that user can't reach: run a copy.
+        self.executable = self.path("zpress-copy")
+        shutil.copy2(ZPRESS, self.executable)
+        try:
+            probe = self.run_as_nobody("-h")
+        except OSError as e:
+            probe = e
+        if getattr(probe, "returncode", None) != 0:
+            self.skipTest("the unprivileged user can't run the program here: %r" % (probe,))
+
+    def run_as_nobody(self, *args):
+        return self.run_zpress(*args, executable=self.executable, user=65534, group=65534,
+                               extra_groups=[])
+
+    def test_compress(self):
+        self.write("sticky/report", REPORT, mode=0o644)
+        r = self.run_as_nobody("sticky/report")
+        self.assertOutcome(r, 0, stderr=self.msg("can't unlink sticky/report"))
+        self.assertEqual(self.read("sticky/report"), REPORT)
+        self.assertEqual(gzip.decompress(self.read("sticky/report.gz")), REPORT)
+
+    def test_decompress_and_go_on(self):
+        self.write("sticky/a.gz", gzip_member(b"A"), mode=0o644)
+        self.write("sticky/b.gz", gzip_member(b"B"), mode=0o666)
+        os.chown(self.path("sticky/b.gz"), 65534, 65534)
+        r = self.run_as_nobody("-d", "sticky/a", "sticky/b")
+        self.assertOutcome(r, 0, stderr=self.msg("can't unlink sticky/a.gz"))
+        self.assertEqual(sorted(os.listdir(self.path("sticky"))), ["a", "a.gz", "b"])
+        self.assertEqual((self.read("sticky/a"), self.read("sticky/b")), (b"A", b"B"))
+
+
+class LongNames(CliTestCase):
+    """Names live in a buffer of 1024 bytes: the longest derived name has 1023
+    characters."""
+
+    def make_path(self, length, content, suffix="", leaf="f"):
+        """A file at a relative path of exactly `length` characters."""
+        parts = []
+        remaining = length
+        while remaining > 200:
+            parts.append("d" * 199)
+            remaining -= 200
+        parts.append(leaf * (remaining - len(suffix)) + suffix)
+        name = "/".join(parts)
+        self.assertEqual(len(name), length)
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        self.write(name, content)
+        return name
+
+    def test_longest_names_that_fit(self):
+        name = self.make_path(1020, b"fits")
+        self.assertOutcome(self.run_zpress(name), 0)
+        self.assertTrue(self.exists(name + ".gz"))
+        self.assertOutcome(self.run_zpress("-d", name), 0)
+        self.assertEqual(self.read(name), b"fits")
+        gz_name = self.make_path(1023, gzip_member(b"fits too"), suffix=".gz", leaf="g")
+        self.assertOutcome(self.run_zpress("-d", gz_name), 0)
+        self.assertEqual(self.read(gz_name[:-3]), b"fits too")
+
+    def test_longer_names_are_refused(self):
+        name = self.make_path(1021, b"too long")
+        gz_name = self.make_path(1024, gzip_member(b"x"), suffix=".gz", leaf="g")
+        folder = os.path.dirname(self.path(name))
+        before = sorted(os.listdir(folder))
+        for args, refused in ((["-c", name], name), ([name], name), (["-d", name], name),
+                              (["-d", gz_name], gz_name), (["-d", "-c", gz_name], gz_name)):
+            with self.subTest(args=args[:-1], length=len(refused)):
+                r = self.run_zpress(*args)
+                self.assertOutcome(r, 1, stderr=self.msg(refused + ": file name too long"),
+                                   stdout=b"")
+                self.assertEqual(sorted(os.listdir(folder)), before)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,81 @@
+"""Failing standard output (/dev/full), and closed standard descriptors."""
+
+import os
+import subprocess
+import unittest
+
+from cli_support import CliTestCase, gzip_member, random_bytes, sample_text
+
+SMALL = b"fits in any buffer\n"
+LARGE = random_bytes(300000)  # more than any buffer between us and the device
+
+
+class FullDevice(CliTestCase):
+    def run_to_full(self, *args, input=b""):
+        with open("/dev/full", "wb") as full:
+            return self.run_zpress(*args, input=input, stdout=full)
+
+    # A small result waits in a buffer until the final close; a large one
+    # fails at the first block written.
+
+    def test_compression_filter(self):
+        for data, text in ((SMALL, "failed gzclose"), (b"", "failed gzclose"),
+                           (LARGE, "<fd:1>: file error")):
+            with self.subTest(size=len(data)):
+                r = self.run_to_full(input=data)
+                self.assertOutcome(r, 1, stderr=self.msg(text))
+
+    def test_decompression_filter(self):
+        for data, text in ((SMALL, "failed fclose"), (LARGE, "failed fwrite")):
+            with self.subTest(size=len(data)):
+                r = self.run_to_full("-d", input=gzip_member(data))
+                self.assertOutcome(r, 1, stderr=self.msg(text))
+
+    def test_file_jobs_to_stdout_keep_their_inputs(self):
+        self.write("a", LARGE)
+        self.write("s", SMALL)
+        for args, text in ((["-c", "a"], "<fd:1>: file error"), (["-c", "s"], "failed gzclose"),
+                           (["-c", "s", "a"], "failed gzclose")):
+            with self.subTest(args=args):
+                r = self.run_to_full(*args)
+                self.assertOutcome(r, 1, stderr=self.msg(text))
+                self.assertEqual(self.listing(), ["a", "s"])
+
+        self.write("a.gz", gzip_member(LARGE))
+        self.write("s.gz", gzip_member(SMALL))
+        for args, text in ((["-d", "-c", "a"], "failed fwrite"),
+                           (["-d", "-c", "s.gz"], "failed fclose")):
+            with self.subTest(args=args):
+                r = self.run_to_full(*args)
+                self.assertOutcome(r, 1, stderr=self.msg(text))
+                self.assertEqual(self.listing(), ["a", "a.gz", "s", "s.gz"])
+
+
+class ClosedStandardDescriptors(CliTestCase):
+    def test_output_file_never_takes_the_place_of_stderr(self):
+        # With descriptors 0 and 2 closed, the input would take 0 and the
+        # output 2, and the report of the failing read would land inside the
+        # output.
+        os.mkdir(self.path("d"))
+
+        def close_stdin_and_stderr():
+            os.close(0)
+            os.close(2)
+
+        r = self.run_zpress("d", stdin=subprocess.DEVNULL, preexec_fn=close_stdin_and_stderr)
+        self.assertEqual(r.returncode, 1)
+        written = self.read("d.gz")
+        self.assertNotIn(b"fread", written)
+        self.assertTrue(written.startswith(b"\x1f\x8b"), written)
+
+    def test_closed_stderr_does_not_hurt_a_good_run(self):
+        data = sample_text(30000)
+        self.write("f", data)
+        r = self.run_zpress("f", preexec_fn=lambda: os.close(2))
+        self.assertEqual(r.returncode, 0)
+        self.assertOutcome(self.run_zpress("-d", "f"), 0)
+        self.assertEqual(self.read("f"), data)
+
+
+if __name__ == "__main__":
+    unittest.main()

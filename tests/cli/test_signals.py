@@ -1,0 +1,81 @@
+"""Signals during a file job remove the half-written output and keep the
+input.  A FIFO as input holds the job in the middle of its copy."""
+
+import gzip
+import os
+import signal
+import stat
+import unittest
+
+from cli_support import (CliTestCase, gzip_member, open_fifo_for_writing, random_bytes,
+                         wait_until)
+
+SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM)
+
+# The reader takes in blocks of 16384 bytes: a compressed stream longer than
+# one block lets the job get past the header and create its output.
+COMPRESSED = gzip_member(random_bytes(60000))
+
+
+class InterruptedJobs(CliTestCase):
+    def interrupt(self, sig, args, fifo, output, feed):
+        os.mkfifo(self.path(fifo))
+        child = self.start_zpress(*args)
+        fd = open_fifo_for_writing(self.path(fifo), child)
+        try:
+            os.write(fd, feed)
+            wait_until(lambda: self.exists(output) or child.poll() is not None,
+                       what=output)
+            self.assertIsNone(child.poll(), "the job ended before the signal")
+            child.send_signal(sig)
+            result = self.finish(child)
+        finally:
+            os.close(fd)
+        return result
+
+    def check_interrupted(self, result, fifo, output):
+        self.assertOutcome(result, 1, stdout=b"")
+        self.assertFalse(self.exists(output))
+        self.assertTrue(stat.S_ISFIFO(os.lstat(self.path(fifo)).st_mode))
+
+    def test_compression(self):
+        for sig in SIGNALS:
+            with self.subTest(signal=sig.name):
+                self.clear()
+                r = self.interrupt(sig, ["in"], "in", "in.gz", b"some data")
+                self.check_interrupted(r, "in", "in.gz")
+
+    def test_decompression(self):
+        for sig in SIGNALS:
+            with self.subTest(signal=sig.name):
+                self.clear()
+                r = self.interrupt(sig, ["-d", "in"], "in.gz", "in", COMPRESSED[:20000])
+                self.check_interrupted(r, "in.gz", "in")
+
+    def test_finished_jobs_keep_their_results(self):
+        self.write("a", b"first file")
+        r = self.interrupt(signal.SIGINT, ["a", "b"], "b", "b.gz", b"second")
+        self.check_interrupted(r, "b", "b.gz")
+        self.assertFalse(self.exists("a"))
+        self.assertEqual(gzip.decompress(self.read("a.gz")), b"first file")
+
+    def test_signal_between_jobs_removes_nothing(self):
+        # The second job waits in the open of its input (a FIFO without a
+        # writer) after the first job is complete.  Neither the first job's
+        # output nor the file already at the second job's output name may be
+        # taken for a half-written output.
+        self.write("a", b"first file")
+        os.mkfifo(self.path("b"))
+        self.write("b.gz", b"was here before")
+        child = self.start_zpress("a", "b")
+        wait_until(lambda: not self.exists("a") or child.poll() is not None, what="job a")
+        child.send_signal(signal.SIGTERM)
+        r = self.finish(child)
+        self.assertOutcome(r, 1, stdout=b"")
+        self.assertEqual(self.listing(), ["a.gz", "b", "b.gz"])
+        self.assertEqual(gzip.decompress(self.read("a.gz")), b"first file")
+        self.assertEqual(self.read("b.gz"), b"was here before")
+
+
+if __name__ == "__main__":
+    unittest.main()
