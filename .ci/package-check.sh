@@ -1,0 +1,305 @@
+#!/usr/bin/env bash
+# Packaging check: zpress installs, packages and documents itself.
+#
+#  - builds the release configuration (reusing build/release when it exists)
+#  - installs it into a staging prefix and checks what landed there
+#  - builds examples/ against the staged install twice, through
+#    find_package(zpress) and through pkg-config, and runs both programs
+#  - lints the manual page (groff, and mandoc when installed) and checks that
+#    it documents every message the driver prints
+#  - builds the Debian packages and shows their contents and metadata
+#  - as root in CI (CI=true) only: installs the packages on this machine,
+#    runs the installed zpress, finds its manual page, builds the example
+#    against the system install, and removes the packages again
+#
+# Needs: cmake, g++, make, pkg-config, python3, groff-base, dpkg-dev, file;
+# mandoc and man-db are used when present.
+#
+# Usage: .ci/package-check.sh [BUILD_DIR]    (default: build/release)
+#
+# The steps are functions that `check` calls indirectly.
+# shellcheck disable=SC2317
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+src=$PWD
+build=${1:-build/release}
+case $build in /*) ;; *) build=$src/$build ;; esac
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zpress-package-check.XXXXXX")
+stage=$work/stage
+installed_packages=()
+
+cleanup() {
+    if [ ${#installed_packages[@]} -gt 0 ]; then
+        dpkg -r "${installed_packages[@]}" >/dev/null 2>&1 ||
+            echo "package-check: could not remove ${installed_packages[*]}" >&2
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+skipped=0
+
+# check NAME COMMAND...: runs the command quietly; shows its output on failure.
+check() {
+    local name=$1
+    shift
+    if "$@" >"$work/last.log" 2>&1; then
+        passed=$((passed + 1))
+        echo "ok    $name"
+        return 0
+    fi
+    failed=$((failed + 1))
+    echo "FAIL  $name"
+    tail -n 60 "$work/last.log" | sed 's/^/      /'
+    return 1
+}
+
+skip() {
+    skipped=$((skipped + 1))
+    echo "skip  $1"
+}
+
+finish() {
+    echo "package-check: $passed passed, $failed failed, $skipped skipped"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+# --- build -----------------------------------------------------------------
+
+configure_and_build() {
+    if [ -f "$build/CMakeCache.txt" ]; then
+        cmake "$build"
+    elif [ "$build" = "$src/build/release" ]; then
+        cmake --preset release
+    else
+        cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release
+    fi || return 1
+    # Only what gets installed: the tests are not needed here.
+    cmake --build "$build" -j2 --target zpress gzstream lzw
+}
+check "configure and build ($build)" configure_and_build || finish
+
+# --- staged install ----------------------------------------------------------
+
+check "cmake --install into a staging prefix" cmake --install "$build" --prefix "$stage" || finish
+
+config=$(find "$stage" -name zpressConfig.cmake | head -n 1)
+pcdir=$(dirname "$(find "$stage" -name zpress-gzstream.pc | head -n 1)")
+staged_files() {
+    local f missing=0
+    for f in bin/zpress share/man/man1/zpress.1 include/zpress/gzio.h include/zpress/zopen.h; do
+        [ -f "$stage/$f" ] || { echo "missing: $f"; missing=1; }
+    done
+    [ -n "$config" ] || { echo "missing: zpressConfig.cmake"; missing=1; }
+    for f in zpressConfigVersion.cmake zpressTargets.cmake; do
+        [ -f "$(dirname "$config")/$f" ] || { echo "missing: $f"; missing=1; }
+    done
+    for f in zpress-gzstream.pc zpress-lzw.pc; do
+        [ -f "$pcdir/$f" ] || { echo "missing: $f"; missing=1; }
+    done
+    for f in libzpress-gzstream libzpress-lzw; do
+        find "$stage" -name "$f.*" | grep -q . || { echo "missing: $f"; missing=1; }
+    done
+    find "$stage" -type f | sed "s|^$stage/||" | sort
+    return "$missing"
+}
+check "staged files are all there" staged_files
+
+# The zlib release the program was built against, from its version line.
+staged_version() {
+    local line
+    line=$("$stage/bin/zpress" -V) || return 1
+    echo "$line"
+    [[ $line == "$stage/bin/zpress, based on zlib "* ]]
+}
+check "staged zpress -V" staged_version
+zlib_version=$("$stage/bin/zpress" -V 2>/dev/null | sed -n 's/.*, based on zlib //p')
+
+# --- the example, against the staged install ---------------------------------
+
+example_with_cmake() {
+    local prefix_path=$1 dir=$2
+    cmake -S "$src/examples" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+        ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
+        cmake --build "$dir" -j2 &&
+        "$dir/gz_lines" "$dir/lines.gz"
+}
+
+# g++ with the flags pkg-config gives; also links a one-line .Z program to
+# prove zpress-lzw.pc.  An empty PC_PATH means the system's .pc files.  The
+# flags that pkg-config prints are meant to be split into words.
+# shellcheck disable=SC2046
+example_with_pkg_config() (
+    pc_path=$1 dir=$2
+    export PKG_CONFIG_PATH=$pc_path
+    mkdir -p "$dir" &&
+        pkg-config --print-errors --exists zpress-gzstream zpress-lzw &&
+        echo "zpress-gzstream: $(pkg-config --cflags --libs zpress-gzstream)" &&
+        g++ -std=c++20 -O2 -o "$dir/gz_lines" "$src/examples/gz_lines.cpp" \
+            $(pkg-config --cflags --libs zpress-gzstream) &&
+        "$dir/gz_lines" "$dir/lines.gz" &&
+        printf '%s\n' '#include <zpress/zopen.h>' \
+            'int main() { return lzw::z_open(0, "?", 0, 0, 0, 0) == nullptr ? 0 : 1; }' |
+        g++ -std=c++20 -x c++ -o "$dir/lzw_link" - $(pkg-config --cflags --libs zpress-lzw) &&
+        "$dir/lzw_link"
+)
+
+check "example via find_package(zpress) (staged)" \
+    example_with_cmake "$stage" "$work/example-cmake"
+check "example via pkg-config (staged)" \
+    example_with_pkg_config "$pcdir" "$work/example-pc"
+
+# --- manual page -------------------------------------------------------------
+
+groff_lint() {
+    local out
+    out=$(groff -man -ww -z "$src/doc/zpress.1" 2>&1)
+    [ -z "$out" ] || { echo "$out"; return 1; }
+}
+check "man page: groff -man -ww -z" groff_lint
+
+if command -v mandoc >/dev/null; then
+    mandoc_lint() {
+        local out
+        out=$(mandoc -T lint -W style "$src/doc/zpress.1" 2>&1)
+        [ -z "$out" ] || { echo "$out"; return 1; }
+    }
+    check "man page: mandoc -T lint" mandoc_lint
+else
+    skip "man page: mandoc -T lint (mandoc not installed)"
+fi
+
+# Every text the driver reports must appear in the DIAGNOSTICS of the page.
+documented_messages() {
+    local page missing=0 msg found=0
+    page=$(sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' "$src/doc/zpress.1")
+    while IFS= read -r msg; do
+        [ -n "$msg" ] || continue
+        found=$((found + 1))
+        if grep -qF -- "$msg" <<<"$page"; then
+            echo "documented: $msg"
+        else
+            echo "NOT documented: $msg"
+            missing=1
+        fi
+    done < <(grep -ohE '\b(error|fail|report_create_failure)\("[^"]*"|"%s: [^"]*"' "$src"/driver/*.cpp |
+        sed -E 's/^[a-z_]+\(//; s/^"//; s/"$//; s/\\n//g; s/%s//g; s/^: *//; s/^ +//; s/ +$//; s/^: //' |
+        sort -u)
+    # Guards against a change in how the driver spells its reports that
+    # would leave nothing to compare.
+    [ "$found" -ge 10 ] || { echo "only $found driver messages found"; return 1; }
+    return "$missing"
+}
+check "man page documents every driver message" documented_messages
+
+# --- Debian packages ---------------------------------------------------------
+
+debdir=$build/packages
+build_debs() {
+    rm -rf "$debdir" &&
+        (cd "$build" && cpack -G DEB -B "$debdir") &&
+        ls "$debdir"/*.deb
+}
+check "cpack -G DEB" build_debs || finish
+
+runtime_deb=$(find "$debdir" -maxdepth 1 -name 'zpress_*.deb' | head -n 1)
+dev_deb=$(find "$debdir" -maxdepth 1 -name 'libzpress-dev_*.deb' | head -n 1)
+
+show_deb() {
+    [ -f "$1" ] || { echo "no package file"; return 1; }
+    dpkg-deb -I "$1" && dpkg-deb -c "$1"
+}
+for deb in "$runtime_deb" "$dev_deb"; do
+    echo "---- $(basename "${deb:-missing.deb}")"
+    show_deb "$deb" | sed 's/^/      /'
+done
+
+field() { dpkg-deb -f "$1" "$2"; }
+
+runtime_metadata() {
+    local depends
+    depends=$(field "$runtime_deb" Depends)
+    echo "Depends: $depends"
+    [ "$(field "$runtime_deb" Package)" = zpress ] &&
+        [ "$(field "$runtime_deb" Section)" = utils ] &&
+        [ -n "$(field "$runtime_deb" Maintainer)" ] &&
+        [ -n "$(field "$runtime_deb" Description)" ] &&
+        grep -q 'libc6' <<<"$depends" &&
+        grep -qF "zlib1g (>= 1:$zlib_version)" <<<"$depends"
+}
+check "zpress.deb metadata (name, section, maintainer, depends zlib1g >= 1:$zlib_version)" runtime_metadata
+
+runtime_contents() {
+    local list
+    list=$(dpkg-deb -c "$runtime_deb") || return 1
+    grep -q ' ./usr/bin/zpress$' <<<"$list" &&
+        grep -q ' ./usr/share/man/man1/zpress.1.gz$' <<<"$list" &&
+        ! grep -q 'include/\|\.a$' <<<"$list"
+}
+check "zpress.deb holds bin/zpress and the compressed man page" runtime_contents
+
+# The packaged page was compressed by the packaged zpress: check it with an
+# independent gzip reader.
+packaged_page() {
+    rm -rf "$work/x" && dpkg-deb -x "$runtime_deb" "$work/x" &&
+        python3 - "$work/x/usr/share/man/man1/zpress.1.gz" "$src/doc/zpress.1" <<'EOF'
+import gzip, sys
+with gzip.open(sys.argv[1]) as packed, open(sys.argv[2], "rb") as page:
+    sys.exit(0 if packed.read() == page.read() else "packaged page differs")
+EOF
+}
+check "packaged man page decompresses to doc/zpress.1" packaged_page
+
+dev_package() {
+    local list
+    list=$(dpkg-deb -c "$dev_deb") || return 1
+    echo "Package: $(field "$dev_deb" Package), Depends: $(field "$dev_deb" Depends)"
+    [ "$(field "$dev_deb" Package)" = libzpress-dev ] &&
+        field "$dev_deb" Depends | grep -q 'zlib1g-dev' &&
+        grep -q 'include/zpress/gzio.h$' <<<"$list" &&
+        grep -q 'include/zpress/zopen.h$' <<<"$list" &&
+        grep -q 'zpressConfig.cmake$' <<<"$list" &&
+        grep -q 'zpress-gzstream.pc$' <<<"$list" &&
+        grep -q 'libzpress-gzstream.a$' <<<"$list"
+}
+check "libzpress-dev.deb metadata and contents" dev_package
+
+# --- install on this machine (root in CI only) -------------------------------
+
+if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
+    install_debs() {
+        dpkg -i "$runtime_deb" "$dev_deb" &&
+            installed_packages=(libzpress-dev zpress)
+    }
+    if check "dpkg -i zpress and libzpress-dev" install_debs; then
+        installed_run() {
+            /usr/bin/zpress -V &&
+                printf 'round trip\n' | /usr/bin/zpress | /usr/bin/zpress -d | grep -qx 'round trip'
+        }
+        check "installed zpress -V and a round trip" installed_run
+        installed_page() {
+            if command -v man >/dev/null; then
+                man -w zpress
+            else
+                test -f /usr/share/man/man1/zpress.1.gz
+            fi
+        }
+        check "installed man page found" installed_page
+        check "example via find_package(zpress) (system)" \
+            example_with_cmake "" "$work/example-system"
+        check "example via pkg-config (system)" example_with_pkg_config "" "$work/example-system-pc"
+        remove_debs() {
+            dpkg -r libzpress-dev zpress && installed_packages=() &&
+                ! test -e /usr/bin/zpress
+        }
+        check "dpkg -r" remove_debs
+    fi
+else
+    skip "dpkg -i / -r on this machine (only as root with CI=true)"
+fi
+
+finish

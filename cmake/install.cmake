@@ -1,0 +1,231 @@
+# Installation: the zpress executable and its manual page, the two libraries
+# with their public headers, a CMake package (find_package(zpress)),
+# pkg-config files, and the Debian packages that CPack builds from all that.
+#
+# Two install components, which become two Debian packages:
+#   runtime     -> zpress        bin/zpress, man1/zpress.1
+#   development -> libzpress-dev headers, libraries, CMake and pkg-config files
+# A plain `cmake --install` installs both.
+
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ZPRESS_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/zpress"
+    CACHE STRING "Where the CMake package files go, relative to the prefix")
+set(ZPRESS_INSTALL_PKGCONFIGDIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
+    CACHE STRING "Where the pkg-config files go, relative to the prefix")
+
+# ---------------------------------------------------------------------------
+# Libraries
+
+# A static library records its PRIVATE link items as $<LINK_ONLY:...> in its
+# link interface.  zpress_warnings only carries compile flags for our own
+# sources, yet its presence there would force it into the exported package.
+# Keep it to the build tree.
+foreach(lib IN ITEMS gzstream lzw)
+  get_target_property(link_interface ${lib} INTERFACE_LINK_LIBRARIES)
+  if(link_interface)
+    list(TRANSFORM link_interface
+         REPLACE "^\\$<LINK_ONLY:zpress_warnings>$"
+                 "$<BUILD_INTERFACE:$<LINK_ONLY:zpress_warnings>>")
+    set_property(TARGET ${lib} PROPERTY INTERFACE_LINK_LIBRARIES "${link_interface}")
+  endif()
+endforeach()
+
+install(TARGETS gzstream lzw
+  EXPORT zpressTargets
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT development)
+
+install(FILES
+    "${PROJECT_SOURCE_DIR}/gzstream/include/zpress/gzio.h"
+    "${PROJECT_SOURCE_DIR}/lzw/include/zpress/zopen.h"
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/zpress"
+  COMPONENT development)
+
+# ---------------------------------------------------------------------------
+# CMake package: find_package(zpress [COMPONENTS gzstream lzw])
+
+install(EXPORT zpressTargets
+  NAMESPACE zpress::
+  DESTINATION "${ZPRESS_INSTALL_CMAKEDIR}"
+  COMPONENT development)
+
+configure_package_config_file(
+  "${PROJECT_SOURCE_DIR}/cmake/zpressConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/zpressConfig.cmake"
+  INSTALL_DESTINATION "${ZPRESS_INSTALL_CMAKEDIR}")
+write_basic_package_version_file(
+  "${PROJECT_BINARY_DIR}/zpressConfigVersion.cmake"
+  VERSION "${PROJECT_VERSION}"
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+    "${PROJECT_BINARY_DIR}/zpressConfig.cmake"
+    "${PROJECT_BINARY_DIR}/zpressConfigVersion.cmake"
+  DESTINATION "${ZPRESS_INSTALL_CMAKEDIR}"
+  COMPONENT development)
+
+# ---------------------------------------------------------------------------
+# pkg-config: zpress-gzstream.pc and zpress-lzw.pc
+#
+# The prefix is computed from the .pc file's own place, so that a tree installed
+# with `cmake --install --prefix DIR` (or copied elsewhere) still works.
+file(RELATIVE_PATH ZPRESS_PC_TO_PREFIX
+     "/prefix/${ZPRESS_INSTALL_PKGCONFIGDIR}" "/prefix")
+string(REGEX REPLACE "/$" "" ZPRESS_PC_TO_PREFIX "${ZPRESS_PC_TO_PREFIX}")
+
+# With a static gzstream every consumer links zlib itself; a shared one only
+# needs it for static linking.
+get_target_property(ZPRESS_GZSTREAM_TYPE gzstream TYPE)
+if(ZPRESS_GZSTREAM_TYPE STREQUAL "STATIC_LIBRARY")
+  set(ZPRESS_PC_ZLIB_REQUIRES "Requires: zlib")
+else()
+  set(ZPRESS_PC_ZLIB_REQUIRES "Requires.private: zlib")
+endif()
+
+foreach(pc IN ITEMS zpress-gzstream zpress-lzw)
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in"
+                 "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc"
+    DESTINATION "${ZPRESS_INSTALL_PKGCONFIGDIR}"
+    COMPONENT development)
+endforeach()
+
+# ---------------------------------------------------------------------------
+# The program and its manual page
+
+install(TARGETS zpress
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
+install(FILES "${PROJECT_SOURCE_DIR}/doc/zpress.1"
+  DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
+  COMPONENT runtime)
+
+# ---------------------------------------------------------------------------
+# Debian packages: `cpack -G DEB` in the build directory gives
+# zpress_<version>-1_<arch>.deb and libzpress-dev_<version>-1_<arch>.deb.
+# (Lines of the descriptions below must not begin with a dot: dpkg reads
+# such a line as a control statement.)
+
+set(ZPRESS_PACKAGE_MAINTAINER "zpress maintainers <maintainers@zpress.invalid>"
+    CACHE STRING "Maintainer field of the Debian packages")
+
+# zlib1g carries an epoch in Debian ("1:1.2.13.dfsg-1"); a bound without it
+# would be met by every version.  Take the epoch from the installed package
+# when dpkg can tell, else the one Debian has always used.
+if(DEFINED ZLIB_VERSION AND NOT ZLIB_VERSION STREQUAL "")
+  set(ZPRESS_ZLIB_BUILT_AGAINST "${ZLIB_VERSION}")
+else()
+  set(ZPRESS_ZLIB_BUILT_AGAINST "${ZLIB_VERSION_STRING}")
+endif()
+set(ZPRESS_ZLIB_EPOCH "1:")
+find_program(ZPRESS_DPKG_QUERY dpkg-query)
+mark_as_advanced(ZPRESS_DPKG_QUERY)
+if(ZPRESS_DPKG_QUERY)
+  execute_process(
+    COMMAND "${ZPRESS_DPKG_QUERY}" -W -f=\${Version} zlib1g
+    OUTPUT_VARIABLE zlib1g_installed
+    ERROR_QUIET
+    RESULT_VARIABLE zlib1g_query_failed)
+  if(NOT zlib1g_query_failed AND zlib1g_installed MATCHES "^([0-9]+:)")
+    set(ZPRESS_ZLIB_EPOCH "${CMAKE_MATCH_1}")
+  elseif(NOT zlib1g_query_failed AND NOT zlib1g_installed STREQUAL "")
+    set(ZPRESS_ZLIB_EPOCH "")
+  endif()
+endif()
+set(ZPRESS_DEB_ZLIB_DEPENDS "zlib1g (>= ${ZPRESS_ZLIB_EPOCH}${ZPRESS_ZLIB_BUILT_AGAINST})")
+
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "zpress")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "zpress")
+set(CPACK_PACKAGE_CONTACT "${ZPRESS_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZPRESS_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_RELEASE "1")
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME "zpress")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "utils")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+"gzip compression utility that also reads .Z streams
+zpress compresses files into standard gzip files (RFC 1952 members around
+zlib's deflate data) and decompresses any gzip stream, several concatenated
+members included.  As a filter on standard input it also decodes the
+classic .Z (LZW) format of the Unix compress utility, with codes of 9 to 16
+bits.
+
+It refuses to replace existing files unless told to, creates its outputs
+never more accessible than their inputs, and removes a half-written output
+when it is interrupted.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libzpress-dev")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "zlib1g-dev (>= ${ZPRESS_ZLIB_EPOCH}${ZPRESS_ZLIB_BUILT_AGAINST})")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+"C++ libraries of zpress: gzip streams and the .Z codec
+The gzip stream layer (namespace gzstream, header zpress/gzio.h) reads and
+writes gzip streams through a handle: gzopen, gzread, gzwrite, gzprintf,
+gzgets, gzseek and more, on top of zlib's raw deflate engine.  The LZW codec
+(namespace lzw, header zpress/zopen.h) reads and writes the .Z format.
+
+This package holds the static libraries, the headers, a CMake package
+(find_package(zpress), targets zpress::gzstream and zpress::lzw) and
+pkg-config files (zpress-gzstream, zpress-lzw).")
+
+# CPack needs file(1) besides dpkg-shlibdeps to compute library dependencies.
+find_program(ZPRESS_DPKG_SHLIBDEPS dpkg-shlibdeps)
+find_program(ZPRESS_FILE_UTILITY file)
+mark_as_advanced(ZPRESS_DPKG_SHLIBDEPS ZPRESS_FILE_UTILITY)
+if(ZPRESS_DPKG_SHLIBDEPS AND ZPRESS_FILE_UTILITY)
+  # dpkg-shlibdeps finds libc6 (and libstdc++6/libgcc-s1 when they are linked
+  # dynamically) and zlib1g.  zlib's symbols file would only ask for the
+  # oldest release with the symbols used; a shlibs.local beside the staged
+  # files (written below) raises that to the release built against.
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_ZPRESS_SHLIBS_LOCAL "libz 1 ${ZPRESS_DEB_ZLIB_DEPENDS}")
+else()
+  set(ZPRESS_DEB_RUNTIME_DEPENDS "libc6, ${ZPRESS_DEB_ZLIB_DEPENDS}")
+  if(NOT ZPRESS_STATIC_CXX_RUNTIME OR ZPRESS_SANITIZE)
+    string(APPEND ZPRESS_DEB_RUNTIME_DEPENDS ", libstdc++6, libgcc-s1")
+  endif()
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${ZPRESS_DEB_RUNTIME_DEPENDS}")
+  set(CPACK_ZPRESS_SHLIBS_LOCAL "")
+endif()
+
+# Runs in the staging tree before the packages are assembled.
+#  - Debian ships manual pages gzip-compressed: the packaged zpress compresses
+#    its own page (level 9, no time stamp in the header: reproducible).
+#  - debian/shlibs.local for dpkg-shlibdeps, which CPack runs in the
+#    component's staging directory and removes afterwards.
+file(WRITE "${PROJECT_BINARY_DIR}/zpress-prepare-staging.cmake" [=[
+file(GLOB component_dirs LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
+foreach(dir IN ITEMS "${CPACK_TEMPORARY_DIRECTORY}" ${component_dirs})
+  set(prefix "${dir}${CPACK_PACKAGING_INSTALL_PREFIX}")
+  set(zpress_bin "${prefix}/${CPACK_ZPRESS_BINDIR}/zpress")
+  set(page "${prefix}/${CPACK_ZPRESS_MANDIR}/man1/zpress.1")
+  if(NOT EXISTS "${zpress_bin}")
+    continue()
+  endif()
+  if(EXISTS "${page}")
+    execute_process(COMMAND "${zpress_bin}" -9 -f "${page}" RESULT_VARIABLE failed)
+    if(failed OR NOT EXISTS "${page}.gz" OR EXISTS "${page}")
+      message(FATAL_ERROR "compressing ${page} failed")
+    endif()
+    file(CHMOD "${page}.gz" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+  if(CPACK_ZPRESS_SHLIBS_LOCAL)
+    file(WRITE "${dir}/debian/shlibs.local" "${CPACK_ZPRESS_SHLIBS_LOCAL}\n")
+  endif()
+endforeach()
+]=])
+set(CPACK_ZPRESS_MANDIR "${CMAKE_INSTALL_MANDIR}")
+set(CPACK_ZPRESS_BINDIR "${CMAKE_INSTALL_BINDIR}")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_BINARY_DIR}/zpress-prepare-staging.cmake")
+
+include(CPack)
