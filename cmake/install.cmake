@@ -18,20 +18,6 @@ set(ZPRESS_INSTALL_PKGCONFIGDIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
 # ---------------------------------------------------------------------------
 # Libraries
 
-# A static library records its PRIVATE link items as $<LINK_ONLY:...> in its
-# link interface.  zpress_warnings only carries compile flags for our own
-# sources, yet its presence there would force it into the exported package.
-# Keep it to the build tree.
-foreach(lib IN ITEMS gzstream lzw)
-  get_target_property(link_interface ${lib} INTERFACE_LINK_LIBRARIES)
-  if(link_interface)
-    list(TRANSFORM link_interface
-         REPLACE "^\\$<LINK_ONLY:zpress_warnings>$"
-                 "$<BUILD_INTERFACE:$<LINK_ONLY:zpress_warnings>>")
-    set_property(TARGET ${lib} PROPERTY INTERFACE_LINK_LIBRARIES "${link_interface}")
-  endif()
-endforeach()
-
 install(TARGETS gzstream lzw
   EXPORT zpressTargets
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development

@@ -28,16 +28,22 @@ struct lzw_info {
 lzw_handle* z_open(int fd, const char* mode, int unused3, int bits, int unused5, int gotmagic);
 
 // Decodes up to count bytes into buf.  Returns the count delivered (less than
-// count only at the end of the stream), 0 at the end, or -1 with errno set.
+// count only at the end of the stream), 0 at the end, or -1 with errno set:
+// errno from read() when reading failed, EINVAL for data that is not .Z (a
+// bad header, or codes whose strings never end).  A call that fails returns
+// -1 rather than the bytes it had decoded, and every later call fails too.
 int zread(lzw_handle* zs, unsigned char* buf, int count);
 
 // Compresses count bytes.  Returns count, or -1 when a write() failed or the
-// handle cannot write.
+// handle cannot write (opened for reading or with gotmagic, or broken by an
+// earlier failure).  The output does not depend on how the data is divided
+// among calls.
 int zwrite(lzw_handle* zs, const unsigned char* buf, int count);
 
 // Finishes a writer's output, fills info when it is not null, closes the
 // descriptor and frees the handle in every case.  Returns close()'s result, or
-// -1 when the writer's final output failed.
+// -1 when the writer's output failed (now or in an earlier zwrite); info is
+// then left alone.  A writer that never accepted a byte writes nothing.
 int z_close(lzw_handle* zs, lzw_info* info);
 
 }  // namespace lzw

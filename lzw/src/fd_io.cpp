@@ -1,0 +1,48 @@
+#include "fd_io.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace lzw {
+
+ssize_t read_retrying(int fd, void* buf, std::size_t n) {
+    ssize_t got;
+    do {
+        got = ::read(fd, buf, n);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+ssize_t read_full(int fd, void* buf, std::size_t n) {
+    auto* bytes = static_cast<unsigned char*>(buf);
+    std::size_t held = 0;
+    while (held < n) {
+        const ssize_t got = read_retrying(fd, bytes + held, n - held);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        held += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(held);
+}
+
+bool write_all(int fd, const void* buf, std::size_t n) {
+    const auto* bytes = static_cast<const unsigned char*>(buf);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, bytes, n);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0) {
+            // A regular descriptor never accepts nothing; treat it as a full device.
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace lzw

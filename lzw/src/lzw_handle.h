@@ -1,0 +1,161 @@
+// The .Z stream handle shared by the reader (zread.cpp) and the writer
+// (zwrite.cpp), with the constants of the format.  Internal to the codec.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "zpress/zopen.h"
+
+namespace lzw {
+
+// The two bytes every .Z stream starts with.
+inline constexpr std::array<unsigned char, 2> z_magic = {0x1F, 0x9D};
+
+// Flags byte: the largest code width lives in the low bits, block mode in the top bit.
+inline constexpr int width_mask = 0x1F;
+inline constexpr int block_mode = 0x80;
+
+inline constexpr int max_width = 16;
+inline constexpr int first_width = 9;
+inline constexpr int clear_code = 256;
+inline constexpr int first_free_code = 257;  // in block mode; 256 otherwise
+
+// The writer's hash table size: a prime, so a probe sequence can reach every slot.
+inline constexpr int hash_len = 69001;
+
+inline constexpr int io_buf_size = 8192;
+// The hot loops load and store whole 32-bit words; these spare bytes after the
+// buffer keep a word that starts near its end inside the buffer array.
+inline constexpr int io_buf_slack = 8;
+
+// Codes are at most 16 bits.
+inline constexpr std::size_t code_count = 65536;
+// Bytes after the decode stack's top end, so that a short string can be
+// copied out of the stack as one fixed 16-byte block.
+inline constexpr std::size_t stack_slack = 16;
+// What remains of the writer's key storage once the reader's suffix and
+// length tables are in it.  A valid stream never pushes more than 65536
+// bytes: no string is longer than the number of codes.  A corrupt prefix
+// chain that outgrows this room is reported.
+inline constexpr std::size_t stack_room =
+    sizeof(int) * hash_len - code_count - sizeof(std::uint16_t) * code_count - stack_slack;
+static_assert(stack_room > code_count);
+
+// The reader's use of the writer's key storage.
+struct decode_tables {
+    unsigned char suffix[code_count];  // last byte of each code's string
+    // Length of each code's string, kept while the stream is regular (see
+    // zread.cpp), so that a string can be written straight to its place.
+    std::uint16_t length[code_count];
+    unsigned char stack[stack_room + stack_slack];  // grows down from stack + stack_room
+};
+static_assert(sizeof(decode_tables) == sizeof(int) * hash_len);
+
+enum : int {
+    PHASE_FRESH = 0,        // nothing read or written yet
+    PHASE_MAGIC_TAKEN = 1,  // reader: the caller consumed the magic bytes
+    PHASE_CODES = 2,        // header done, codes flowing
+    PHASE_DONE = 3,         // reader: no further code
+    PHASE_FAILED = 4,       // a read, write or format failure: only z_close is sound now
+};
+
+// rmask[i]: the low i bits of a byte.  lmask[i]: the high 8 - i bits.
+inline constexpr std::array<unsigned char, 9> rmask = {0x00, 0x01, 0x03, 0x07, 0x0F,
+                                                       0x1F, 0x3F, 0x7F, 0xFF};
+inline constexpr std::array<unsigned char, 9> lmask = {0xFF, 0xFE, 0xFC, 0xF8, 0xF0,
+                                                       0xE0, 0xC0, 0x80, 0x00};
+
+// What the reader carries between zread calls beyond the common fields.
+struct reader_record {
+    unsigned char* zs_stack_top;  // first undelivered byte; the stack grows down
+    unsigned char* zs_data_end;   // after the last byte held in zs_io_buf
+    int zs_lead_char;             // first byte of the string decoded last
+    int zs_prev_code;
+    int zs_read_code;     // the current code as read, before the not-yet-defined substitution
+    int zs_group_bits;    // bit positions in the group where a whole code can still start
+    int zs_lengths_kept;  // 1 while zs_decode.length describes every code that can be met
+};
+
+// What the writer carries between zwrite calls beyond the common fields.
+struct writer_record {
+    int zs_key;         // (byte << zs_width_max) + prefix code of the last lookup
+    int zs_prefix;      // code of the longest string matched so far, not yet emitted
+    int zs_probe_len;   // slots the probe sequence wraps around
+    int zs_byte_shift;  // shift of the byte in the hash index
+};
+
+// One open stream.  Allocated zeroed in one piece by z_open so that nothing is
+// allocated while coding.
+struct lzw_handle {
+    int zs_fd;
+    char zs_access;  // 'r' or 'w'
+    int zs_phase;
+    int zs_width;
+    int zs_width_max;
+    int zs_widen_after;  // the width grows once the next free code is above this
+    int zs_table_limit;  // 2 to the power zs_width_max: no entry at or above it
+    union {
+        int zs_keys[hash_len];    // writer: the hash table's keys
+        decode_tables zs_decode;  // reader: the same storage
+    };
+    std::uint16_t zs_codes[hash_len];  // writer: code per slot; reader: prefix per code
+    int zs_hash_len;
+    int zs_next_code;
+    int zs_block_flag;     // 0x80 in block mode, else 0
+    int zs_reset_pending;  // 1 from a clear code until the next code
+    int zs_best_ratio;     // writer: best ratio since the last clear
+    // 64-bit so that streams past 2 GiB keep exact counts.
+    std::int64_t zs_next_check;  // writer: zs_total_in at which the ratio is measured next
+    std::int64_t zs_total_in;
+    std::int64_t zs_total_out;
+    unsigned char zs_io_buf[io_buf_size + io_buf_slack];
+    unsigned char* zs_group_start;
+    int zs_offset;  // bit number of the next code within the current group
+    union {
+        reader_record zs_reader;
+        writer_record zs_writer;
+    };
+};
+
+// The empty decode stack's top: strings are pushed downward from here, so a
+// decoded string lies in order in memory and leaves with one copy.
+inline unsigned char* stack_base(lzw_handle* zs) {
+    return zs->zs_decode.stack + stack_room;
+}
+
+// Little-endian word access: the .Z bit order puts earlier codes in lower bits.
+inline std::uint32_t load_le32(const unsigned char* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    } else {
+        return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+               std::uint32_t{p[3]} << 24;
+    }
+}
+inline void store_le32(unsigned char* p, std::uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        p[0] = static_cast<unsigned char>(v);
+        p[1] = static_cast<unsigned char>(v >> 8);
+        p[2] = static_cast<unsigned char>(v >> 16);
+        p[3] = static_cast<unsigned char>(v >> 24);
+    }
+}
+
+// The largest free code before the width grows, for a width just reached.
+inline int widen_limit(int width, int width_max, int table_limit) {
+    return width == width_max ? table_limit : (1 << width) - 1;
+}
+
+// Writer's part of z_close: emits the pending code and the buffered bytes.
+// Returns 0, or -1 with errno from write().
+int finish_writer(lzw_handle* zs);
+
+}  // namespace lzw

@@ -1,0 +1,348 @@
+// Decoding of .Z streams: the header, code fetching and the string decoder.
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "fd_io.h"
+#include "lzw_handle.h"
+
+namespace lzw {
+namespace {
+
+// What fetching yields instead of a code.
+constexpr int no_code = -1;      // the data ended
+constexpr int read_failed = -2;  // read() failed; errno says why
+constexpr int corrupt = -3;      // a prefix chain that never reaches a literal
+
+// Leaves the group at group_start, `skip` bytes long, moves the unread bytes
+// after it to the start of the buffer, and reads until a whole group of
+// `width` bytes is held or the data ends.  A pipe delivers in pieces; taking
+// a piece for the whole group would put every later group boundary out of
+// step.  Returns the bytes held from the new group start, or -1 with errno
+// from read().
+[[gnu::noinline]] std::ptrdiff_t refill(lzw_handle* zs, unsigned char* group_start, int skip,
+                                        int width) {
+    unsigned char* const buf = zs->zs_io_buf;
+    const std::ptrdiff_t left = zs->zs_reader.zs_data_end - group_start - skip;
+    std::size_t held = left > 0 ? static_cast<std::size_t>(left) : 0;
+    if (held > 0) std::memmove(buf, group_start + skip, held);
+    zs->zs_group_start = buf;
+    zs->zs_reader.zs_data_end = buf + held;
+    while (held < static_cast<std::size_t>(width)) {
+        const ssize_t got = read_retrying(zs->zs_fd, buf + held, io_buf_size - held);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        held += static_cast<std::size_t>(got);
+        zs->zs_total_in += got;
+        zs->zs_reader.zs_data_end = buf + held;
+    }
+    return static_cast<std::ptrdiff_t>(held);
+}
+
+// Reads and checks the header, then readies the tables for the first code.
+// Returns 0, or -1 with errno set.
+int read_header(lzw_handle* zs) {
+    const bool magic_taken = zs->zs_phase == PHASE_MAGIC_TAKEN;
+    zs->zs_phase = PHASE_FAILED;  // until the header proves good
+    // Bytes the data does not deliver stay 0, so a short header fails the
+    // magic test, and a missing flags byte after a taken magic reads as 0.
+    unsigned char header[3] = {0, 0, 0};
+    ssize_t got;
+    if (magic_taken) {
+        header[0] = z_magic[0];
+        header[1] = z_magic[1];
+        got = read_full(zs->zs_fd, header + 2, 1);
+    } else {
+        got = read_full(zs->zs_fd, header, 3);
+    }
+    if (got < 0) return -1;
+    if (header[0] != z_magic[0] || header[1] != z_magic[1]) {
+        errno = EINVAL;
+        return -1;
+    }
+    zs->zs_total_in += 3;
+    const int flags = header[2];
+    zs->zs_width_max = flags & width_mask;
+    zs->zs_block_flag = flags & block_mode;
+    if (zs->zs_width_max > max_width) {
+        errno = EINVAL;
+        return -1;
+    }
+    zs->zs_table_limit = 1 << zs->zs_width_max;
+
+    zs->zs_phase = PHASE_CODES;
+    zs->zs_group_start = zs->zs_io_buf;
+    zs->zs_width = first_width;
+    zs->zs_widen_after = (1 << first_width) - 1;
+    decode_tables& t = zs->zs_decode;
+    for (int c = 0; c < 256; ++c) {
+        zs->zs_codes[c] = 0;
+        t.suffix[c] = static_cast<unsigned char>(c);
+        t.length[c] = 1;
+    }
+    zs->zs_next_code = zs->zs_block_flag != 0 ? first_free_code : clear_code;
+    zs->zs_reader.zs_lengths_kept = 1;
+    return 0;
+}
+
+// Decodes into out until `count` bytes are there or the stream ends.  At the
+// stream's start the first code is delivered as a literal byte.
+//
+// Strings are unwound from their last byte through the prefix chain.  While
+// the stream is regular (every code already defined, or the one being
+// defined, and a literal first and after each clear) every entry's prefix is
+// a smaller code, so each code's string length is known when the code is
+// defined and stays true until the next clear.  A string of known length is
+// then written straight to its place in the caller's buffer.  Anything else
+// (only a corrupt stream) switches to the general walk for the rest of the
+// stream: the string is pushed on the decode stack, whose room bounds a chain
+// that never reaches a literal.
+int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
+    reader_record& rd = zs->zs_reader;
+    decode_tables& t = zs->zs_decode;
+    unsigned char* const suffix = t.suffix;
+    std::uint16_t* const length = t.length;
+    std::uint16_t* const prefix = zs->zs_codes;
+    unsigned char* const base = stack_base(zs);
+    unsigned char* const floor = t.stack;
+
+    unsigned char* o = out;
+    std::size_t room = static_cast<std::size_t>(count);
+
+    // The rest of a string that the previous call could not take goes first.
+    if (rd.zs_stack_top != base) {
+        const auto left = static_cast<std::size_t>(base - rd.zs_stack_top);
+        const std::size_t now = left < room ? left : room;
+        std::memcpy(o, rd.zs_stack_top, now);
+        rd.zs_stack_top += now;
+        o += now;
+        room -= now;
+    }
+
+    // Hot state lives in locals for the loop and goes back to the handle on
+    // every way out.
+    unsigned char* gs = zs->zs_group_start;
+    unsigned char* data_end = rd.zs_data_end;
+    int offset = zs->zs_offset;
+    int group_bits = rd.zs_group_bits;
+    int width = zs->zs_width;
+    int widen_after = zs->zs_widen_after;
+    int next_code = zs->zs_next_code;
+    bool reset = zs->zs_reset_pending > 0;
+    bool lengths_kept = rd.zs_lengths_kept != 0;
+    int prev = rd.zs_prev_code;
+    int lead = rd.zs_lead_char;
+    int read_code = rd.zs_read_code;
+    const int width_max = zs->zs_width_max;
+    const int limit = zs->zs_table_limit;
+    const bool block = zs->zs_block_flag != 0;
+
+    // One code from the current group, starting a new group when this one is
+    // used up, closed by a clear code, or the width grows.
+    auto fetch = [&]() __attribute__((always_inline)) {
+        // (A clear code empties group_bits, so one test covers it too.)
+        if (offset >= group_bits || next_code > widen_after) [[unlikely]] {
+            // The current group is left whether or not all its codes were read.
+            const int skip = width;
+            if (next_code > widen_after) {
+                ++width;
+                widen_after = widen_limit(width, width_max, limit);
+            }
+            if (reset) {
+                width = first_width;
+                widen_after = (1 << first_width) - 1;
+                reset = false;
+            }
+            std::ptrdiff_t held = data_end - gs - skip;
+            if (held >= width) {
+                gs += skip;
+            } else {
+                held = refill(zs, gs, skip, width);
+                if (held < 0) return read_failed;
+                gs = zs->zs_group_start;
+                data_end = rd.zs_data_end;
+            }
+            offset = 0;
+            const int bytes = held < width ? static_cast<int>(held) : width;
+            group_bits = 8 * bytes - (width - 1);
+            // A group too short for one code (a stream cut a byte into a
+            // group) ends the stream: its high bits would come from stale
+            // buffer bytes.
+            if (group_bits <= 0) {
+                group_bits = 0;
+                return no_code;
+            }
+        }
+        const std::uint32_t word = load_le32(gs + (offset >> 3));
+        const auto code = static_cast<int>((word >> (offset & 7)) & ((1u << width) - 1));
+        offset += width;
+        return code;
+    };
+
+    // Delivers a string decoded on the stack: what fits goes out now, the
+    // rest waits there for the next call.
+    auto deliver_from_stack = [&](unsigned char* sp) {
+        const auto len = static_cast<std::size_t>(base - sp);
+        if (len <= room) {
+            if (len <= 16 && room >= 16) {
+                std::memcpy(o, sp, 16);  // fixed size: a pair of moves, no call
+            } else {
+                std::memcpy(o, sp, len);
+            }
+            o += len;
+            room -= len;
+        } else {
+            std::memcpy(o, sp, room);
+            rd.zs_stack_top = sp + room;
+            o += room;
+            room = 0;
+        }
+    };
+
+    int status = 0;
+    if (stream_start) {
+        const int code = fetch();
+        if (code < 0) {
+            status = code;
+        } else {
+            // The first code is a literal whatever its value.
+            *o++ = static_cast<unsigned char>(code);
+            --room;
+            prev = lead = read_code = code;
+            lengths_kept = code < 256;
+        }
+    }
+
+    while (status == 0 && room > 0) {
+        int code = fetch();
+        if (code < 0) {
+            status = code;
+            break;
+        }
+        if (code == clear_code && block) {
+            next_code = clear_code;
+            reset = true;
+            group_bits = 0;
+            // The code after a clear is taken as it comes, even another 256.
+            code = fetch();
+            if (code < 0) {
+                status = code;
+                break;
+            }
+            if (code > 255) lengths_kept = false;
+        }
+        read_code = code;
+        if (lengths_kept && (code < next_code || (code == next_code && code < limit))) {
+            // Literals take this way too: one path for all codes spares the
+            // processor a branch it cannot predict.  A code not defined yet
+            // (self) stands for the previous string plus its own first byte.
+            const bool self = code == next_code;
+            int x = self ? prev : code;
+            const std::size_t len = length[x] + (self ? 1u : 0u);
+            unsigned char* const dst = len <= room ? o : base - len;
+            unsigned char* q = dst + len;
+            if (self) *--q = static_cast<unsigned char>(lead);
+            while (q > dst + 1) {
+                *--q = suffix[x];
+                x = prefix[x];
+            }
+            if (x > 255) [[unlikely]] {
+                status = corrupt;  // lengths out of step: never in a regular stream
+                break;
+            }
+            *dst = static_cast<unsigned char>(x);
+            lead = x;
+            if (dst == o) {
+                o += len;
+                room -= len;
+            } else {
+                deliver_from_stack(dst);
+            }
+        } else if (code < 256) {
+            lead = code;
+            *o++ = static_cast<unsigned char>(code);
+            --room;
+        } else {
+            lengths_kept = false;
+            unsigned char* sp = base;
+            if (code >= next_code) {
+                *--sp = static_cast<unsigned char>(lead);
+                code = prev;
+            }
+            while (code > 255) {
+                if (sp == floor) [[unlikely]] {
+                    status = corrupt;
+                    break;
+                }
+                *--sp = suffix[code];
+                code = prefix[code];
+            }
+            if (status != 0) break;
+            lead = code;
+            *--sp = static_cast<unsigned char>(code);
+            deliver_from_stack(sp);
+        }
+        if (next_code < limit) {
+            prefix[next_code] = static_cast<std::uint16_t>(prev);
+            suffix[next_code] = static_cast<unsigned char>(lead);
+            length[next_code] = static_cast<std::uint16_t>(length[prev] + 1);
+            ++next_code;
+        }
+        prev = read_code;
+    }
+
+    zs->zs_group_start = gs;
+    zs->zs_offset = offset;
+    rd.zs_group_bits = group_bits;
+    zs->zs_width = width;
+    zs->zs_widen_after = widen_after;
+    zs->zs_next_code = next_code;
+    zs->zs_reset_pending = reset ? 1 : 0;
+    rd.zs_lengths_kept = lengths_kept ? 1 : 0;
+    rd.zs_prev_code = prev;
+    rd.zs_lead_char = lead;
+    rd.zs_read_code = read_code;
+
+    switch (status) {
+        case read_failed:
+            zs->zs_phase = PHASE_FAILED;
+            return -1;
+        case corrupt:
+            zs->zs_phase = PHASE_FAILED;
+            errno = EINVAL;
+            return -1;
+        case no_code:
+            zs->zs_phase = PHASE_DONE;
+            break;
+        default:
+            break;
+    }
+    const auto delivered = static_cast<int>(o - out);
+    zs->zs_total_out += delivered;
+    return delivered;
+}
+
+}  // namespace
+
+int zread(lzw_handle* zs, unsigned char* buf, int count) {
+    if (zs == nullptr || zs->zs_access != 'r' || count < 0 || (count > 0 && buf == nullptr)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (count == 0) return 0;
+    switch (zs->zs_phase) {
+        case PHASE_FRESH:
+        case PHASE_MAGIC_TAKEN:
+            if (read_header(zs) < 0) return -1;
+            return decode(zs, buf, count, true);
+        case PHASE_CODES:
+            return decode(zs, buf, count, false);
+        case PHASE_DONE:
+            return 0;
+        default:
+            errno = EINVAL;
+            return -1;
+    }
+}
+
+}  // namespace lzw

@@ -1,0 +1,303 @@
+// Encoding of .Z streams: string matching through the hash table, code
+// packing, and the ratio check that resets the table when compression fades.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "fd_io.h"
+#include "lzw_handle.h"
+
+namespace lzw {
+namespace {
+
+// Bits to shift a byte by in the hash index so that (byte << shift) ^ code
+// spreads over the table: the table's size rounded up to a power of two
+// decides it.
+constexpr int byte_shift_for(int slots) {
+    int s = 0;
+    for (long h = slots; h < 65536; h *= 2) ++s;
+    return 8 - s;
+}
+static_assert(byte_shift_for(hash_len) == 8);
+
+// Input bytes between two measurements of the compression ratio.
+constexpr int check_gap = 10000;
+
+void clear_keys(lzw_handle* zs) {
+    std::fill_n(zs->zs_keys, hash_len, -1);
+}
+
+// Code packing state, copied out of the handle for one call so that the
+// compiler keeps it in registers, and stored back at the end.
+struct code_sink {
+    lzw_handle* zs;
+    unsigned char* gs;  // first byte of the group being filled
+    int offset;         // bit number in that group where the next code goes
+    int width;
+    int widen_after;
+    int next_code;
+    bool reset;
+    std::int64_t total_out;
+
+    explicit code_sink(lzw_handle* h)
+        : zs(h),
+          gs(h->zs_group_start),
+          offset(h->zs_offset),
+          width(h->zs_width),
+          widen_after(h->zs_widen_after),
+          next_code(h->zs_next_code),
+          reset(h->zs_reset_pending > 0),
+          total_out(h->zs_total_out) {}
+
+    void store() const {
+        zs->zs_group_start = gs;
+        zs->zs_offset = offset;
+        zs->zs_width = width;
+        zs->zs_widen_after = widen_after;
+        zs->zs_next_code = next_code;
+        zs->zs_reset_pending = reset ? 1 : 0;
+        zs->zs_total_out = total_out;
+    }
+
+    // Writes the bytes from the buffer's start up to `end`.  Returns false
+    // with errno from write() on failure.
+    bool write_buffer(const unsigned char* end) {
+        const auto n = static_cast<std::size_t>(end - zs->zs_io_buf);
+        if (!write_all(zs->zs_fd, zs->zs_io_buf, n)) return false;
+        total_out += static_cast<std::int64_t>(n);
+        return true;
+    }
+
+    // Ends the group early (wider codes follow, or a clear code was just
+    // written) and sets the width of the next group.
+    void close_group() {
+        if (offset > 0) {
+            // Readers skip the rest of the group; zeros keep the output a
+            // function of the input alone.
+            const int used = (offset + 7) >> 3;
+            std::fill(gs + used, gs + width, static_cast<unsigned char>(0));
+            gs += width;
+            offset = 0;
+        }
+        if (reset) {
+            width = first_width;
+            widen_after = (1 << first_width) - 1;
+            reset = false;
+        } else {
+            ++width;
+            widen_after = widen_limit(width, zs->zs_width_max, zs->zs_table_limit);
+        }
+    }
+
+    // Appends a code.  Returns false with errno from write() when the full
+    // buffer could not be written.
+    bool output(int code) {
+        const auto r = static_cast<unsigned>(offset) & 7u;
+        unsigned char* const p = gs + (offset >> 3);
+        // One word store covers the code's up to three bytes; the r low bits
+        // already in the first byte stay, everything above the code becomes 0.
+        const std::uint32_t bits = static_cast<std::uint32_t>(code) << r;
+        const std::uint32_t first = (p[0] & rmask[r]) | (bits & lmask[r]);
+        store_le32(p, (bits & ~std::uint32_t{0xFF}) | first);
+        offset += width;
+        if (offset == 8 * width) {
+            gs += width;
+            offset = 0;
+        }
+        if (next_code > widen_after || reset) [[unlikely]]
+            close_group();
+        // Only whole groups leave the buffer, and a whole group of the
+        // current width always fits after gs.
+        if (gs + width > zs->zs_io_buf + io_buf_size) [[unlikely]] {
+            if (!write_buffer(gs)) return false;
+            if (offset != 0) std::fputs("zs_offset != 0\n", stderr);
+            gs = zs->zs_io_buf;
+        }
+        return true;
+    }
+
+    // Writes what the buffer holds, the last group cut to the bytes its codes
+    // occupy.
+    bool flush() {
+        if (offset > 0) gs += (offset + 7) >> 3;
+        if (gs > zs->zs_io_buf && !write_buffer(gs)) return false;
+        offset = 0;
+        gs = zs->zs_io_buf;
+        return true;
+    }
+};
+
+// Writes the header and takes the first byte as the pending string.
+bool start_stream(lzw_handle* zs, unsigned char first) {
+    zs->zs_phase = PHASE_FAILED;  // until the header is out
+    zs->zs_table_limit = 1 << zs->zs_width_max;
+    const unsigned char header[3] = {
+        z_magic[0], z_magic[1], static_cast<unsigned char>(zs->zs_block_flag | zs->zs_width_max)};
+    if (!write_all(zs->zs_fd, header, sizeof header)) return false;
+    zs->zs_phase = PHASE_CODES;
+    zs->zs_group_start = zs->zs_io_buf;
+    zs->zs_offset = 0;
+    zs->zs_reset_pending = 0;
+    zs->zs_total_in = 1;
+    zs->zs_total_out = sizeof header;
+    zs->zs_best_ratio = 0;
+    zs->zs_next_check = check_gap;
+    zs->zs_next_code = first_free_code;
+    zs->zs_width = first_width;
+    zs->zs_widen_after = (1 << first_width) - 1;
+    zs->zs_writer.zs_prefix = first;
+    zs->zs_writer.zs_byte_shift = byte_shift_for(zs->zs_hash_len);
+    zs->zs_writer.zs_probe_len = zs->zs_hash_len;
+    clear_keys(zs);
+    return true;
+}
+
+// The ratio, input bytes per output byte scaled by 256, as 32-bit arithmetic
+// gives it below 2^31 bytes; past that the same formula in 64 bits.
+int ratio_of(std::int64_t total_in, std::int64_t total_out) {
+    std::int64_t ratio;
+    if (total_in > 0x7FFFFF) {
+        const std::int64_t d = total_out >> 8;
+        ratio = d == 0 ? INT_MAX : total_in / d;
+    } else {
+        ratio = total_in * 256 / total_out;
+    }
+    return static_cast<int>(std::min<std::int64_t>(ratio, INT_MAX));
+}
+
+// Measures the ratio once the table is full: a ratio that stops improving
+// means the old strings no longer fit the data, so the table starts afresh
+// behind a clear code.  Returns false with errno from write() when output
+// failed.  Inlined so that the sink stays in registers.
+[[gnu::always_inline]] inline bool check_ratio(lzw_handle* zs, code_sink& sink,
+                                               std::int64_t total_in, int& best_ratio,
+                                               std::int64_t& next_check) {
+    next_check = total_in + check_gap;
+    const int ratio = ratio_of(total_in, sink.total_out);
+    if (ratio > best_ratio) {
+        best_ratio = ratio;
+        return true;
+    }
+    best_ratio = 0;
+    clear_keys(zs);
+    sink.next_code = first_free_code;
+    sink.reset = true;
+    return sink.output(clear_code);
+}
+
+// Compresses the bytes [p, end).  Returns false with errno from write() when
+// output failed.
+bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const end) {
+    writer_record& wr = zs->zs_writer;
+    code_sink sink(zs);
+    int* const keys = zs->zs_keys;
+    std::uint16_t* const codes = zs->zs_codes;
+    const int width_max = zs->zs_width_max;
+    // Both fixed by the table size; constants let the loop keep registers
+    // for what changes.
+    constexpr int shift = byte_shift_for(hash_len);
+    constexpr int probe_len = hash_len;
+    const int limit = zs->zs_table_limit;
+    const bool block = zs->zs_block_flag != 0;
+    const unsigned char* const begin = p;
+    const std::int64_t total_in_before = zs->zs_total_in;
+    std::int64_t next_check = zs->zs_next_check;
+    int best_ratio = zs->zs_best_ratio;
+    int ent = wr.zs_prefix;
+    int key = wr.zs_key;
+    bool ok = true;
+
+    while (p < end) {
+        const int c = *p++;
+        key = (c << width_max) + ent;
+        int i = (c << shift) ^ ent;
+        int k = keys[i];
+        if (k == key) {
+            ent = codes[i];
+            continue;
+        }
+        if (k >= 0) {
+            // Open addressing with a fixed step; the prime table size lets the
+            // sequence reach every slot, and the table never fills.
+            const int step = i == 0 ? 1 : probe_len - i;
+            do {
+                i -= step;
+                if (i < 0) i += probe_len;
+                k = keys[i];
+            } while (k != key && k >= 0);
+            if (k == key) {
+                ent = codes[i];
+                continue;
+            }
+        }
+        // A miss: the matched string goes out, the byte starts the next one.
+        if (!sink.output(ent)) {
+            ok = false;
+            break;
+        }
+        ent = c;
+        if (sink.next_code < limit) {
+            // i is the empty slot that ended the probe.
+            codes[i] = static_cast<std::uint16_t>(sink.next_code++);
+            keys[i] = key;
+        } else if (block) {
+            const std::int64_t total_in = total_in_before + (p - begin);
+            if (total_in >= next_check &&
+                !check_ratio(zs, sink, total_in, best_ratio, next_check)) {
+                ok = false;
+                break;
+            }
+        }
+    }
+
+    sink.store();
+    zs->zs_total_in = total_in_before + (p - begin);
+    zs->zs_next_check = next_check;
+    zs->zs_best_ratio = best_ratio;
+    wr.zs_prefix = ent;
+    wr.zs_key = key;
+    return ok;
+}
+
+}  // namespace
+
+int zwrite(lzw_handle* zs, const unsigned char* buf, int count) {
+    if (zs == nullptr || zs->zs_access != 'w' || count < 0 || (count > 0 && buf == nullptr)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (count == 0) return 0;
+    if (zs->zs_phase != PHASE_FRESH && zs->zs_phase != PHASE_CODES) {
+        // Opened with gotmagic (a writer has no magic to skip), or broken by
+        // an earlier failed write.
+        errno = EINVAL;
+        return -1;
+    }
+    const unsigned char* p = buf;
+    if (zs->zs_phase == PHASE_FRESH && !start_stream(zs, *p++)) return -1;
+    if (!compress(zs, p, buf + count)) {
+        zs->zs_phase = PHASE_FAILED;
+        return -1;
+    }
+    return count;
+}
+
+int finish_writer(lzw_handle* zs) {
+    switch (zs->zs_phase) {
+        case PHASE_CODES: {
+            code_sink sink(zs);
+            const bool ok = sink.output(zs->zs_writer.zs_prefix) && sink.flush();
+            sink.store();
+            return ok ? 0 : -1;
+        }
+        case PHASE_FAILED:
+            // The stream is already broken; adding to it would hide that.
+            errno = EIO;
+            return -1;
+        default:
+            return 0;  // nothing accepted: the output stays empty
+    }
+}
+
+}  // namespace lzw
