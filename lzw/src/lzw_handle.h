@@ -34,24 +34,21 @@ inline constexpr int io_buf_slack = 8;
 
 // Codes are at most 16 bits.
 inline constexpr std::size_t code_count = 65536;
-// Bytes after the decode stack's top end, so that a short string can be
-// copied out of the stack as one fixed 16-byte block.
-inline constexpr std::size_t stack_slack = 16;
 // What remains of the writer's key storage once the reader's suffix and
 // length tables are in it.  A valid stream never pushes more than 65536
 // bytes: no string is longer than the number of codes.  A corrupt prefix
 // chain that outgrows this room is reported.
 inline constexpr std::size_t stack_room =
-    sizeof(int) * hash_len - code_count - sizeof(std::uint16_t) * code_count - stack_slack;
+    sizeof(int) * hash_len - code_count - sizeof(std::uint16_t) * code_count;
 static_assert(stack_room > code_count);
 
 // The reader's use of the writer's key storage.
 struct decode_tables {
     unsigned char suffix[code_count];  // last byte of each code's string
     // Length of each code's string, kept while the stream is regular (see
-    // zread.cpp), so that a string can be written straight to its place.
+    // zread.cpp), so that a string can be copied or unwound straight to its place.
     std::uint16_t length[code_count];
-    unsigned char stack[stack_room + stack_slack];  // grows down from stack + stack_room
+    unsigned char stack[stack_room];  // grows down from stack + stack_room
 };
 static_assert(sizeof(decode_tables) == sizeof(int) * hash_len);
 
@@ -69,11 +66,48 @@ inline constexpr std::array<unsigned char, 9> rmask = {0x00, 0x01, 0x03, 0x07, 0
 inline constexpr std::array<unsigned char, 9> lmask = {0xFF, 0xFE, 0xFC, 0xF8, 0xF0,
                                                        0xE0, 0xC0, 0x80, 0x00};
 
+// The reader's window of recent output.  Each code remembers where its string
+// last appeared there, so a string is copied in one go instead of being
+// unwound through the prefix chain, whose loads miss the cache and whose
+// length the processor cannot predict.  Strings are decoded into the window
+// and leave it for the caller's buffer; when it fills up, its recent end
+// slides to the front.
+inline constexpr std::size_t window_size = 256 * 1024;
+// Output kept when the window slides, so that recently used codes still find
+// their strings.
+inline constexpr std::size_t window_keep = 64 * 1024;
+// Strings are copied in 16-byte moves that may run this far past their end.
+inline constexpr std::size_t window_slack = 16;
+// After a slide the window holds window_keep bytes, and the next string (at
+// most stack_room bytes, from a corrupt stream) must fit after them.
+static_assert(window_keep + stack_room <= window_size);
+// A code whose string is not in the window.
+inline constexpr std::uint32_t no_position = 0xFFFFFFFFu;
+
+struct decode_window {
+    unsigned char bytes[window_size + window_slack];
+    std::uint32_t position[code_count];  // where each code's string last appeared
+};
+
+// The writer's answers to "which code extends this string by this byte",
+// checked before the hash table, whose probes mostly miss the cache.  Both
+// hold only entries of the current table and are emptied with it; 0 means
+// unknown (no entry of the table is code 0).
+struct encode_cache {
+    // Per code: the byte that last extended it and the resulting code, as
+    // code << 9 | 0x100 | byte.
+    std::uint32_t last_child[code_count];
+    // Per literal and byte (literal << 8 | byte): the code of the pair.
+    std::uint16_t literal_child[256 * 256];
+};
+
 // What the reader carries between zread calls beyond the common fields.
 struct reader_record {
-    unsigned char* zs_stack_top;  // first undelivered byte; the stack grows down
-    unsigned char* zs_data_end;   // after the last byte held in zs_io_buf
-    int zs_lead_char;             // first byte of the string decoded last
+    std::uint32_t zs_window_end;        // end of the output decoded into the window
+    std::uint32_t zs_window_delivered;  // end of the output handed to the caller
+    std::uint32_t zs_prev_position;     // where the string decoded last starts
+    unsigned char* zs_data_end;         // after the last byte held in zs_io_buf
+    int zs_lead_char;                   // first byte of the string decoded last
     int zs_prev_code;
     int zs_read_code;     // the current code as read, before the not-yet-defined substitution
     int zs_group_bits;    // bit positions in the group where a whole code can still start
@@ -82,7 +116,6 @@ struct reader_record {
 
 // What the writer carries between zwrite calls beyond the common fields.
 struct writer_record {
-    int zs_key;         // (byte << zs_width_max) + prefix code of the last lookup
     int zs_prefix;      // code of the longest string matched so far, not yet emitted
     int zs_probe_len;   // slots the probe sequence wraps around
     int zs_byte_shift;  // shift of the byte in the hash index
@@ -118,6 +151,10 @@ struct lzw_handle {
     union {
         reader_record zs_reader;
         writer_record zs_writer;
+    };
+    union {
+        decode_window zs_window;  // reader
+        encode_cache zs_cache;    // writer
     };
 };
 

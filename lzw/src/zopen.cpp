@@ -28,10 +28,7 @@ lzw_handle* z_open(int fd, const char* mode, int /*unused3*/, int bits, int /*un
     zs->zs_block_flag = block_mode;
     zs->zs_next_check = 10000;
     zs->zs_group_start = zs->zs_io_buf;
-    if (zs->zs_access == 'r') {
-        zs->zs_reader.zs_data_end = zs->zs_io_buf;
-        zs->zs_reader.zs_stack_top = stack_base(zs);
-    }
+    if (zs->zs_access == 'r') zs->zs_reader.zs_data_end = zs->zs_io_buf;
     return zs;
 }
 

@@ -85,18 +85,42 @@ int read_header(lzw_handle* zs) {
     return 0;
 }
 
-// Decodes into out until `count` bytes are there or the stream ends.  At the
-// stream's start the first code is delivered as a literal byte.
+// Makes room at the window's end by moving its last window_keep bytes (and
+// any not yet delivered) to the front.  Positions that fall off the front are
+// forgotten.
+[[gnu::noinline]] void slide_window(lzw_handle* zs, std::size_t& end, std::size_t& delivered,
+                                    std::uint32_t& prev_position, int next_code) {
+    std::size_t from = end > window_keep ? end - window_keep : 0;
+    if (delivered < from) from = delivered;
+    if (from == 0) return;
+    unsigned char* const bytes = zs->zs_window.bytes;
+    std::memmove(bytes, bytes + from, end - from);
+    end -= from;
+    delivered -= from;
+    const auto shift = static_cast<std::uint32_t>(from);
+    auto rebase = [shift](std::uint32_t p) {
+        return p == no_position || p < shift ? no_position : p - shift;
+    };
+    prev_position = rebase(prev_position);
+    // Only defined codes are looked up; the others get a position when defined.
+    std::uint32_t* const position = zs->zs_window.position;
+    for (int c = clear_code; c < next_code; ++c) position[c] = rebase(position[c]);
+}
+
+// Decodes until `count` bytes are ready or the stream ends, and hands them to
+// out.  At the stream's start the first code is delivered as a literal byte.
 //
-// Strings are unwound from their last byte through the prefix chain.  While
-// the stream is regular (every code already defined, or the one being
-// defined, and a literal first and after each clear) every entry's prefix is
-// a smaller code, so each code's string length is known when the code is
-// defined and stays true until the next clear.  A string of known length is
-// then written straight to its place in the caller's buffer.  Anything else
-// (only a corrupt stream) switches to the general walk for the rest of the
-// stream: the string is pushed on the decode stack, whose room bounds a chain
-// that never reaches a literal.
+// Strings are decoded into the window (see lzw_handle.h).  While the stream
+// is regular (every code already defined, or the one being defined, and a
+// literal first and after each clear) every entry's prefix is a smaller code,
+// so each code's string length is known when the code is defined and stays
+// true until the next clear.  A code's string is then copied from where it
+// last appeared: a new code's string is where the previous string was
+// written, extended by the byte that follows it.  A string whose place has
+// left the window is unwound through the prefix chain straight to its place.
+// Anything else (only a corrupt stream) switches to the general walk for the
+// rest of the stream: the string is pushed on the decode stack, whose room
+// bounds a chain that never reaches a literal.
 int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
     reader_record& rd = zs->zs_reader;
     decode_tables& t = zs->zs_decode;
@@ -105,19 +129,14 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
     std::uint16_t* const prefix = zs->zs_codes;
     unsigned char* const base = stack_base(zs);
     unsigned char* const floor = t.stack;
+    unsigned char* const win = zs->zs_window.bytes;
+    std::uint32_t* const position = zs->zs_window.position;
 
-    unsigned char* o = out;
-    std::size_t room = static_cast<std::size_t>(count);
-
-    // The rest of a string that the previous call could not take goes first.
-    if (rd.zs_stack_top != base) {
-        const auto left = static_cast<std::size_t>(base - rd.zs_stack_top);
-        const std::size_t now = left < room ? left : room;
-        std::memcpy(o, rd.zs_stack_top, now);
-        rd.zs_stack_top += now;
-        o += now;
-        room -= now;
-    }
+    const auto want = static_cast<std::size_t>(count);
+    std::size_t given = 0;  // bytes already in out
+    std::size_t end = rd.zs_window_end;
+    std::size_t delivered = rd.zs_window_delivered;
+    std::uint32_t prev_pos = rd.zs_prev_position;
 
     // Hot state lives in locals for the loop and goes back to the handle on
     // every way out.
@@ -179,23 +198,14 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
         return code;
     };
 
-    // Delivers a string decoded on the stack: what fits goes out now, the
-    // rest waits there for the next call.
-    auto deliver_from_stack = [&](unsigned char* sp) {
-        const auto len = static_cast<std::size_t>(base - sp);
-        if (len <= room) {
-            if (len <= 16 && room >= 16) {
-                std::memcpy(o, sp, 16);  // fixed size: a pair of moves, no call
-            } else {
-                std::memcpy(o, sp, len);
-            }
-            o += len;
-            room -= len;
-        } else {
-            std::memcpy(o, sp, room);
-            rd.zs_stack_top = sp + room;
-            o += room;
-            room = 0;
+    // Room for a string of len bytes at the window's end.  What is ready
+    // goes out first: the caller may ask for more than the window holds.
+    auto reserve = [&](std::size_t len) __attribute__((always_inline)) {
+        if (end + len > window_size) [[unlikely]] {
+            std::memcpy(out + given, win + delivered, end - delivered);
+            given += end - delivered;
+            delivered = end;
+            slide_window(zs, end, delivered, prev_pos, next_code);
         }
     };
 
@@ -206,14 +216,15 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
             status = code;
         } else {
             // The first code is a literal whatever its value.
-            *o++ = static_cast<unsigned char>(code);
-            --room;
+            reserve(1);
+            prev_pos = static_cast<std::uint32_t>(end);
+            win[end++] = static_cast<unsigned char>(code);
             prev = lead = read_code = code;
             lengths_kept = code < 256;
         }
     }
 
-    while (status == 0 && room > 0) {
+    while (status == 0 && given + (end - delivered) < want) {
         int code = fetch();
         if (code < 0) {
             status = code;
@@ -232,36 +243,51 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
             if (code > 255) lengths_kept = false;
         }
         read_code = code;
-        if (lengths_kept && (code < next_code || (code == next_code && code < limit))) {
-            // Literals take this way too: one path for all codes spares the
-            // processor a branch it cannot predict.  A code not defined yet
-            // (self) stands for the previous string plus its own first byte.
-            const bool self = code == next_code;
-            int x = self ? prev : code;
-            const std::size_t len = length[x] + (self ? 1u : 0u);
-            unsigned char* const dst = len <= room ? o : base - len;
-            unsigned char* q = dst + len;
-            if (self) *--q = static_cast<unsigned char>(lead);
-            while (q > dst + 1) {
-                *--q = suffix[x];
-                x = prefix[x];
-            }
-            if (x > 255) [[unlikely]] {
-                status = corrupt;  // lengths out of step: never in a regular stream
-                break;
-            }
-            *dst = static_cast<unsigned char>(x);
-            lead = x;
-            if (dst == o) {
-                o += len;
-                room -= len;
-            } else {
-                deliver_from_stack(dst);
-            }
-        } else if (code < 256) {
+        std::size_t cur;
+        if (code < 256) {
+            reserve(1);
+            cur = end;
             lead = code;
-            *o++ = static_cast<unsigned char>(code);
-            --room;
+            win[end++] = static_cast<unsigned char>(code);
+        } else if (lengths_kept && (code < next_code || (code == next_code && code < limit))) {
+            // A code not defined yet (self) stands for the previous string
+            // plus its own first byte.
+            const bool self = code == next_code;
+            const int x = self ? prev : code;
+            const std::size_t lx = length[x];
+            const std::size_t len = lx + (self ? 1u : 0u);
+            reserve(len);
+            cur = end;
+            unsigned char* const dst = win + end;
+            const std::uint32_t from = self ? prev_pos : position[x];
+            if (from != no_position) {
+                // The source always ends at or before dst; only a near one
+                // needs the byte-wise copy.
+                const unsigned char* const src = win + from;
+                if (dst - src >= 16) {
+                    for (std::size_t i = 0; i < lx; i += 16) std::memcpy(dst + i, src + i, 16);
+                } else {
+                    for (std::size_t i = 0; i < lx; ++i) dst[i] = src[i];
+                }
+                lead = dst[0];
+                if (self) dst[lx] = static_cast<unsigned char>(lead);
+            } else {
+                unsigned char* q = dst + len;
+                if (self) *--q = static_cast<unsigned char>(lead);
+                int y = x;
+                while (q > dst + 1) {
+                    *--q = suffix[y];
+                    y = prefix[y];
+                }
+                if (y > 255) [[unlikely]] {
+                    status = corrupt;  // lengths out of step: never in a regular stream
+                    break;
+                }
+                *dst = static_cast<unsigned char>(y);
+                lead = y;
+            }
+            end += len;
+            position[code] = static_cast<std::uint32_t>(cur);
         } else {
             lengths_kept = false;
             unsigned char* sp = base;
@@ -280,17 +306,33 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
             if (status != 0) break;
             lead = code;
             *--sp = static_cast<unsigned char>(code);
-            deliver_from_stack(sp);
+            const auto len = static_cast<std::size_t>(base - sp);
+            reserve(len);
+            cur = end;
+            std::memcpy(win + end, sp, len);
+            end += len;
         }
         if (next_code < limit) {
             prefix[next_code] = static_cast<std::uint16_t>(prev);
             suffix[next_code] = static_cast<unsigned char>(lead);
             length[next_code] = static_cast<std::uint16_t>(length[prev] + 1);
+            position[next_code] = prev_pos;
             ++next_code;
         }
         prev = read_code;
+        prev_pos = static_cast<std::uint32_t>(cur);
     }
 
+    // What is ready goes out; a string that did not fit waits in the window.
+    const std::size_t ready = end - delivered;
+    const std::size_t now = ready < want - given ? ready : want - given;
+    std::memcpy(out + given, win + delivered, now);
+    delivered += now;
+    given += now;
+
+    rd.zs_window_end = static_cast<std::uint32_t>(end);
+    rd.zs_window_delivered = static_cast<std::uint32_t>(delivered);
+    rd.zs_prev_position = prev_pos;
     zs->zs_group_start = gs;
     zs->zs_offset = offset;
     rd.zs_group_bits = group_bits;
@@ -317,9 +359,9 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
         default:
             break;
     }
-    const auto delivered = static_cast<int>(o - out);
-    zs->zs_total_out += delivered;
-    return delivered;
+    const auto delivered_now = static_cast<int>(given);
+    zs->zs_total_out += delivered_now;
+    return delivered_now;
 }
 
 }  // namespace

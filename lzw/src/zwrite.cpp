@@ -26,6 +26,14 @@ constexpr int check_gap = 10000;
 
 void clear_keys(lzw_handle* zs) {
     std::fill_n(zs->zs_keys, hash_len, -1);
+    // Only codes below the limit ever get an entry.
+    std::fill_n(zs->zs_cache.last_child, zs->zs_table_limit, 0u);
+    std::fill_n(zs->zs_cache.literal_child, 256 * 256, std::uint16_t{0});
+}
+
+// The cache word for `child`, the code of a string extended by `byte`.
+constexpr std::uint32_t child_entry(int child, int byte) {
+    return static_cast<std::uint32_t>(child) << 9 | 0x100u | static_cast<std::uint32_t>(byte);
 }
 
 // Code packing state, copied out of the handle for one call so that the
@@ -204,29 +212,43 @@ bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const
     const std::int64_t total_in_before = zs->zs_total_in;
     std::int64_t next_check = zs->zs_next_check;
     int best_ratio = zs->zs_best_ratio;
+    std::uint32_t* const last_child = zs->zs_cache.last_child;
+    std::uint16_t* const literal_child = zs->zs_cache.literal_child;
     int ent = wr.zs_prefix;
-    int key = wr.zs_key;
     bool ok = true;
 
     while (p < end) {
         const int c = *p++;
-        key = (c << width_max) + ent;
-        int i = (c << shift) ^ ent;
-        int k = keys[i];
-        if (k == key) {
-            ent = codes[i];
-            continue;
-        }
-        if (k >= 0) {
-            // Open addressing with a fixed step; the prime table size lets the
-            // sequence reach every slot, and the table never fills.
-            const int step = i == 0 ? 1 : probe_len - i;
-            do {
-                i -= step;
-                if (i < 0) i += probe_len;
-                k = keys[i];
-            } while (k != key && k >= 0);
+        int i = 0;
+        int key = 0;
+        if (ent < 256) {
+            // Pairs of a literal and a byte live in literal_child alone.
+            const int child = literal_child[ent << 8 | c];
+            if (child != 0) {
+                ent = child;
+                continue;
+            }
+        } else {
+            const std::uint32_t e = last_child[ent];
+            if ((e & 0x1FFu) == (0x100u | static_cast<std::uint32_t>(c))) {
+                ent = static_cast<int>(e >> 9);
+                continue;
+            }
+            key = (c << width_max) + ent;
+            i = (c << shift) ^ ent;
+            int k = keys[i];
+            if (k >= 0 && k != key) {
+                // Open addressing with a fixed step; the prime table size lets
+                // the sequence reach every slot, and the table never fills.
+                const int step = i == 0 ? 1 : probe_len - i;
+                do {
+                    i -= step;
+                    if (i < 0) i += probe_len;
+                    k = keys[i];
+                } while (k != key && k >= 0);
+            }
             if (k == key) {
+                last_child[ent] = child_entry(codes[i], c);
                 ent = codes[i];
                 continue;
             }
@@ -236,11 +258,18 @@ bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const
             ok = false;
             break;
         }
+        const int matched = ent;
         ent = c;
         if (sink.next_code < limit) {
-            // i is the empty slot that ended the probe.
-            codes[i] = static_cast<std::uint16_t>(sink.next_code++);
-            keys[i] = key;
+            const int code = sink.next_code++;
+            if (matched < 256) {
+                literal_child[matched << 8 | c] = static_cast<std::uint16_t>(code);
+            } else {
+                last_child[matched] = child_entry(code, c);
+                // i is the empty slot that ended the probe.
+                codes[i] = static_cast<std::uint16_t>(code);
+                keys[i] = key;
+            }
         } else if (block) {
             const std::int64_t total_in = total_in_before + (p - begin);
             if (total_in >= next_check &&
@@ -256,7 +285,6 @@ bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const
     zs->zs_next_check = next_check;
     zs->zs_best_ratio = best_ratio;
     wr.zs_prefix = ent;
-    wr.zs_key = key;
     return ok;
 }
 

@@ -172,6 +172,27 @@ TEST(ReaderCodes, IrregularCodesFollowTheDecodingRules) {
               as_bytes("abbbbbb"));
 }
 
+TEST(ReaderCodes, StringsFromFarBackAndAcrossTheWindow) {
+    // "ab" and "bx" are defined first, then a run of codes each defined by
+    // itself, strings one byte longer each time, puts half a megabyte after
+    // them; then the early codes and the longest run string come back.
+    std::vector<int> codes = {'a', 'b', 'x'};
+    int next_code = 259;
+    for (int n = 0; n < 1000; ++n) codes.push_back(next_code++);
+    for (const int c : {257, 258, next_code - 1, int{'x'}, next_code, 257}) codes.push_back(c);
+    const bytes z = lzw_ref::pack_codes(0x90, codes);
+    const auto ref = lzw_ref::decode(z);
+    ASSERT_FALSE(ref.corrupt);
+    ASSERT_GT(ref.data.size(), 500000u);
+    EXPECT_EQ(decompress(z, fixed_size(1)).data, ref.data);
+    EXPECT_EQ(decompress(z, fixed_size(16384)).data, ref.data);
+    EXPECT_EQ(decompress(z, lzw_test::random_sizes(7, 3000)).data, ref.data);
+    // All of it in one call, longer than the window the reader keeps.
+    const auto whole = decompress(z, fixed_size(1 << 20));
+    EXPECT_EQ(whole.data, ref.data);
+    EXPECT_EQ(whole.calls, 2);
+}
+
 TEST(ReaderEnds, CutInsideACode) {
     // Four 9-bit codes take 36 bits; 32 bits hold three of them.
     bytes z = lzw_ref::pack_codes(0x90, {'a', 'b', 'c', 'd'});
