@@ -1,0 +1,400 @@
+// Fuzz target: the gzip reader over arbitrary bytes.
+//
+// Input: a flags byte (bit 0: open with gotmagic, the first two bytes having
+// been taken by the caller; bit 1: read from a pipe instead of a seekable
+// memory file), an 8-byte seed for the sequence of calls, then the stream.
+//
+// Two passes over the same stream, each on its own handle:
+//  - a plain pass reads with gzread in random chunk sizes and judges the result
+//    against zlib's own gzip decoder: same bytes, an error exactly when the
+//    stream is damaged (a member cut anywhere is damage), success otherwise;
+//  - a mixed pass interleaves gzgetc, gzungetc, gzgets, gzseek, gztell,
+//    gzrewind, gzeof and gzclearerr, and checks every byte delivered at its
+//    position against the same reference.
+// Output is capped at 1 MiB per pass, so inflate bombs stay cheap.
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "common/check.h"
+#include "common/choices.h"
+#include "common/gzip_oracle.h"
+#include "common/mem_file.h"
+#include "zpress/gzio.h"
+
+namespace {
+
+namespace gz = gzstream;
+
+constexpr std::size_t kOutputCap = std::size_t{1} << 20;
+constexpr std::uint32_t kMaxChunk = 70000;
+constexpr int kMaxMixedOps = 3000;
+constexpr int kMaxRewinds = 6;
+
+struct source {
+    bool gotmagic = false;
+    bool use_pipe = false;
+    const unsigned char* data = nullptr;  // what the handle reads
+    std::size_t size = 0;
+};
+
+// What a correct reader delivers, and whether it must succeed or fail.
+struct expectation {
+    std::vector<unsigned char> data;
+    fuzz::verdict outcome = fuzz::verdict::ok;
+    bool plain = false;  // not gzip: handed through unchanged
+};
+
+expectation expect(const std::uint8_t* stream, std::size_t size, bool gotmagic) {
+    expectation e;
+    if (gotmagic) {
+        // Fewer than two bytes after the magic are handed over as they are;
+        // otherwise they are read as a member from its method byte on,
+        // whatever the two bytes taken by the caller were.
+        const std::size_t rest = size < 2 ? 0 : size - 2;
+        if (rest < 2) {
+            e.data.assign(stream + (size - rest), stream + size);
+            e.plain = true;
+            return e;
+        }
+        std::vector<unsigned char> whole(stream, stream + size);
+        whole[0] = 0x1F;
+        whole[1] = 0x8B;
+        fuzz::gunzip_result r = fuzz::gunzip_reference(whole.data(), whole.size(), kOutputCap);
+        e.data = std::move(r.data);
+        e.outcome = r.outcome;
+        return e;
+    }
+    if (size < 2 || stream[0] != 0x1F || stream[1] != 0x8B) {
+        // Not gzip: delivered unchanged.
+        e.data.assign(stream, stream + std::min(size, kOutputCap));
+        e.plain = true;
+        if (size > kOutputCap) e.outcome = fuzz::verdict::unknown;
+        return e;
+    }
+    fuzz::gunzip_result r = fuzz::gunzip_reference(stream, size, kOutputCap);
+    e.data = std::move(r.data);
+    e.outcome = r.outcome;
+    return e;
+}
+
+gz::gz_handle* open_source(const source& src, bool& seekable) {
+    int fd = src.use_pipe ? fuzz::pipe_holding(src.data, src.size) : -1;
+    seekable = fd < 0;
+    if (fd < 0) fd = fuzz::memory_file(src.data, src.size);
+    FUZZ_CHECK(fd >= 0);
+    gz::gz_handle* h = src.gotmagic ? gz::gzdopen_gotmagic(fd, "rb") : gz::gzdopen(fd, "rb");
+    FUZZ_CHECK(h != nullptr);  // a readable descriptor always opens
+    return h;
+}
+
+int status_of(gz::gz_handle* h) {
+    int status = 0;
+    gz::gzerror(h, &status);
+    return status;
+}
+
+bool is_prefix(const std::vector<unsigned char>& part, const std::vector<unsigned char>& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+bool agree_on_common_part(const std::vector<unsigned char>& a,
+                          const std::vector<unsigned char>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    return std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
+}
+
+// Plain reading in random chunks: the outcome must match the reference.
+void plain_pass(const source& src, const expectation& want, fuzz::choices& pick) {
+    bool seekable;
+    gz::gz_handle* h = open_source(src, seekable);
+    std::vector<unsigned char> got;
+    std::vector<unsigned char> buf(kMaxChunk);
+    bool failed = false;
+    bool capped = false;
+    for (;;) {
+        if (got.size() >= kOutputCap) {
+            capped = true;
+            break;
+        }
+        const std::uint32_t len = pick.chunk(kMaxChunk);
+        const int n = gz::gzread(h, buf.data(), len);
+        FUZZ_CHECK(n >= -1 && n <= static_cast<int>(len));
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0 && len != 0) {
+            // A call that met an error after delivering nothing gives 0; the
+            // error shows on the next call.  The end answer must then stay.
+            const int again = gz::gzread(h, buf.data(), 100);
+            FUZZ_CHECK(again == 0 || again == -1);
+            failed = again < 0;
+            if (failed) FUZZ_CHECK(gz::gzread(h, buf.data(), 100) == -1);
+            break;
+        }
+        got.insert(got.end(), buf.begin(), buf.begin() + n);
+    }
+    const int closed = gz::gzclose(h);
+    FUZZ_CHECK(closed <= 0);
+    if (closed != 0) failed = true;
+
+    if (capped) {
+        FUZZ_CHECK(agree_on_common_part(got, want.data));
+        return;
+    }
+    switch (want.outcome) {
+        case fuzz::verdict::ok:
+            // A whole stream reads back exactly and without any error.
+            FUZZ_CHECK(!failed);
+            FUZZ_CHECK(got == want.data);
+            break;
+        case fuzz::verdict::error:
+            // Damage (a cut member included) is never a normal end.
+            FUZZ_CHECK(failed);
+            FUZZ_CHECK(is_prefix(got, want.data));
+            break;
+        case fuzz::verdict::unknown:
+            FUZZ_CHECK(agree_on_common_part(got, want.data));
+            break;
+    }
+}
+
+// The mixed pass keeps a model of the read position and of a handed-back
+// byte, and checks each delivered byte against the reference at that place.
+class mixed_pass {
+  public:
+    mixed_pass(const source& src, const expectation& want, fuzz::choices& pick)
+        : want_(want), pick_(pick), buf_(kMaxChunk + 1) {
+        h_ = open_source(src, seekable_);
+    }
+    ~mixed_pass() {
+        const int closed = gz::gzclose(h_);
+        FUZZ_CHECK(closed <= 0);
+    }
+
+    void run() {
+        for (int op = 0; op < kMaxMixedOps && pos_ < static_cast<std::int64_t>(kOutputCap); ++op)
+            step();
+    }
+
+  private:
+    // Whether the reference says which byte belongs at `at`.
+    bool known(std::int64_t at) const {
+        return tracking_ && at >= 0 && static_cast<std::size_t>(at) < want_.data.size();
+    }
+
+    void check_delivered(const unsigned char* p, int n) {
+        for (int i = 0; i < n; ++i) {
+            if (pushed_ >= 0) {
+                if (tracking_) FUZZ_CHECK(p[i] == static_cast<unsigned char>(pushed_));
+                pushed_ = -1;
+            } else if (tracking_) {
+                if (known(pos_)) {
+                    FUZZ_CHECK(p[i] == want_.data[static_cast<std::size_t>(pos_)]);
+                } else {
+                    // Past the reference's data only an undecided stream may
+                    // deliver more.
+                    FUZZ_CHECK(want_.outcome == fuzz::verdict::unknown);
+                }
+            }
+            ++pos_;
+        }
+    }
+
+    // Nothing delivered: on a whole stream that is only right at its end.
+    void check_not_ended_early() {
+        if (tracking_ && pushed_ < 0 && want_.outcome == fuzz::verdict::ok)
+            FUZZ_CHECK(!known(pos_));
+    }
+
+    void check_tell() {
+        if (!tracking_) return;
+        const gz::gz_off_t t = gz::gztell(h_);
+        const int status = status_of(h_);
+        if (status == gz::Z_DATA_ERROR || status == gz::Z_ERRNO)
+            FUZZ_CHECK(t == -1);
+        else
+            FUZZ_CHECK(t == pos_);
+    }
+
+    // Rewinding or clearing an error restarts the engine on bytes whose
+    // meaning the reference cannot tell: stop judging content from there.
+    void forget_if_in_error() {
+        if (status_of(h_) < 0) tracking_ = false;
+    }
+
+    void step() {
+        const std::uint32_t what = pick_.below(100);
+        if (what < 35) {
+            const std::uint32_t len = pick_.chunk(kMaxChunk);
+            const int n = gz::gzread(h_, buf_.data(), len);
+            FUZZ_CHECK(n >= -1 && n <= static_cast<int>(len));
+            if (n > 0) check_delivered(buf_.data(), n);
+            if (n <= 0 && len > 0) check_not_ended_early();
+        } else if (what < 55) {
+            const int c = gz::gzgetc(h_);
+            FUZZ_CHECK(c >= -1 && c <= 255);
+            if (c >= 0) {
+                const unsigned char byte = static_cast<unsigned char>(c);
+                check_delivered(&byte, 1);
+                last_ = c;
+            } else {
+                check_not_ended_early();
+            }
+        } else if (what < 65) {
+            // Hand back the byte just read, or any byte at all.
+            const int c =
+                pick_.one_in(2) && last_ >= 0 ? last_ : static_cast<int>(pick_.below(512));
+            const bool may = pushed_ < 0;
+            const int r = gz::gzungetc(c, h_);
+            if (tracking_) FUZZ_CHECK(r == (may ? c : -1));
+            FUZZ_CHECK(r == c || r == -1);
+            if (r == c) {
+                pushed_ = c & 0xFF;
+                --pos_;
+            }
+            FUZZ_CHECK(gz::gzungetc(-1, h_) == -1);
+        } else if (what < 75) {
+            const int size = static_cast<int>(pick_.below(200));
+            gets(size);
+        } else if (what < 88) {
+            seek();
+        } else if (what < 92) {
+            check_tell();
+        } else if (what < 95) {
+            const int e = gz::gzeof(h_);
+            FUZZ_CHECK(e == 0 || e == 1);
+        } else if (what < 98) {
+            if (rewinds_ >= kMaxRewinds) return;
+            ++rewinds_;
+            forget_if_in_error();
+            const int r = gz::gzrewind(h_);
+            FUZZ_CHECK(r == 0 || r == -1);
+            pushed_ = -1;
+            pos_ = 0;
+            if (r != 0) {
+                FUZZ_CHECK(!seekable_);
+                tracking_ = false;
+            }
+        } else {
+            forget_if_in_error();
+            gz::gzclearerr(h_);
+        }
+    }
+
+    void gets(int size) {
+        const std::int64_t before = pos_;
+        std::vector<char> line(static_cast<std::size_t>(size) + 1, 'X');
+        char* r = gz::gzgets(h_, line.data(), size);
+        if (size <= 0) {
+            FUZZ_CHECK(r == nullptr);
+            return;
+        }
+        if (r == nullptr) {
+            FUZZ_CHECK(size > 1);
+            check_not_ended_early();  // nothing stored: the end or an error
+            return;
+        }
+        FUZZ_CHECK(r == line.data());
+        // How many bytes were stored: the position moved by that much.  Only
+        // measurable while the stream is healthy.
+        const gz::gz_off_t after = gz::gztell(h_);
+        if (after < 0 || !tracking_) {
+            lose_track();
+            return;
+        }
+        const std::int64_t stored = after - before;
+        FUZZ_CHECK(stored >= 0 && stored <= size - 1);
+        FUZZ_CHECK(line[static_cast<std::size_t>(stored)] == '\0');
+        for (std::int64_t i = 0; i + 1 < stored; ++i)
+            FUZZ_CHECK(line[static_cast<std::size_t>(i)] != '\n');
+        check_delivered(reinterpret_cast<const unsigned char*>(line.data()),
+                        static_cast<int>(stored));
+    }
+
+    void seek() {
+        const bool relative = pick_.one_in(2);
+        std::int64_t offset;
+        switch (pick_.below(4)) {
+            case 0:
+                offset = static_cast<std::int64_t>(pick_.below(64)) - 32;
+                break;
+            case 1:
+                offset = static_cast<std::int64_t>(pick_.below(40000));
+                break;
+            case 2:
+                offset = -static_cast<std::int64_t>(pick_.below(40000));
+                break;
+            default:
+                offset = static_cast<std::int64_t>(
+                    pick_.below(static_cast<std::uint32_t>(want_.data.size() + 2)));
+                break;
+        }
+        const std::int64_t target = relative ? pos_ + offset : offset;
+        if (target < pos_ && rewinds_ >= kMaxRewinds) return;
+        if (target > static_cast<std::int64_t>(kOutputCap)) return;
+        if (target < pos_) {
+            ++rewinds_;
+            forget_if_in_error();
+        }
+        const int status = status_of(h_);
+        const gz::gz_off_t r = gz::gzseek(h_, relative ? offset : target, relative ? 1 : 0);
+        if (status == gz::Z_DATA_ERROR || status == gz::Z_ERRNO || (tracking_ && target < 0)) {
+            FUZZ_CHECK(r == -1);
+            return;
+        }
+        if (r >= 0) {
+            if (tracking_) FUZZ_CHECK(r == target);
+            // Plain data is repositioned in the file, which drops a handed-back
+            // byte even when the position does not change.
+            if (r != pos_ || want_.plain) pushed_ = -1;
+            pos_ = r;
+            return;
+        }
+        // A failed seek: past the end, an error on the way, or a pipe that
+        // cannot go back.  Where the stream stands is no longer modelled.
+        if (tracking_ && seekable_ && want_.outcome == fuzz::verdict::ok && target > pos_)
+            FUZZ_CHECK(target > static_cast<std::int64_t>(want_.data.size()));
+        lose_track();
+    }
+
+    void lose_track() {
+        tracking_ = false;
+        pushed_ = -1;
+        const gz::gz_off_t t = gz::gztell(h_);
+        pos_ = t >= 0 ? t : pos_;
+    }
+
+    const expectation& want_;
+    fuzz::choices& pick_;
+    std::vector<unsigned char> buf_;
+    gz::gz_handle* h_ = nullptr;
+    bool seekable_ = true;
+    bool tracking_ = true;
+    std::int64_t pos_ = 0;
+    int pushed_ = -1;  // byte handed back and not yet read again
+    int last_ = -1;
+    int rewinds_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+    const fuzz::split_input in = fuzz::split(input, size);
+    source src;
+    src.gotmagic = (in.flags & 1) != 0;
+    src.use_pipe = (in.flags & 2) != 0;
+    // With gotmagic the caller has taken the first two bytes.
+    const std::size_t taken = src.gotmagic ? std::min<std::size_t>(in.size, 2) : 0;
+    src.data = in.data + taken;
+    src.size = in.size - taken;
+
+    const expectation want = expect(in.data, in.size, src.gotmagic);
+    fuzz::choices pick(in.seed);
+    plain_pass(src, want, pick);
+    mixed_pass(src, want, pick).run();
+    return 0;
+}

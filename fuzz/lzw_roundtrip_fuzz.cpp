@@ -1,0 +1,122 @@
+// Fuzz target: .Z writer and reader round trip.
+//
+// Input: a byte choosing the largest code width (its value modulo 17: 0 means
+// 16, 1 to 8 never make table entries, 9 to 16 as given), an 8-byte seed, then
+// the data.  The seed may also stretch the data to a few hundred KiB of
+// mutated copies, so that tables fill and clear codes appear at every width.
+//
+// Checks: zwrite accepts every byte in any slicing and the compressed bytes do
+// not depend on the slicing; z_close reports exact counts; the header names
+// the width; the reader, with random request sizes over a descriptor that
+// delivers small pieces, gives back exactly the data.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "common/check.h"
+#include "common/choices.h"
+#include "common/mem_file.h"
+#include "common/short_reads.h"
+#include "zpress/zopen.h"
+
+namespace {
+
+constexpr std::uint32_t kMaxChunk = 70000;
+constexpr std::size_t kStretchLimit = 300000;
+
+// Copies of the data with a few bytes changed in each, up to about `limit`.
+std::vector<unsigned char> stretch(const std::vector<unsigned char>& data, std::size_t limit,
+                                   fuzz::choices& pick) {
+    std::vector<unsigned char> out = data;
+    if (data.empty()) return out;
+    while (out.size() < limit) {
+        const std::size_t from = out.size();
+        out.insert(out.end(), data.begin(), data.end());
+        for (std::uint32_t k = pick.below(8); k > 0; --k)
+            out[from + pick.below(static_cast<std::uint32_t>(data.size()))] =
+                static_cast<unsigned char>(pick.next());
+    }
+    return out;
+}
+
+template <typename NextCount>
+std::vector<unsigned char> compress(const std::vector<unsigned char>& data, int bits,
+                                    NextCount next_count) {
+    const int fd = fuzz::empty_memory_file();
+    FUZZ_CHECK(fd >= 0);
+    const int keep = dup(fd);
+    FUZZ_CHECK(keep >= 0);
+    lzw::lzw_handle* z = lzw::z_open(fd, "w", 0, bits, 0, 0);
+    FUZZ_CHECK(z != nullptr);
+    std::size_t at = 0;
+    while (at < data.size()) {
+        const std::size_t n = std::min<std::size_t>(next_count(), data.size() - at);
+        FUZZ_CHECK(lzw::zwrite(z, data.data() + at, static_cast<int>(n)) == static_cast<int>(n));
+        at += n;
+    }
+    lzw::lzw_info info{};
+    FUZZ_CHECK(lzw::z_close(z, &info) == 0);
+    std::vector<unsigned char> packed = fuzz::file_contents(keep);
+    close(keep);
+    FUZZ_CHECK(info.zs_total_in == static_cast<std::int64_t>(data.size()));
+    FUZZ_CHECK(info.zs_total_out == static_cast<std::int64_t>(packed.size()));
+    return packed;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+    const fuzz::split_input in = fuzz::split(input, size);
+    const int bits = in.flags % 17;
+    fuzz::choices pick(in.seed);
+    std::vector<unsigned char> data(in.data, in.data + in.size);
+    if (pick.one_in(4)) data = stretch(data, kStretchLimit, pick);
+
+    const std::vector<unsigned char> packed =
+        compress(data, bits, [&] { return pick.chunk(kMaxChunk); });
+    const std::vector<unsigned char> packed_whole =
+        compress(data, bits, [&] { return static_cast<std::uint32_t>(data.size()); });
+    FUZZ_CHECK(packed == packed_whole);
+
+    if (data.empty()) {
+        FUZZ_CHECK(packed.empty());  // no byte, no header
+        return 0;
+    }
+    FUZZ_CHECK(packed.size() >= 3 && packed[0] == 0x1F && packed[1] == 0x9D);
+    FUZZ_CHECK(packed[2] == (0x80 | (bits == 0 ? 16 : bits)));
+
+    // Read back, the magic taken by the caller or not.
+    const bool gotmagic = pick.one_in(2);
+    const std::size_t skip = gotmagic ? 2 : 0;
+    const int fd = fuzz::memory_file(packed.data() + skip, packed.size() - skip);
+    FUZZ_CHECK(fd >= 0);
+    lzw::lzw_handle* z = lzw::z_open(fd, "r", 0, 0, 0, gotmagic ? 1 : 0);
+    FUZZ_CHECK(z != nullptr);
+    fuzz::short_reads::plan slicing;
+    slicing.fd = fd;
+    slicing.seed = pick.next();
+    slicing.max_piece = pick.one_in(2) ? 1u + pick.below(64) : 0;
+    slicing.interrupt = pick.one_in(4);
+    fuzz::short_reads::arm(slicing);
+    std::vector<unsigned char> got;
+    std::vector<unsigned char> buf(kMaxChunk);
+    for (;;) {
+        const int count = static_cast<int>(pick.chunk(kMaxChunk));
+        const int n = lzw::zread(z, buf.data(), count);
+        FUZZ_CHECK(n >= 0 && n <= count);
+        if (n == 0 && count > 0) break;
+        got.insert(got.end(), buf.begin(), buf.begin() + n);
+        FUZZ_CHECK(got.size() <= data.size());
+    }
+    FUZZ_CHECK(lzw::zread(z, buf.data(), 100) == 0);
+    fuzz::short_reads::disarm();
+    lzw::lzw_info info{};
+    FUZZ_CHECK(lzw::z_close(z, &info) == 0);
+    FUZZ_CHECK(got == data);
+    FUZZ_CHECK(info.zs_total_out == static_cast<std::int64_t>(data.size()));
+    FUZZ_CHECK(info.zs_total_in == static_cast<std::int64_t>(packed.size()));
+    return 0;
+}

@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets under fuzz/corpus/<target>/.
+
+Every input starts with the targets' control header: one flags byte and an
+8-byte seed (see the comment at the top of each *_fuzz.cpp), then the payload.
+gzip payloads come from Python's gzip and zlib modules; .Z payloads from the
+small LZW encoder in lzw_stream.py, written from the format description
+(codes of 9 to 16 bits in groups of eight, block-mode clear codes).  The
+output is the same on every run, so the committed corpus can be regenerated
+and compared:
+
+    python3 fuzz/make_seeds.py            # rewrites fuzz/corpus/
+"""
+
+import gzip
+import os
+import random
+import shutil
+import struct
+import sys
+import zlib
+
+from lzw_stream import lzw_encode
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def control(flags, seed):
+    return bytes([flags]) + struct.pack("<Q", seed)
+
+
+# ---------------------------------------------------------------- sample data
+
+def text(n, rnd):
+    words = [b"alpha", b"beta", b"gamma", b"delta", b"\n", b"zpress", b"0123", b" "]
+    out = bytearray()
+    while len(out) < n:
+        out += rnd.choice(words)
+    return bytes(out[:n])
+
+
+def samples(rnd):
+    return {
+        "empty": b"",
+        "byte": b"A",
+        "text": text(3000, rnd),
+        "runs": b"a" * 300 + b"b" * 5 + b"a" * 300,
+        "random": bytes(rnd.getrandbits(8) for _ in range(2500)),
+        "lines": b"".join(b"line %d\n" % i for i in range(200)),
+    }
+
+
+# ----------------------------------------------------------------------- gzip
+
+def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY):
+    c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
+    return c.compress(data) + c.flush()
+
+
+def member(data, flags=0x08, name=b"seed", extra=b"", comment=b"", level=6,
+           strategy=zlib.Z_DEFAULT_STRATEGY, crc=None, isize=None):
+    """A gzip member built field by field, so that every header flag can be set."""
+    head = bytes([0x1F, 0x8B, 8, flags]) + bytes(4) + bytes([0, 3])
+    if flags & 0x04:
+        head += struct.pack("<H", len(extra)) + extra
+    if flags & 0x08:
+        head += name + b"\0"
+    if flags & 0x10:
+        head += comment + b"\0"
+    if flags & 0x02:
+        head += struct.pack("<H", zlib.crc32(head) & 0xFFFF)
+    crc = zlib.crc32(data) if crc is None else crc
+    isize = len(data) & 0xFFFFFFFF if isize is None else isize
+    return head + raw_deflate(data, level, strategy) + struct.pack("<II", crc, isize)
+
+
+def flip(data, at):
+    return data[:at] + bytes([data[at] ^ 0x55]) + data[at + 1:]
+
+
+def gz_read_seeds(rnd):
+    s = samples(rnd)
+    one = member(s["text"])
+    streams = {
+        "empty_input": b"",
+        "single_byte": b"A",
+        "plain_text": s["lines"],
+        "magic_only": b"\x1f\x8b",
+        "magic_and_one": b"\x1f\x8bx",
+        "python_gzip": gzip.compress(s["text"], mtime=0),
+        "empty_member": member(b""),
+        "member_text": one,
+        "member_random_stored": member(s["random"], level=0),
+        "member_huffman": member(s["text"], strategy=zlib.Z_HUFFMAN_ONLY),
+        "member_rle": member(s["runs"], strategy=zlib.Z_RLE),
+        "member_fixed": member(s["lines"], strategy=zlib.Z_FIXED),
+        "all_header_fields": member(s["lines"], flags=0x1F, extra=b"XYab", comment=b"c"),
+        "two_members": member(s["text"][:1000]) + member(s["runs"]),
+        "member_then_zeros": one + bytes(512),
+        "member_then_magic_junk": one + b"\x1f\x8b\x07",
+        "member_then_one_byte": one + b"\x1f",
+        "reserved_flag": member(s["text"], flags=0x20),
+        "method_not_deflate": one[:2] + b"\x07" + one[3:],
+        "cut_in_header": one[:7],
+        "cut_in_name": one[:13],
+        "cut_in_deflate": one[: len(one) // 2],
+        "cut_in_crc": one[:-6],
+        "cut_in_isize": one[:-2],
+        "bad_crc": member(s["text"], crc=0x12345678),
+        "bad_isize": member(s["text"], isize=7),
+        "bad_header_crc": flip(member(s["lines"], flags=0x02), 10),
+        "corrupt_deflate": flip(one, 30),
+        "repetitive_large": member(b"abc" * 20000, level=9),
+    }
+    seeds = {}
+    for name, payload in streams.items():
+        seeds[name] = control(0, 1) + payload
+    # The same streams through the other openers: gotmagic, a pipe, both.
+    for name in ("member_text", "two_members", "magic_only", "magic_and_one", "cut_in_deflate",
+                 "all_header_fields"):
+        seeds[name + "_gotmagic"] = control(1, 2) + streams[name]
+    for name in ("member_text", "plain_text", "two_members"):
+        seeds[name + "_pipe"] = control(2, 3) + streams[name]
+        seeds[name + "_pipe_gotmagic"] = control(3, 4) + streams[name]
+    return seeds
+
+
+def gz_roundtrip_seeds(rnd):
+    s = samples(rnd)
+    seeds = {}
+    # flags: bits 0-3 level (10+: none), bits 4-5 strategy, bit 6 'a', bit 7 two members.
+    choices = [
+        ("default_text", 0x0A, s["text"]),
+        ("level1_lines", 0x01, s["lines"]),
+        ("level9_runs", 0x09, s["runs"]),
+        ("level0_random", 0x00, s["random"]),
+        ("filtered_text", 0x16, s["text"]),
+        ("huffman_random", 0x26, s["random"]),
+        ("rle_runs", 0x36, s["runs"]),
+        ("append_mode", 0x46, s["lines"]),
+        ("two_members", 0x86, s["text"]),
+        ("empty", 0x06, b""),
+        ("large_text", 0x06, text(60000, rnd)),
+    ]
+    for i, (name, flags, data) in enumerate(choices):
+        seeds[name] = control(flags, 100 + i) + data
+    # This seed's call sequence ends the deflate data with a Z_FINISH flush and
+    # writes on: the refused bytes must stay out of the member's CRC.
+    seeds["writes_after_finish"] = control(0x06, 60) + text(3000, random.Random(1))
+    return seeds
+
+
+# ------------------------------------------------------------------------ LZW
+
+def lzw_read_seeds(rnd):
+    s = samples(rnd)
+    big = text(40000, rnd)
+    streams = {
+        "two_bytes": lzw_encode(b"ab"),
+        "one_byte": lzw_encode(b"a"),
+        "header_only": lzw_encode(b""),
+        "text_16": lzw_encode(s["text"]),
+        "runs_16": lzw_encode(s["runs"]),
+        "random_12": lzw_encode(s["random"], maxbits=12),
+        "lines_9": lzw_encode(s["lines"] * 4, maxbits=9),
+        "text_8": lzw_encode(s["text"][:600], maxbits=8),
+        "text_10_no_block": lzw_encode(s["text"], maxbits=10, block=False),
+        "clears_12": lzw_encode(big[:12000], maxbits=12, clear_after=(3000, 6000, 6001)),
+        "full_table_11": lzw_encode(big, maxbits=11),
+        "clear_last": lzw_encode(s["lines"], clear_after=(len(s["lines"]) - 1,)),
+        "width_17": bytes([0x1F, 0x9D, 0x91]) + lzw_encode(s["text"])[3:],
+        "flags_f0": bytes([0x1F, 0x9D, 0xF0]) + lzw_encode(s["text"])[3:],
+        "not_lzw": b"\x1f\x8b\x08\x00",
+        "cut_mid_group": lzw_encode(s["text"])[:101],
+        "cut_one_into_group": lzw_encode(s["text"])[:3 + 9 * 5 + 1],
+        "undefined_codes": bytes([0x1F, 0x9D, 0x90]) + rnd.randbytes(300),
+    }
+    seeds = {}
+    for name, payload in streams.items():
+        seeds[name] = control(0, 1) + payload
+    for name in ("text_16", "two_bytes", "header_only", "clears_12"):
+        seeds[name + "_gotmagic"] = control(1, 2) + streams[name]
+    # Sliced delivery: bits 4-7 bound the piece size to 2**k bytes.
+    for name, flags in (("text_16", 0x02), ("clears_12", 0x12), ("full_table_11", 0x36),
+                        ("lines_9", 0x07)):
+        seeds[name + "_sliced_%02x" % flags] = control(flags, 5) + streams[name]
+    return seeds
+
+
+def lzw_roundtrip_seeds(rnd):
+    s = samples(rnd)
+    seeds = {}
+    for i, (name, width, data) in enumerate([
+        ("width16_text", 16, s["text"]),
+        ("width0_lines", 0, s["lines"]),
+        ("width9_lines", 9, s["lines"] * 3),
+        ("width12_random", 12, s["random"]),
+        ("width8_text", 8, s["text"][:1000]),
+        ("width1_runs", 1, s["runs"]),
+        ("width16_runs", 16, s["runs"]),
+        ("width10_large", 10, text(30000, rnd)),
+        ("empty", 16, b""),
+    ]):
+        seeds[name] = control(width, 200 + i) + data
+    return seeds
+
+
+def main():
+    rnd = random.Random(20240601)
+    targets = {
+        "gz_read": gz_read_seeds,
+        "gz_roundtrip": gz_roundtrip_seeds,
+        "lzw_read": lzw_read_seeds,
+        "lzw_roundtrip": lzw_roundtrip_seeds,
+    }
+    for target, make in targets.items():
+        d = os.path.join(CORPUS, target)
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+        seeds = make(rnd)
+        for name, data in seeds.items():
+            with open(os.path.join(d, name), "wb") as f:
+                f.write(data)
+        print("%s: %d seeds" % (target, len(seeds)), file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()

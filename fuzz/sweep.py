@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Damage sweep: every truncation and every single-bit flip of a few small
+compressed streams, judged two ways.
+
+ 1. Through the command line (`zpress -d` on standard input): a damaged
+    stream may fail (status 1, one line on standard error); a gzip stream
+    that succeeds must give back exactly the original data, and one cut
+    anywhere must fail.  .Z has no checksum and no trailer: a cut .Z stream
+    gives a prefix, a flipped bit may give other bytes.
+ 2. Through the fuzz targets' replay programs, which judge each variant
+    against zlib's own gzip decoding (gz_read) or against chunk-independence
+    and error rules (lzw_read).
+
+    python3 fuzz/sweep.py --zpress build/release/zpress --replay-dir build/release/fuzz/replay
+
+Prints counts per stream and kind of damage; exits 1 if any variant was
+misjudged.
+"""
+
+import argparse
+import gzip
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+from lzw_stream import lzw_encode
+
+CONTROL = bytes([0]) + struct.pack("<Q", 7)  # fuzz input header: flags, seed
+
+
+def sample(n):
+    out = bytearray()
+    i = 0
+    while len(out) < n:
+        out += b"%05d sweep line with words %d\n" % (i, i * 7919 % 1000)
+        i += 1
+    return bytes(out[:n])
+
+
+def streams():
+    data = sample(1500)
+    two = sample(700)
+    # name: (stream, data, outputs that end at a member boundary)
+    return {
+        "gzip": (gzip.compress(data, mtime=0), data, ()),
+        "gzip_two_members": (gzip.compress(two, mtime=0) + gzip.compress(two[::-1], mtime=0),
+                             two + two[::-1], (two,)),
+        "lzw": (lzw_encode(data, maxbits=12), data, ()),
+    }
+
+
+def variants(packed):
+    for n in range(len(packed)):
+        yield "cut", n, packed[:n]
+    for bit in range(len(packed) * 8):
+        damaged = bytearray(packed)
+        damaged[bit // 8] ^= 1 << (bit % 8)
+        yield "flip", bit, bytes(damaged)
+
+
+def cli_sweep(zpress, name, packed, data, boundaries, tally, problems):
+    for kind, where, damaged in variants(packed):
+        r = subprocess.run([zpress, "-d"], input=damaged, capture_output=True)
+        key = (name, kind)
+        t = tally.setdefault(key, {"ok": 0, "by design": 0, "different": 0, "failed": 0})
+        if r.returncode == 0:
+            exact = r.stdout == data
+            if name.startswith("gzip"):
+                # CRC-32 and the trailer guard every gzip member.  Two endings
+                # are accepted by design: input cut to the magic bytes or one
+                # byte after them (read as an empty stream, or that byte
+                # handed through), and damage at the magic of a later member,
+                # whose bytes then count as ignored trailing data: the output
+                # is then exactly the members before it.
+                by_design = (kind == "cut" and where in (2, 3)) or r.stdout in boundaries
+                if exact and kind == "cut":
+                    problems.append("%s cut at %d: a cut gzip stream passed" % (name, where))
+                elif not exact and not by_design or r.stderr:
+                    problems.append("%s %s %d: success with wrong output" % (name, kind, where))
+                t["ok" if exact else "by design" if by_design else "different"] += 1
+                continue
+            t["ok" if exact else "different"] += 1
+            if kind == "cut" and not data.startswith(r.stdout):
+                # .Z has no trailer: a cut stream ends early, with a prefix.
+                problems.append("%s cut at %d: output is not a prefix" % (name, where))
+        else:
+            t["failed"] += 1
+            lines = r.stderr.decode(errors="replace")
+            if r.returncode != 1 or lines.count("\n") not in (1, 2) or not lines.strip():
+                problems.append("%s %s %d: status %d, stderr %r" %
+                                (name, kind, where, r.returncode, lines))
+
+
+def replay_sweep(replay, name, packed, problems):
+    with tempfile.TemporaryDirectory() as d:
+        count = 0
+        for kind, where, damaged in variants(packed):
+            for flags in (0, 2):  # memory file, pipe
+                with open(os.path.join(d, "%s-%d-%d" % (kind, where, flags)), "wb") as f:
+                    f.write(bytes([flags]) + CONTROL[1:] + damaged)
+                count += 1
+        r = subprocess.run([replay, d], capture_output=True)
+        if r.returncode != 0:
+            problems.append("%s: replay failed: %s" % (name, r.stderr.decode()[-400:]))
+        return count
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--zpress", required=True)
+    parser.add_argument("--replay-dir", help="directory holding replay_gz_read, replay_lzw_read")
+    args = parser.parse_args()
+    sys.path.insert(0, here)
+
+    tally = {}
+    problems = []
+    replayed = 0
+    for name, (packed, data, boundaries) in streams().items():
+        cli_sweep(args.zpress, name, packed, data, boundaries, tally, problems)
+        if args.replay_dir:
+            target = "replay_lzw_read" if name == "lzw" else "replay_gz_read"
+            replayed += replay_sweep(os.path.join(args.replay_dir, target), name, packed,
+                                     problems)
+    for (name, kind), t in sorted(tally.items()):
+        print("%-16s %-4s %5d variants: %5d rejected, %4d exact, %3d ended at a member "
+              "boundary or magic, %4d other output" %
+              (name, kind, sum(t.values()), t["failed"], t["ok"], t["by design"], t["different"]))
+    if args.replay_dir:
+        print("replayed through the fuzz targets: %d inputs" % replayed)
+    for p in problems:
+        print("PROBLEM:", p)
+    sys.exit(1 if problems else 0)
+
+
+if __name__ == "__main__":
+    main()

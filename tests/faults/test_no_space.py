@@ -1,0 +1,151 @@
+"""A full output device, in filter mode and in file mode, compressing and
+decompressing: when a block write fails and when only the final write at the
+close fails.  Every case must end with status 1 and one line on standard
+error, keep the input as it was, and never pass a damaged output off as a
+success."""
+
+import gzip
+import os
+import tempfile
+import unittest
+
+from faultlib import (FailureChecks, SmallDisk, gzip_of, lzw_of, main,
+                      private_mount_namespace, random_data, read_file, run, text_data,
+                      write_file)
+
+# Big enough that output leaves in full 16 KiB blocks, or small enough that it
+# all waits for the close.
+BIG_RANDOM = random_data(200_000)
+SMALL_RANDOM = random_data(10_000)
+BIG_TEXT = text_data(600_000)
+SMALL_TEXT = text_data(3_000)
+
+
+def scratch_dir():
+    return tempfile.TemporaryDirectory(prefix="zpress-faults-")
+
+
+class DevFull(FailureChecks, unittest.TestCase):
+    """Standard output on /dev/full: every write fails with ENOSPC."""
+
+    def run_to_full(self, args, data):
+        with open("/dev/full", "wb") as full:
+            return run(args, input=data, stdout=full)
+
+    def test_compress_filter_fails_at_a_block_write(self):
+        self.assertOneLineFailure(self.run_to_full([], BIG_RANDOM))
+
+    def test_compress_filter_fails_at_the_close(self):
+        self.assertOneLineFailure(self.run_to_full([], SMALL_TEXT))
+
+    def test_decompress_filter_fails_at_a_block_write(self):
+        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_of(BIG_TEXT)))
+
+    def test_decompress_filter_fails_at_the_close(self):
+        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_of(SMALL_TEXT)))
+
+    def test_lzw_filter_fails(self):
+        self.assertOneLineFailure(self.run_to_full(["-d"], lzw_of(SMALL_TEXT)))
+
+    def test_file_jobs_to_stdout_fail_and_keep_their_inputs(self):
+        with self.subTest("compress -c"), scratch_dir() as d:
+            src = os.path.join(d, "data")
+            write_file(src, BIG_RANDOM)
+            with open("/dev/full", "wb") as full:
+                self.assertOneLineFailure(run(["-c", src], stdout=full))
+            self.assertEqual(read_file(src), BIG_RANDOM)
+            self.assertEqual(os.listdir(d), ["data"])
+        for name, data in (("small", SMALL_TEXT), ("big", BIG_TEXT)):
+            with self.subTest("decompress -c", size=name), scratch_dir() as d:
+                src = os.path.join(d, "data.gz")
+                packed = gzip_of(data)
+                write_file(src, packed)
+                with open("/dev/full", "wb") as full:
+                    self.assertOneLineFailure(run(["-d", "-c", src], stdout=full))
+                self.assertEqual(read_file(src), packed)
+                self.assertEqual(os.listdir(d), ["data.gz"])
+
+
+class FullDisk(FailureChecks, unittest.TestCase):
+    """Outputs on a tiny tmpfs that runs out of space: ENOSPC at a block write
+    or only at the close."""
+
+    @classmethod
+    def setUpClass(cls):
+        reason = private_mount_namespace()
+        if reason:
+            raise unittest.SkipTest(reason)
+
+    def compress_file(self, data, free_pages):
+        with SmallDisk(pages=160) as disk:
+            src = disk.file("data")
+            write_file(src, data)
+            disk.leave_free(free_pages)
+            result = run([src])
+            self.assertOneLineFailure(result)
+            self.assertEqual(read_file(src), data, "the input must be kept")
+            return result
+
+    def test_compress_file_fails_at_a_block_write(self):
+        self.compress_file(BIG_RANDOM, free_pages=6)
+
+    def test_compress_file_fails_at_the_close(self):
+        # 10 KB of output, all written by the close, into one free page.
+        result = self.compress_file(SMALL_RANDOM, free_pages=1)
+        self.assertIn(b"failed gzclose", result.stderr)
+
+    def decompress_file(self, data, free_pages):
+        with SmallDisk(pages=48) as disk:
+            src = disk.file("data.gz")
+            packed = gzip_of(data)
+            write_file(src, packed)
+            disk.leave_free(free_pages)
+            result = run(["-d", src])
+            self.assertOneLineFailure(result)
+            self.assertEqual(read_file(src), packed, "the input must be kept")
+            return result
+
+    def test_decompress_file_fails_at_a_block_write(self):
+        self.decompress_file(BIG_TEXT, free_pages=4)
+
+    def test_decompress_file_fails_at_the_close(self):
+        # 3 KB of output wait in the stdio buffer until the close; no room.
+        result = self.decompress_file(SMALL_TEXT, free_pages=0)
+        self.assertIn(b"failed fclose", result.stderr)
+
+    def filter_to_disk(self, args, data, free_pages):
+        with SmallDisk(pages=48) as disk:
+            out_path = disk.file("out")
+            with open(out_path, "wb") as out:
+                disk.leave_free(free_pages)
+                self.assertOneLineFailure(run(args, input=data, stdout=out))
+
+    def test_compress_filter_to_a_full_disk(self):
+        with self.subTest("block write"):
+            self.filter_to_disk([], BIG_RANDOM, free_pages=2)
+        with self.subTest("close"):
+            self.filter_to_disk([], SMALL_RANDOM, free_pages=1)
+
+    def test_decompress_filter_to_a_full_disk(self):
+        with self.subTest("gzip, block write"):
+            self.filter_to_disk(["-d"], gzip_of(BIG_TEXT), free_pages=2)
+        with self.subTest("gzip, close"):
+            self.filter_to_disk(["-d"], gzip_of(SMALL_TEXT), free_pages=0)
+        with self.subTest(".Z"):
+            self.filter_to_disk(["-d"], lzw_of(BIG_TEXT), free_pages=2)
+
+    def test_with_room_enough_the_same_job_is_complete(self):
+        # The counterpart: with room enough the same job succeeds, and what it
+        # leaves is the whole data.
+        with SmallDisk(pages=160) as disk:
+            src = disk.file("data")
+            write_file(src, BIG_RANDOM)
+            disk.leave_free(60)
+            result = run([src])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertFalse(os.path.exists(src))
+            self.assertEqual(gzip.decompress(read_file(src + ".gz")), BIG_RANDOM)
+
+
+if __name__ == "__main__":
+    main()

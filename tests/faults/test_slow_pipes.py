@@ -1,0 +1,63 @@
+"""Standard input on a pipe that delivers the stream in tiny pieces, one byte
+per read() at worst: the magic bytes arrive apart, and so do the bytes of
+every gzip header field and of every .Z code group.  The result must be the
+same as from a file."""
+
+import gzip
+import random
+import unittest
+
+from faultlib import (FailureChecks, gzip_of, lzw_of, lzw_encode, main, run_with_sliced_stdin,
+                      text_data)
+
+DATA = text_data(6_000)
+
+
+def ones():
+    while True:
+        yield 1
+
+
+def random_pieces(seed, largest):
+    rnd = random.Random(seed)
+    while True:
+        yield rnd.randint(1, largest)
+
+
+class SlicedInput(FailureChecks, unittest.TestCase):
+
+    def assertDecodes(self, packed, pieces, want):
+        result = run_with_sliced_stdin(["-d"], packed, pieces)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.stdout, want)
+
+    def test_gzip_one_byte_at_a_time(self):
+        self.assertDecodes(gzip_of(DATA), ones(), DATA)
+
+    def test_lzw_one_byte_at_a_time(self):
+        self.assertDecodes(lzw_of(DATA), ones(), DATA)
+
+    def test_lzw_in_pieces_that_split_groups(self):
+        # Groups are 9 to 16 bytes long; pieces of 1 to 20 bytes end inside
+        # them everywhere.  Width 12 with clear codes changes group sizes often.
+        data = text_data(40_000, seed=7)
+        packed = lzw_encode(data, maxbits=12, clear_after=(10_000, 25_000))
+        for seed in range(3):
+            with self.subTest(seed=seed):
+                self.assertDecodes(packed, random_pieces(seed, 20), data)
+
+    def test_compression_one_byte_at_a_time(self):
+        result = run_with_sliced_stdin([], DATA, ones())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(gzip.decompress(result.stdout), DATA)
+
+    def test_damage_is_still_found(self):
+        # Sliced delivery must not turn a cut stream into a normal end.
+        packed = gzip_of(DATA)
+        result = run_with_sliced_stdin(["-d"], packed[:len(packed) - 20], ones())
+        self.assertOneLineFailure(result)
+
+
+if __name__ == "__main__":
+    main()
