@@ -2,6 +2,7 @@
 // reads and opening a read handle on bytes held in memory.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <memory>
@@ -21,6 +22,15 @@ using GzPtr = std::unique_ptr<gzstream::gz_handle, GzCloser>;
 // Closes the handle now and gives gzclose's status.
 inline int close_handle(GzPtr& h) {
     return gzstream::gzclose(h.release());
+}
+
+// Closes a write handle and gives what the file at `path` decodes to, as
+// read by zlib (not by our own reader); the stream must close and decode cleanly.
+inline Bytes close_and_gunzip(GzPtr& h, const std::string& path) {
+    EXPECT_EQ(close_handle(h), 0);
+    const GunzipResult r = gunzip(read_file(path));
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.data;
 }
 
 // A read handle on `data` through an in-memory descriptor (named "<fd:N>").

@@ -22,12 +22,7 @@ class WriterApi : public ::testing::Test {
         ASSERT_NE(h_, nullptr);
     }
     // Closes the stream and gives what it decodes to.
-    Bytes finish() {
-        EXPECT_EQ(close_handle(h_), 0);
-        const GunzipResult r = gunzip(read_file(path_));
-        EXPECT_TRUE(r.ok) << r.error;
-        return r.data;
-    }
+    Bytes finish() { return close_and_gunzip(h_, path_); }
 
     TempDir dir_;
     std::string path_;

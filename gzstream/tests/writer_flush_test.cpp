@@ -25,12 +25,7 @@ class WriterFlush : public ::testing::Test {
     }
     // What the bytes on disk decode to so far (the stream may be unfinished).
     Bytes decodable_now() const { return gunzip(read_file(path_)).data; }
-    Bytes finish() {
-        EXPECT_EQ(close_handle(h_), 0);
-        const GunzipResult r = gunzip(read_file(path_));
-        EXPECT_TRUE(r.ok) << r.error;
-        return r.data;
-    }
+    Bytes finish() { return close_and_gunzip(h_, path_); }
 
     TempDir dir_;
     std::string path_;
