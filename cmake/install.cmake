@@ -9,6 +9,7 @@
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+find_package(Python3 COMPONENTS Interpreter QUIET)
 
 set(ZPRESS_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/zpress"
     CACHE STRING "Where the CMake package files go, relative to the prefix")
@@ -83,7 +84,8 @@ endforeach()
 
 install(TARGETS zpress
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
-install(FILES "${PROJECT_SOURCE_DIR}/doc/zpress.1"
+configure_file("${PROJECT_SOURCE_DIR}/doc/zpress.1" "${PROJECT_BINARY_DIR}/doc/zpress.1" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/doc/zpress.1"
   DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
   COMPONENT runtime)
 
@@ -93,7 +95,7 @@ install(FILES "${PROJECT_SOURCE_DIR}/doc/zpress.1"
 # (Lines of the descriptions below must not begin with a dot: dpkg reads
 # such a line as a control statement.)
 
-set(ZPRESS_PACKAGE_MAINTAINER "zpress maintainers <maintainers@zpress.invalid>"
+set(ZPRESS_PACKAGE_MAINTAINER "zpress maintainers <maintainers@zpress.dev>"
     CACHE STRING "Maintainer field of the Debian packages")
 
 # zlib1g carries an epoch in Debian ("1:1.2.13.dfsg-1"); a bound without it
@@ -134,6 +136,7 @@ set(CPACK_COMPONENTS_ALL runtime development)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZPRESS_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_RELEASE "1")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME "zpress")
@@ -184,34 +187,12 @@ else()
   set(CPACK_ZPRESS_SHLIBS_LOCAL "")
 endif()
 
-# Runs in the staging tree before the packages are assembled.
-#  - Debian ships manual pages gzip-compressed: the packaged zpress compresses
-#    its own page (level 9, no time stamp in the header: reproducible).
-#  - debian/shlibs.local for dpkg-shlibdeps, which CPack runs in the
-#    component's staging directory and removes afterwards.
-file(WRITE "${PROJECT_BINARY_DIR}/zpress-prepare-staging.cmake" [=[
-file(GLOB component_dirs LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
-foreach(dir IN ITEMS "${CPACK_TEMPORARY_DIRECTORY}" ${component_dirs})
-  set(prefix "${dir}${CPACK_PACKAGING_INSTALL_PREFIX}")
-  set(zpress_bin "${prefix}/${CPACK_ZPRESS_BINDIR}/zpress")
-  set(page "${prefix}/${CPACK_ZPRESS_MANDIR}/man1/zpress.1")
-  if(NOT EXISTS "${zpress_bin}")
-    continue()
-  endif()
-  if(EXISTS "${page}")
-    execute_process(COMMAND "${zpress_bin}" -9 -f "${page}" RESULT_VARIABLE failed)
-    if(failed OR NOT EXISTS "${page}.gz" OR EXISTS "${page}")
-      message(FATAL_ERROR "compressing ${page} failed")
-    endif()
-    file(CHMOD "${page}.gz" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-  endif()
-  if(CPACK_ZPRESS_SHLIBS_LOCAL)
-    file(WRITE "${dir}/debian/shlibs.local" "${CPACK_ZPRESS_SHLIBS_LOCAL}\n")
-  endif()
-endforeach()
-]=])
-set(CPACK_ZPRESS_MANDIR "${CMAKE_INSTALL_MANDIR}")
-set(CPACK_ZPRESS_BINDIR "${CMAKE_INSTALL_BINDIR}")
-set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_BINARY_DIR}/zpress-prepare-staging.cmake")
+# Runs in the staging tree before the packages are assembled: compresses the
+# manual page, adds each package's copyright file and changelogs (made from
+# LICENSE and CHANGELOG.md by cmake/debian_docs.py) and the shlibs.local that
+# dpkg-shlibdeps reads.
+set(CPACK_ZPRESS_PYTHON "${Python3_EXECUTABLE}")
+set(CPACK_ZPRESS_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/prepare-package-staging.cmake")
 
 include(CPack)
