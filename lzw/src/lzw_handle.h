@@ -116,9 +116,7 @@ struct reader_record {
 
 // What the writer carries between zwrite calls beyond the common fields.
 struct writer_record {
-    int zs_prefix;      // code of the longest string matched so far, not yet emitted
-    int zs_probe_len;   // slots the probe sequence wraps around
-    int zs_byte_shift;  // shift of the byte in the hash index
+    int zs_prefix;  // code of the longest string matched so far, not yet emitted
 };
 
 // One open stream.  Allocated zeroed in one piece by z_open so that nothing is
@@ -136,7 +134,6 @@ struct lzw_handle {
         decode_tables zs_decode;  // reader: the same storage
     };
     std::uint16_t zs_codes[hash_len];  // writer: code per slot; reader: prefix per code
-    int zs_hash_len;
     int zs_next_code;
     int zs_block_flag;     // 0x80 in block mode, else 0
     int zs_reset_pending;  // 1 from a clear code until the next code
@@ -186,9 +183,19 @@ inline void store_le32(unsigned char* p, std::uint32_t v) {
     }
 }
 
-// The largest free code before the width grows, for a width just reached.
-inline int widen_limit(int width, int width_max, int table_limit) {
-    return width == width_max ? table_limit : (1 << width) - 1;
+// The code width at the start of a stream and after a clear code, and the
+// largest next free code it serves.
+inline void restart_width(int& width, int& widen_after) {
+    width = first_width;
+    widen_after = (1 << first_width) - 1;
+}
+
+// One bit wider, once the next free code has outgrown the width.  At the
+// largest width the limit is the table's size, which the next free code
+// never passes, so the width grows no further.
+inline void widen(int& width, int& widen_after, int width_max, int table_limit) {
+    ++width;
+    widen_after = width == width_max ? table_limit : (1 << width) - 1;
 }
 
 // Writer's part of z_close: emits the pending code and the buffered bytes.

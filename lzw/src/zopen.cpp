@@ -24,7 +24,6 @@ lzw_handle* z_open(int fd, const char* mode, int /*unused3*/, int bits, int /*un
     zs->zs_phase = gotmagic != 0 ? PHASE_MAGIC_TAKEN : PHASE_FRESH;
     zs->zs_width_max = bits != 0 ? bits : max_width;
     zs->zs_table_limit = 1 << zs->zs_width_max;
-    zs->zs_hash_len = hash_len;
     zs->zs_block_flag = block_mode;
     zs->zs_next_check = 10000;
     zs->zs_group_start = zs->zs_io_buf;

@@ -72,8 +72,7 @@ int read_header(lzw_handle* zs) {
 
     zs->zs_phase = PHASE_CODES;
     zs->zs_group_start = zs->zs_io_buf;
-    zs->zs_width = first_width;
-    zs->zs_widen_after = (1 << first_width) - 1;
+    restart_width(zs->zs_width, zs->zs_widen_after);
     decode_tables& t = zs->zs_decode;
     for (int c = 0; c < 256; ++c) {
         zs->zs_codes[c] = 0;
@@ -163,13 +162,9 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
         if (offset >= group_bits || next_code > widen_after) [[unlikely]] {
             // The current group is left whether or not all its codes were read.
             const int skip = width;
-            if (next_code > widen_after) {
-                ++width;
-                widen_after = widen_limit(width, width_max, limit);
-            }
+            if (next_code > widen_after) widen(width, widen_after, width_max, limit);
             if (reset) {
-                width = first_width;
-                widen_after = (1 << first_width) - 1;
+                restart_width(width, widen_after);
                 reset = false;
             }
             std::ptrdiff_t held = data_end - gs - skip;

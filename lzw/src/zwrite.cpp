@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 
 #include "fd_io.h"
 #include "lzw_handle.h"
@@ -89,12 +88,10 @@ struct code_sink {
             offset = 0;
         }
         if (reset) {
-            width = first_width;
-            widen_after = (1 << first_width) - 1;
+            restart_width(width, widen_after);
             reset = false;
         } else {
-            ++width;
-            widen_after = widen_limit(width, zs->zs_width_max, zs->zs_table_limit);
+            widen(width, widen_after, zs->zs_width_max, zs->zs_table_limit);
         }
     }
 
@@ -116,10 +113,10 @@ struct code_sink {
         if (next_code > widen_after || reset) [[unlikely]]
             close_group();
         // Only whole groups leave the buffer, and a whole group of the
-        // current width always fits after gs.
+        // current width always fits after gs: a group was checked to fit
+        // when it was started, so none is open (offset is 0) here.
         if (gs + width > zs->zs_io_buf + io_buf_size) [[unlikely]] {
             if (!write_buffer(gs)) return false;
-            if (offset != 0) std::fputs("zs_offset != 0\n", stderr);
             gs = zs->zs_io_buf;
         }
         return true;
@@ -152,11 +149,8 @@ bool start_stream(lzw_handle* zs, unsigned char first) {
     zs->zs_best_ratio = 0;
     zs->zs_next_check = check_gap;
     zs->zs_next_code = first_free_code;
-    zs->zs_width = first_width;
-    zs->zs_widen_after = (1 << first_width) - 1;
+    restart_width(zs->zs_width, zs->zs_widen_after);
     zs->zs_writer.zs_prefix = first;
-    zs->zs_writer.zs_byte_shift = byte_shift_for(zs->zs_hash_len);
-    zs->zs_writer.zs_probe_len = zs->zs_hash_len;
     clear_keys(zs);
     return true;
 }
