@@ -34,23 +34,15 @@ inline constexpr int io_buf_slack = 8;
 
 // Codes are at most 16 bits.
 inline constexpr std::size_t code_count = 65536;
-// What remains of the writer's key storage once the reader's suffix and
-// length tables are in it.  A valid stream never pushes more than 65536
-// bytes: no string is longer than the number of codes.  A corrupt prefix
-// chain that outgrows this room is reported.
-inline constexpr std::size_t stack_room =
-    sizeof(int) * hash_len - code_count - sizeof(std::uint16_t) * code_count;
-static_assert(stack_room > code_count);
 
 // The reader's use of the writer's key storage.
 struct decode_tables {
     unsigned char suffix[code_count];  // last byte of each code's string
-    // Length of each code's string, kept while the stream is regular (see
-    // zread.cpp), so that a string can be copied or unwound straight to its place.
+    // Length of each code's string, so that a string can be copied or
+    // unwound straight to its place.
     std::uint16_t length[code_count];
-    unsigned char stack[stack_room];  // grows down from stack + stack_room
 };
-static_assert(sizeof(decode_tables) == sizeof(int) * hash_len);
+static_assert(sizeof(decode_tables) <= sizeof(int) * hash_len);
 
 enum : int {
     PHASE_FRESH = 0,        // nothing read or written yet
@@ -78,9 +70,10 @@ inline constexpr std::size_t window_size = 256 * 1024;
 inline constexpr std::size_t window_keep = 64 * 1024;
 // Strings are copied in 16-byte moves that may run this far past their end.
 inline constexpr std::size_t window_slack = 16;
-// After a slide the window holds window_keep bytes, and the next string (at
-// most stack_room bytes, from a corrupt stream) must fit after them.
-static_assert(window_keep + stack_room <= window_size);
+// After a slide the window holds window_keep bytes, and the next string must
+// fit after them.  The reader takes only codes that are defined or being
+// defined, so no string is longer than the number of codes.
+static_assert(window_keep + code_count <= window_size);
 // A code whose string is not in the window.
 inline constexpr std::uint32_t no_position = 0xFFFFFFFFu;
 
@@ -109,9 +102,7 @@ struct reader_record {
     unsigned char* zs_data_end;         // after the last byte held in zs_io_buf
     int zs_lead_char;                   // first byte of the string decoded last
     int zs_prev_code;
-    int zs_read_code;     // the current code as read, before the not-yet-defined substitution
-    int zs_group_bits;    // bit positions in the group where a whole code can still start
-    int zs_lengths_kept;  // 1 while zs_decode.length describes every code that can be met
+    int zs_group_bits;  // bit positions in the group where a whole code can still start
 };
 
 // What the writer carries between zwrite calls beyond the common fields.
@@ -154,12 +145,6 @@ struct lzw_handle {
         encode_cache zs_cache;    // writer
     };
 };
-
-// The empty decode stack's top: strings are pushed downward from here, so a
-// decoded string lies in order in memory and leaves with one copy.
-inline unsigned char* stack_base(lzw_handle* zs) {
-    return zs->zs_decode.stack + stack_room;
-}
 
 // Little-endian word access: the .Z bit order puts earlier codes in lower bits.
 inline std::uint32_t load_le32(const unsigned char* p) {

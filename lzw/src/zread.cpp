@@ -9,10 +9,10 @@
 namespace lzw {
 namespace {
 
-// What fetching yields instead of a code.
+// What fetching yields instead of a code, and why decoding stops early.
 constexpr int no_code = -1;      // the data ended
 constexpr int read_failed = -2;  // read() failed; errno says why
-constexpr int corrupt = -3;      // a prefix chain that never reaches a literal
+constexpr int bad_code = -3;     // a code no writer makes: the data is damaged
 
 // Leaves the group at group_start, `skip` bytes long, moves the unread bytes
 // after it to the start of the buffer, and reads until a whole group of
@@ -80,7 +80,6 @@ int read_header(lzw_handle* zs) {
         t.length[c] = 1;
     }
     zs->zs_next_code = zs->zs_block_flag != 0 ? first_free_code : clear_code;
-    zs->zs_reader.zs_lengths_kept = 1;
     return 0;
 }
 
@@ -109,25 +108,24 @@ int read_header(lzw_handle* zs) {
 // Decodes until `count` bytes are ready or the stream ends, and hands them to
 // out.  At the stream's start the first code is delivered as a literal byte.
 //
-// Strings are decoded into the window (see lzw_handle.h).  While the stream
-// is regular (every code already defined, or the one being defined, and a
-// literal first and after each clear) every entry's prefix is a smaller code,
-// so each code's string length is known when the code is defined and stays
-// true until the next clear.  A code's string is then copied from where it
-// last appeared: a new code's string is where the previous string was
-// written, extended by the byte that follows it.  A string whose place has
-// left the window is unwound through the prefix chain straight to its place.
-// Anything else (only a corrupt stream) switches to the general walk for the
-// rest of the stream: the string is pushed on the decode stack, whose room
-// bounds a chain that never reaches a literal.
+// Only codes a writer can make are taken: a literal byte first and after
+// each clear code, then codes already defined or the one being defined.
+// Anything else means damaged data, which must not be handed on as output.
+// Taking no other codes also keeps every entry's prefix a smaller code, so
+// each code's string length is known when the code is defined and stays true
+// until the next clear.
+//
+// Strings are decoded into the window (see lzw_handle.h).  A code's string is
+// copied from where it last appeared: a new code's string is where the
+// previous string was written, extended by the byte that follows it.  A
+// string whose place has left the window is unwound through the prefix chain
+// straight to its place.
 int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
     reader_record& rd = zs->zs_reader;
     decode_tables& t = zs->zs_decode;
     unsigned char* const suffix = t.suffix;
     std::uint16_t* const length = t.length;
     std::uint16_t* const prefix = zs->zs_codes;
-    unsigned char* const base = stack_base(zs);
-    unsigned char* const floor = t.stack;
     unsigned char* const win = zs->zs_window.bytes;
     std::uint32_t* const position = zs->zs_window.position;
 
@@ -147,10 +145,8 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
     int widen_after = zs->zs_widen_after;
     int next_code = zs->zs_next_code;
     bool reset = zs->zs_reset_pending > 0;
-    bool lengths_kept = rd.zs_lengths_kept != 0;
     int prev = rd.zs_prev_code;
     int lead = rd.zs_lead_char;
-    int read_code = rd.zs_read_code;
     const int width_max = zs->zs_width_max;
     const int limit = zs->zs_table_limit;
     const bool block = zs->zs_block_flag != 0;
@@ -209,13 +205,13 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
         const int code = fetch();
         if (code < 0) {
             status = code;
+        } else if (code > 255) {
+            status = bad_code;  // the first code must be a literal byte
         } else {
-            // The first code is a literal whatever its value.
             reserve(1);
             prev_pos = static_cast<std::uint32_t>(end);
             win[end++] = static_cast<unsigned char>(code);
-            prev = lead = read_code = code;
-            lengths_kept = code < 256;
+            prev = lead = code;
         }
     }
 
@@ -229,24 +225,28 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
             next_code = clear_code;
             reset = true;
             group_bits = 0;
-            // The code after a clear is taken as it comes, even another 256.
             code = fetch();
             if (code < 0) {
                 status = code;
                 break;
             }
-            if (code > 255) lengths_kept = false;
+            // The table starts afresh from a literal byte.  Its turn below
+            // defines entry 256, which no code can name (256 reads as a
+            // clear), and so brings next_code back in step with the writer's.
+            if (code > 255) {
+                status = bad_code;
+                break;
+            }
         }
-        read_code = code;
         std::size_t cur;
         if (code < 256) {
             reserve(1);
             cur = end;
             lead = code;
             win[end++] = static_cast<unsigned char>(code);
-        } else if (lengths_kept && (code < next_code || (code == next_code && code < limit))) {
+        } else if (code < next_code || (code == next_code && code < limit)) {
             // A code not defined yet (self) stands for the previous string
-            // plus its own first byte.
+            // plus its own first byte; it is the entry this code defines.
             const bool self = code == next_code;
             const int x = self ? prev : code;
             const std::size_t lx = length[x];
@@ -267,6 +267,8 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
                 lead = dst[0];
                 if (self) dst[lx] = static_cast<unsigned char>(lead);
             } else {
+                // Every prefix is a smaller code and every length exact, so
+                // the chain reaches its literal at dst.
                 unsigned char* q = dst + len;
                 if (self) *--q = static_cast<unsigned char>(lead);
                 int y = x;
@@ -274,38 +276,16 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
                     *--q = suffix[y];
                     y = prefix[y];
                 }
-                if (y > 255) [[unlikely]] {
-                    status = corrupt;  // lengths out of step: never in a regular stream
-                    break;
-                }
                 *dst = static_cast<unsigned char>(y);
                 lead = y;
             }
             end += len;
             position[code] = static_cast<std::uint32_t>(cur);
         } else {
-            lengths_kept = false;
-            unsigned char* sp = base;
-            if (code >= next_code) {
-                *--sp = static_cast<unsigned char>(lead);
-                code = prev;
-            }
-            while (code > 255) {
-                if (sp == floor) [[unlikely]] {
-                    status = corrupt;
-                    break;
-                }
-                *--sp = suffix[code];
-                code = prefix[code];
-            }
-            if (status != 0) break;
-            lead = code;
-            *--sp = static_cast<unsigned char>(code);
-            const auto len = static_cast<std::size_t>(base - sp);
-            reserve(len);
-            cur = end;
-            std::memcpy(win + end, sp, len);
-            end += len;
+            // Above the next free code, or naming an entry that a full table
+            // will never make.
+            status = bad_code;
+            break;
         }
         if (next_code < limit) {
             prefix[next_code] = static_cast<std::uint16_t>(prev);
@@ -314,7 +294,7 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
             position[next_code] = prev_pos;
             ++next_code;
         }
-        prev = read_code;
+        prev = code;
         prev_pos = static_cast<std::uint32_t>(cur);
     }
 
@@ -335,16 +315,14 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
     zs->zs_widen_after = widen_after;
     zs->zs_next_code = next_code;
     zs->zs_reset_pending = reset ? 1 : 0;
-    rd.zs_lengths_kept = lengths_kept ? 1 : 0;
     rd.zs_prev_code = prev;
     rd.zs_lead_char = lead;
-    rd.zs_read_code = read_code;
 
     switch (status) {
         case read_failed:
             zs->zs_phase = PHASE_FAILED;
             return -1;
-        case corrupt:
+        case bad_code:
             zs->zs_phase = PHASE_FAILED;
             errno = EINVAL;
             return -1;

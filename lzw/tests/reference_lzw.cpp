@@ -138,7 +138,7 @@ bytes encode(const bytes& in, int bits) {
     return out;
 }
 
-decode_result decode(const bytes& z) {
+decode_result decode(const bytes& z, std::size_t max_output) {
     decode_result r;
     if (z.size() < 3 || z[0] != 0x1F || z[1] != 0x9D || (z[2] & 0x1F) > 16) return r;
     r.ok = true;
@@ -148,7 +148,6 @@ decode_result decode(const bytes& z) {
     width_rule rule{width_max};
 
     // Each entry is its prefix code plus one byte; codes below 256 are bytes.
-    // Entries never defined read as zeros.
     std::vector<int> prefix(65536, 0);
     std::vector<unsigned char> suffix(65536, 0);
     int next_code = block ? 257 : 256;
@@ -183,35 +182,39 @@ decode_result decode(const bytes& z) {
 
     int code = next();
     if (code < 0) return r;
-    // The first code is a literal, whatever its value.
+    if (code > 255) {  // the first code is a literal byte
+        r.rejected = true;
+        return r;
+    }
     r.data.push_back(static_cast<unsigned char>(code));
     int prev_code = code;
     int lead = code;  // first byte of the string decoded last
     bool after_clear = false;
     bytes reversed;
-    while ((code = next()) >= 0) {
+    while (r.data.size() < max_output && (code = next()) >= 0) {
         if (block && code == clear && !after_clear) {
             ++r.clears;
             next_code = 256;
             reset = true;
-            after_clear = true;  // the next code is taken as it comes, even 256
+            after_clear = true;
             continue;
+        }
+        // After a clear only a literal byte; elsewhere a defined code, or the
+        // one this code defines: the previous string plus its own first byte.
+        const bool self = code == next_code && next_code < limit;
+        if ((after_clear && code > 255) || (code >= next_code && !self)) {
+            r.rejected = true;
+            return r;
         }
         after_clear = false;
         const int read_code = code;
         reversed.clear();
-        if (code >= next_code) {
-            // Not defined yet: the previous string plus its own first byte.
+        if (self) {
             reversed.push_back(static_cast<unsigned char>(lead));
             code = prev_code;
         }
-        for (; code > 255; code = prefix[static_cast<std::size_t>(code)]) {
+        for (; code > 255; code = prefix[static_cast<std::size_t>(code)])
             reversed.push_back(suffix[static_cast<std::size_t>(code)]);
-            if (reversed.size() > 65537) {  // longer than any valid string
-                r.corrupt = true;
-                return r;
-            }
-        }
         reversed.push_back(static_cast<unsigned char>(code));
         lead = code;
         r.data.insert(r.data.end(), reversed.rbegin(), reversed.rend());
@@ -222,6 +225,7 @@ decode_result decode(const bytes& z) {
         }
         prev_code = read_code;
     }
+    r.capped = r.data.size() >= max_output && code >= 0;
     return r;
 }
 

@@ -36,17 +36,20 @@ class group_packer {
 bytes encode(const bytes& in, int bits);
 
 struct decode_result {
-    bool ok = false;       // header valid
-    bool corrupt = false;  // a prefix chain longer than any valid string: data stops before it
+    bool ok = false;        // header valid
+    bool rejected = false;  // a code no writer makes: data stops before it
+    bool capped = false;    // decoding stopped at the output limit
     bytes data;
     int clears = 0;  // clear codes met
     int widest = 0;  // widest code read
     std::size_t codes = 0;
 };
 
-// Decodes a whole stream, header included, by the decoding rules alone, so
-// that streams no writer makes decode too.
-decode_result decode(const bytes& z);
+// Decodes a whole stream, header included, taking only the codes a writer
+// can make: a literal byte first and after each clear code, then codes that
+// are defined or the one being defined (the next free code, while the table
+// still has room for it).  Stops once `max_output` bytes are decoded.
+decode_result decode(const bytes& z, std::size_t max_output = SIZE_MAX);
 
 // Header `flags` plus the codes, laid out with the width a reader expects for
 // each code.  For building streams by hand.
