@@ -7,7 +7,10 @@
 //
 // The stream is decoded three times:
 //  - a reference run with 16 KiB requests on a descriptor that delivers
-//    whole requests;
+//    whole requests, judged by an independent strict decoder: the codec must
+//    refuse exactly the streams it refuses (a code no writer makes, a bad
+//    header) and otherwise give exactly its bytes, since .Z has no checksum
+//    that could catch damage handed out as data;
 //  - a run with random request sizes (0 included) and the chosen descriptor
 //    behaviour, which must give the same bytes and the same ending: the
 //    result may not depend on how the caller or the descriptor slices data;
@@ -24,6 +27,7 @@
 
 #include "common/check.h"
 #include "common/choices.h"
+#include "common/lzw_oracle.h"
 #include "common/mem_file.h"
 #include "common/short_reads.h"
 #include "zpress/zopen.h"
@@ -129,6 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     FUZZ_CHECK(ref.reads > 0);
     // No I/O fails here, so -1 can only mean a stream that is not .Z data.
     if (ref.last == -1) FUZZ_CHECK(ref.error == EINVAL);
+    // A run stops asking at the cap, by which time it holds less than one
+    // more request beyond it.
+    const fuzz::lzw_verdict judge =
+        fuzz::lzw_reference(in.data, in.size, gotmagic, kOutputCap + 16384);
+    FUZZ_CHECK(fuzz::lzw_agrees(judge, ref.data, ref.last, ref.error, ref.capped));
 
     // Random request sizes over a descriptor that may slice the data.
     fuzz::short_reads::plan sliced;

@@ -8,16 +8,21 @@
 // Checks: zwrite accepts every byte in any slicing and the compressed bytes do
 // not depend on the slicing; z_close reports exact counts; the header names
 // the width; the reader, with random request sizes over a descriptor that
-// delivers small pieces, gives back exactly the data.
+// delivers small pieces, gives back exactly the data.  Then one damaged copy
+// of the stream (cut, a bit flipped, or another flags byte) must fail, or
+// give exactly what an independent strict decoder makes of it; a cut copy
+// gives a prefix of the data.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "common/check.h"
 #include "common/choices.h"
+#include "common/lzw_oracle.h"
 #include "common/mem_file.h"
 #include "common/short_reads.h"
 #include "zpress/zopen.h"
@@ -64,6 +69,62 @@ std::vector<unsigned char> compress(const std::vector<unsigned char>& data, int 
     FUZZ_CHECK(info.zs_total_in == static_cast<std::int64_t>(data.size()));
     FUZZ_CHECK(info.zs_total_out == static_cast<std::int64_t>(packed.size()));
     return packed;
+}
+
+struct read_back {
+    std::vector<unsigned char> data;
+    int last = 0;  // 0: normal end; -1: error
+    int error = 0;
+    bool capped = false;
+};
+
+// Reads a whole stream in 16 KiB requests, stopping once `cap` bytes are in.
+read_back read_whole(const std::vector<unsigned char>& z, std::size_t cap) {
+    read_back r;
+    const int fd = fuzz::memory_file(z.data(), z.size());
+    FUZZ_CHECK(fd >= 0);
+    lzw::lzw_handle* zs = lzw::z_open(fd, "r", 0, 0, 0, 0);
+    FUZZ_CHECK(zs != nullptr);
+    std::vector<unsigned char> buf(16384);
+    for (;;) {
+        if (r.data.size() >= cap) {
+            r.capped = true;
+            break;
+        }
+        errno = 0;
+        const int n = lzw::zread(zs, buf.data(), static_cast<int>(buf.size()));
+        if (n <= 0) {
+            r.last = n;
+            r.error = errno;
+            break;
+        }
+        r.data.insert(r.data.end(), buf.begin(), buf.begin() + n);
+    }
+    FUZZ_CHECK(lzw::z_close(zs, nullptr) == 0);
+    return r;
+}
+
+// A copy of the stream with one kind of damage; `cut` says which kind.
+std::vector<unsigned char> damage(const std::vector<unsigned char>& z, fuzz::choices& pick,
+                                  bool& cut) {
+    std::vector<unsigned char> d = z;
+    const auto size = static_cast<std::uint32_t>(z.size());
+    cut = false;
+    switch (pick.below(3)) {
+        case 0:
+            cut = true;
+            d.resize(pick.below(size));
+            break;
+        case 1: {
+            const std::uint32_t bit = pick.below(8 * size);
+            d[bit / 8] = static_cast<unsigned char>(d[bit / 8] ^ (1u << (bit % 8)));
+            break;
+        }
+        default:
+            d[2] = static_cast<unsigned char>(pick.next());
+            break;
+    }
+    return d;
 }
 
 }  // namespace
@@ -118,5 +179,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     FUZZ_CHECK(got == data);
     FUZZ_CHECK(info.zs_total_out == static_cast<std::int64_t>(data.size()));
     FUZZ_CHECK(info.zs_total_in == static_cast<std::int64_t>(packed.size()));
+
+    // Damage is found, or decodes as the strict reference says; another
+    // flags byte can make the rest of the stream expand, hence the cap.
+    bool cut = false;
+    const std::vector<unsigned char> damaged = damage(packed, pick, cut);
+    const std::size_t cap = 2 * data.size() + 65536;
+    const read_back r = read_whole(damaged, cap);
+    const fuzz::lzw_verdict judge =
+        fuzz::lzw_reference(damaged.data(), damaged.size(), false, cap + 16384);
+    FUZZ_CHECK(fuzz::lzw_agrees(judge, r.data, r.last, r.error, r.capped));
+    if (cut && damaged.size() >= 2) {
+        // The magic is all there: a cut stream ends cleanly with a prefix.
+        FUZZ_CHECK(r.last == 0);
+        FUZZ_CHECK(r.data.size() <= data.size() &&
+                   std::equal(r.data.begin(), r.data.end(), data.begin()));
+    }
     return 0;
 }

@@ -16,7 +16,11 @@ function(zpress_add_fuzz_executable exe name)
     target_link_libraries(${exe} PRIVATE gzstream ZLIB::ZLIB)
   else()
     # The codec's read() calls pass through the wrapper in short_reads.cpp.
-    target_sources(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/common/short_reads.cpp)
+    # The unit tests' strict reference decoder is the independent judge.
+    target_sources(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/common/short_reads.cpp
+                                  ${ZPRESS_FUZZ_ROOT}/common/lzw_oracle.cpp
+                                  ${ZPRESS_FUZZ_ROOT}/../lzw/tests/reference_lzw.cpp)
+    target_include_directories(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/../lzw/tests)
     target_link_libraries(${exe} PRIVATE lzw)
     target_link_options(${exe} PRIVATE -Wl,--wrap=read)
   endif()
