@@ -6,7 +6,10 @@ compressed streams, judged two ways.
     stream may fail (status 1, one line on standard error); a gzip stream
     that succeeds must give back exactly the original data, and one cut
     anywhere must fail.  .Z has no checksum and no trailer: a cut .Z stream
-    gives a prefix, a flipped bit may give other bytes.
+    gives a prefix, and a damaged one must fail exactly when a strict
+    decoder (lzw_stream.lzw_decode) finds a code that no writer makes, and
+    otherwise give what that decoder gives (a flipped bit can turn one valid
+    stream into another).
  2. Through the fuzz targets' replay programs, which judge each variant
     against zlib's own gzip decoding (gz_read) or against chunk-independence
     and error rules (lzw_read).
@@ -26,7 +29,7 @@ import sys
 import tempfile
 import zlib
 
-from lzw_stream import lzw_encode
+from lzw_stream import lzw_decode, lzw_encode
 
 CONTROL = bytes([0]) + struct.pack("<Q", 7)  # fuzz input header: flags, seed
 
@@ -43,12 +46,16 @@ def sample(n):
 def streams():
     data = sample(1500)
     two = sample(700)
+    short = sample(500) + b"z" * 60 + sample(500)
     # name: (stream, data, outputs that end at a member boundary)
     return {
         "gzip": (gzip.compress(data, mtime=0), data, ()),
         "gzip_two_members": (gzip.compress(two, mtime=0) + gzip.compress(two[::-1], mtime=0),
                              two + two[::-1], (two,)),
         "lzw": (lzw_encode(data, maxbits=12), data, ()),
+        # Width 9 fills its table; clear codes, each followed by a literal
+        # and then often by a code equal to the next free code.
+        "lzw_clears": (lzw_encode(short, maxbits=9, clear_after=(120, 700)), short, ()),
     }
 
 
@@ -86,8 +93,14 @@ def cli_sweep(zpress, name, packed, data, boundaries, tally, problems):
             if kind == "cut" and not data.startswith(r.stdout):
                 # .Z has no trailer: a cut stream ends early, with a prefix.
                 problems.append("%s cut at %d: output is not a prefix" % (name, where))
+            if (r.stdout, True) != lzw_decode(damaged):
+                problems.append("%s %s %d: output the strict decoder does not give" %
+                                (name, kind, where))
         else:
             t["failed"] += 1
+            if name.startswith("lzw") and lzw_decode(damaged)[1]:
+                problems.append("%s %s %d: a stream the strict decoder takes failed" %
+                                (name, kind, where))
             lines = r.stderr.decode(errors="replace")
             if r.returncode != 1 or lines.count("\n") not in (1, 2) or not lines.strip():
                 problems.append("%s %s %d: status %d, stderr %r" %
@@ -122,7 +135,7 @@ def main():
     for name, (packed, data, boundaries) in streams().items():
         cli_sweep(args.zpress, name, packed, data, boundaries, tally, problems)
         if args.replay_dir:
-            target = "replay_lzw_read" if name == "lzw" else "replay_gz_read"
+            target = "replay_lzw_read" if name.startswith("lzw") else "replay_gz_read"
             replayed += replay_sweep(os.path.join(args.replay_dir, target), name, packed,
                                      problems)
     for (name, kind), t in sorted(tally.items()):

@@ -1,10 +1,17 @@
 """The decompression filter on its .Z (LZW) road.  The streams come from the
 test's own plain encoder (lzw_writer), never from the code under test."""
 
+import os
+import sys
 import unittest
 
 from cli_support import CliTestCase, feed_slowly, random_bytes, sample_text
 from lzw_writer import lzw_compress
+
+# The strict decoder that judges damaged streams; it shares nothing with the
+# code under test.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
+from lzw_stream import lzw_decode  # noqa: E402
 
 
 class LzwStreams(CliTestCase):
@@ -57,6 +64,45 @@ class LzwStreams(CliTestCase):
         stream = b"\x1f\x9d\x91" + lzw_compress(b"abc")[0][3:]
         self.assertOutcome(self.decompress(stream), 1, stderr=self.msg("can't zread\n"),
                            stdout=b"")
+
+    def test_codes_no_writer_makes_fail(self):
+        # 'a', then 300 while the next free code is 257.
+        self.assertOutcome(self.decompress(b"\037\235\220\141\130\002"), 1,
+                           stderr=self.msg("can't zread\n"), stdout=b"")
+
+    def test_damaged_streams_fail_or_decode_as_written(self):
+        """Every cut, every single-bit flip and many flags bytes of a stream
+        with a clear code: a failure, or exactly what a strict decoder makes
+        of the same bytes (a flip can turn one valid stream into another)."""
+        data = sample_text(120) + b"x" * 30
+        stream, _ = lzw_compress(data, max_bits=9, clear_after=25)
+        self.assertEqual(lzw_decode(stream), (data, True))
+        for n in range(len(stream)):
+            r = self.decompress(stream[:n])
+            if n < 2:
+                self.assertOutcome(r, 1, stderr=self.msg("can't read header\n"))
+            else:
+                self.assertOutcome(r, 0)
+                self.assertTrue(data.startswith(r.stdout), "cut at %d" % n)
+        variants = []
+        for bit in range(8 * len(stream)):
+            damaged = bytearray(stream)
+            damaged[bit // 8] ^= 1 << (bit % 8)
+            variants.append(("bit %d" % bit, bytes(damaged)))
+        for flags in list(range(0, 0x20)) + list(range(0x80, 0xA0)):
+            variants.append(("flags %#x" % flags, stream[:2] + bytes([flags]) + stream[3:]))
+        failed = 0
+        for what, damaged in variants:
+            expected, valid = lzw_decode(damaged)
+            r = self.decompress(damaged)
+            if valid:
+                self.assertOutcome(r, 0, stdout=expected)
+            elif damaged[:2] == stream[:2]:
+                self.assertOutcome(r, 1, stderr=self.msg("can't zread\n"))
+                failed += 1
+            else:
+                self.assertEqual(r.returncode, 1, what)  # not .Z at all
+        self.assertGreater(failed, len(variants) // 5)
 
     def test_stream_trickling_in(self):
         data = sample_text(3000)
