@@ -8,15 +8,13 @@
 
 #include "file_jobs.h"
 #include "filters.h"
+#include "job_stdout.h"
 #include "state.h"
 #include "zpress/gzio.h"
 
 namespace driver {
 
 const char* prog = "zpress";
-int outfile_stdout = 0;
-int force_overwrite = 0;
-const char* volatile outfile_pname = nullptr;
 
 namespace {
 
@@ -41,17 +39,16 @@ int run(int argc, char** argv) {
     if (argc > 0 && argv[0] != nullptr) prog = argv[0];
     keep_stderr_away_from_files();
 
-    char mode[4] = "wb6";  // index 2 is the compression level
-    bool decompress = false;
+    options opts;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "-d") == 0) {
-            decompress = true;
+            opts.decompress = true;
         } else if (std::strcmp(arg, "-c") == 0) {
-            outfile_stdout = 1;
+            opts.to_stdout = true;
         } else if (std::strcmp(arg, "-f") == 0) {
-            force_overwrite = 1;
+            opts.force = true;
         } else if (std::strcmp(arg, "-h") == 0) {
             std::printf("usage: %s [-cdfhV19] [file ...]\n", prog);
             return 0;
@@ -59,27 +56,27 @@ int run(int argc, char** argv) {
             std::printf("%s, based on zlib %s\n", prog, gzstream::engine_version());
             return 0;
         } else if (is_level_option(arg)) {
-            mode[2] = arg[1];
+            opts.mode[2] = arg[1];
         } else {
             break;  // the first file name ends the options
         }
     }
 
     if (i < argc) {
-        if (outfile_stdout) keep_stdout_for_jobs();
+        if (opts.to_stdout) keep_stdout_for_jobs();
         for (; i < argc; ++i) {
-            if (decompress)
-                file_uncompress(argv[i]);
+            if (opts.decompress)
+                file_uncompress(argv[i], opts);
             else
-                file_compress(argv[i], mode);
-            if (outfile_stdout) restore_stdout_after_job();
+                file_compress(argv[i], opts);
+            if (opts.to_stdout) restore_stdout_after_job();
         }
         return 0;
     }
-    if (decompress)
+    if (opts.decompress)
         decompress_filter();
     else
-        compress_filter(mode);
+        compress_filter(opts.mode);
     return 0;
 }
 

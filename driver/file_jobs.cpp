@@ -1,18 +1,19 @@
 #include "file_jobs.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "cleanup.h"
 #include "copy.h"
-#include "state.h"
+#include "job_dir.h"
+#include "job_stdout.h"
+#include "report.h"
 #include "zpress/gzio.h"
 
 namespace driver {
@@ -20,95 +21,113 @@ namespace {
 
 constexpr std::size_t NAME_BUFFER_SIZE = 1024;
 constexpr std::string_view SUFFIX = ".gz";
-constexpr int kCleanupSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-int stdout_spare = -1;
-bool stdout_stream_used = false;
-
-[[noreturn]] void fail(const char* format, const char* name) {
-    std::fprintf(stderr, format, prog, name);
-    std::exit(1);
-}
 
 void check_name_fits(std::size_t derived_length, const char* name) {
-    if (derived_length >= NAME_BUFFER_SIZE) fail("%s: %s: file name too long\n", name);
+    if (derived_length >= NAME_BUFFER_SIZE) fail(about_file::name_too_long, name);
 }
 
-// The guard: any existing entry, a dangling symbolic link included, stops the
-// job unless "-f" is in force.
-void guard_output(const char* outname) {
+// Devices and sockets are never read, let alone removed.  Checked before the
+// open (opening some devices has effects of its own) and again on what was
+// opened.
+void refuse_unless_file(const struct stat& st, const char* name) {
+    if (refused_kind(st.st_mode)) fail(about_file::not_a_file, name);
+}
+
+void refuse_by_name(const job_dir& dir, const char* entry, const char* name) {
     struct stat st;
-    if (lstat(outname, &st) != 0) return;
-    if (!force_overwrite) fail("%s: %s already exists\n", outname);
-    // "-f" replaces the entry with a new file rather than writing through it
-    // (it may be a symbolic link or a hard link to something else).
-    unlink(outname);
+    if (dir.stat_entry(entry, st, true)) refuse_unless_file(st, name);
 }
 
-void install_cleanup_handler() {
-    struct sigaction sa {};
-    sa.sa_handler = cleanup_handler;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
+// The input, and what its name referred to when it was opened.
+struct opened_input {
+    struct stat st;
+    file_id entry_id;
+};
+
+// The output of a job that writes a file, from its creation until the input
+// is removed.
+struct output_file {
+    int fd = -1;  // a descriptor of our own, kept past the copy loop's close
+    output_record record{};
+};
+
+// Any existing entry, a dangling symbolic link included, stops the job
+// unless "-f" is in force.  "-f" replaces the entry with a new file rather
+// than writing through it (it may be a link to something else).
+void guard_output(const job_dir& dir, const char* entry, const char* outname,
+                  const options& opts) {
+    struct stat st;
+    if (!dir.stat_entry(entry, st, false)) return;
+    if (!opts.force) fail(about_file::already_exists, outname);
+    unlinkat(dir.fd(), entry, 0);
 }
 
-// Creates the output exclusively, never more accessible than the input, and
-// records it for the signal handler.  Signals are held back meanwhile so that
-// the handler can only ever remove a file this job created.
-template <typename Open>
-auto create_output(const char* outname, mode_t input_mode, Open open) {
-    sigset_t block, saved;
-    sigemptyset(&block);
-    for (int sig : kCleanupSignals) sigaddset(&block, sig);
-    sigprocmask(SIG_BLOCK, &block, &saved);
-
-    install_cleanup_handler();
-    outfile_pname = outname;
-    const mode_t saved_mask = umask(0);
-    umask(saved_mask | (~input_mode & 0777));
-    auto out = open();
-    const int open_errno = errno;
-    umask(saved_mask);
-    if (!out) outfile_pname = nullptr;
-
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    errno = open_errno;
-    return out;
-}
-
-[[noreturn]] void report_create_failure(const char* outname, const char* failure_format) {
-    if (errno == EEXIST && !force_overwrite) fail("%s: %s already exists\n", outname);
-    fail(failure_format, outname);
-}
-
-// The input is gone only after its output is complete; a failed removal is
-// reported and the run goes on.
-void remove_input(const char* inname) {
-    if (unlink(inname) != 0 && errno != ENOENT)
-        std::fprintf(stderr, "%s: can't unlink %s\n", prog, inname);
-}
-
-std::FILE* stdout_stream() {
-    if (!stdout_stream_used) {
-        stdout_stream_used = true;
-        return stdout;
+// An output is created never more accessible than its input, set-id bits
+// dropped.
+class creation_mask {
+public:
+    explicit creation_mask(mode_t input_mode) : saved_(umask(0)) {
+        umask(saved_ | (~input_mode & 0777));
     }
-    return fdopen(STDOUT_FILENO, "wb");
+    ~creation_mask() { umask(saved_); }
+    creation_mask(const creation_mask&) = delete;
+    creation_mask& operator=(const creation_mask&) = delete;
+
+private:
+    mode_t saved_;
+};
+
+// The input's owner keeps access and nobody else gains it: the output takes
+// the input's owner and group where the process may give them (root), else
+// its group alone; with neither, the output is for its owner only.  Done
+// before any data reaches the file.
+void share_ownership_with_input(int fd, const struct stat& in) {
+    if (fchown(fd, in.st_uid, in.st_gid) == 0) return;
+    if (fchown(fd, static_cast<uid_t>(-1), in.st_gid) == 0) return;
+    struct stat st;
+    if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & S_IRWXU);
 }
 
-mode_t permissions_of(int fd) {
+// `created` is a descriptor of the file just created at `entry`.  Keeps a
+// descriptor of it for the end of the job and lets the signal handler remove
+// it.  Runs inside the cleanup window.
+void adopt_output(output_file& out, int created, const job_dir& dir, const char* entry,
+                  const char* outname, const struct stat& input) {
+    out.fd = created >= 0 ? fcntl(created, F_DUPFD_CLOEXEC, 3) : -1;
     struct stat st;
-    return fstat(fd, &st) == 0 ? st.st_mode & 0777 : 0600;
+    if (out.fd < 0 || fstat(out.fd, &st) != 0) fail(about_file::output_lost, outname);
+    share_ownership_with_input(out.fd, input);
+    out.record = {dir.fd(), entry, id_of(st), outname};
+    record_output(&out.record);
 }
 
-mode_t permissions_of(const char* path) {
+// The output is complete.  The input goes only when the output is durable
+// and its name still refers to it, and when the input's name still refers to
+// the entry that was opened: names in a shared directory can change under a
+// running job, and removing anything else would lose data.
+void finish_job(output_file& out, const job_dir& dir, const char* in_entry, const char* inname,
+                const opened_input& in) {
+    record_output(nullptr);
+    if (fsync(out.fd) != 0) fail(about_file::cant_sync, out.record.shown);
     struct stat st;
-    return stat(path, &st) == 0 ? st.st_mode & 0777 : 0600;
+    if (!dir.stat_entry(out.record.entry, st, false) || id_of(st) != out.record.id)
+        fail(about_file::output_lost, out.record.shown);
+    close(out.fd);
+
+    // A name that is gone leaves nothing to remove; a name that now refers
+    // to another entry is reported like a failed removal.
+    if (!dir.stat_entry(in_entry, st, false)) {
+        if (errno != ENOENT) report(about_file::cant_unlink, inname);
+        return;
+    }
+    if (id_of(st) != in.entry_id ||
+        (unlinkat(dir.fd(), in_entry, 0) != 0 && errno != ENOENT))
+        report(about_file::cant_unlink, inname);
 }
 
 }  // namespace
 
-void file_compress(const char* name, const char* mode) {
+void file_compress(const char* name, const options& opts) {
     char outname[NAME_BUFFER_SIZE];
     const std::size_t len = std::strlen(name);
     check_name_fits(len + SUFFIX.size(), name);
@@ -116,33 +135,50 @@ void file_compress(const char* name, const char* mode) {
     std::memcpy(outname + len, SUFFIX.data(), SUFFIX.size());
     outname[len + SUFFIX.size()] = '\0';
 
-    std::FILE* in = std::fopen(name, "rb");
-    if (in == nullptr) {
-        std::perror(name);
-        std::exit(1);
+    job_dir dir;
+    if (!dir.open_for(name)) die_perror(name);
+    const char* in_entry = entry_of(name);
+    refuse_by_name(dir, in_entry, name);
+    const int in_fd = openat(dir.fd(), in_entry, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (in_fd < 0) die_perror(name);
+    opened_input input{};
+    if (fstat(in_fd, &input.st) != 0) die_perror(name);
+    refuse_unless_file(input.st, name);
+    std::FILE* in = fdopen(in_fd, "rb");
+    if (in == nullptr) die_perror(name);
+
+    if (opts.to_stdout) {
+        gzstream::gz_handle* out = gz_stdout_for_job(opts.mode);
+        if (out == nullptr) fail(about_file::cant_gzopen, outname);
+        gz_compress(in, out);
+        return;
     }
 
+    input.entry_id = input_entry_id(dir, in_entry, in_fd);
+    const char* out_entry = entry_of(outname);
+    guard_output(dir, out_entry, outname, opts);
+    output_file output;
     gzstream::gz_handle* out;
-    if (outfile_stdout) {
-        out = gzstream::gzdopen(STDOUT_FILENO, mode);
-        if (out == nullptr) fail("%s: can't gzopen %s\n", outname);
-    } else {
-        guard_output(outname);
+    {
+        cleanup_window window;
+        const creation_mask mask(input.st.st_mode);
         char exclusive_mode[8];
-        std::snprintf(exclusive_mode, sizeof exclusive_mode, "%sx", mode);
-        out = create_output(outname, permissions_of(fileno(in)),
-                            [&] { return gzstream::gzopen(outname, exclusive_mode); });
-        if (out == nullptr) report_create_failure(outname, "%s: can't gzopen %s\n");
+        std::snprintf(exclusive_mode, sizeof exclusive_mode, "%sx", opts.mode);
+        int created;
+        out = dir.open_by_name([&] { return gzstream::gzopen(out_entry, exclusive_mode); },
+                               created);
+        if (out == nullptr) {
+            if (errno == EEXIST && !opts.force) fail(about_file::already_exists, outname);
+            fail(about_file::cant_gzopen, outname);
+        }
+        adopt_output(output, created, dir, out_entry, outname, input.st);
     }
 
-    gz_compress(in, out);
-    if (!outfile_stdout) {
-        outfile_pname = nullptr;
-        remove_input(name);
-    }
+    gz_compress(in, out, {out_entry, outname});
+    finish_job(output, dir, in_entry, name, input);
 }
 
-void file_uncompress(const char* name) {
+void file_uncompress(const char* name, const options& opts) {
     char buf[NAME_BUFFER_SIZE];
     const std::size_t len = std::strlen(name);
     const std::string_view whole(name, len);
@@ -162,52 +198,45 @@ void file_uncompress(const char* name) {
         outname = name;
     }
 
-    gzstream::gz_handle* in = gzstream::gzopen(inname, "rb");
-    if (in == nullptr) fail("%s: can't gzopen %s\n", inname);
+    job_dir dir;
+    if (!dir.open_for(inname)) fail(about_file::cant_gzopen, inname);
+    const char* in_entry = entry_of(inname);
+    refuse_by_name(dir, in_entry, inname);
+    int in_fd;
+    gzstream::gz_handle* in =
+        dir.open_by_name([&] { return gzstream::gzopen(in_entry, "rb"); }, in_fd);
+    opened_input input{};
+    if (in == nullptr || fstat(in_fd, &input.st) != 0) fail(about_file::cant_gzopen, inname);
+    refuse_unless_file(input.st, inname);
+    const stream_name in_name{in_entry, inname};
 
+    if (opts.to_stdout) {
+        std::FILE* out = stdout_for_job();
+        if (out == nullptr) die_perror(name);
+        gz_uncompress(in, out, in_name);
+        return;
+    }
+
+    input.entry_id = input_entry_id(dir, in_entry, in_fd);
+    const char* out_entry = entry_of(outname);
+    guard_output(dir, out_entry, outname, opts);
+    output_file output;
     std::FILE* out;
-    if (outfile_stdout) {
-        out = stdout_stream();
+    {
+        cleanup_window window;
+        const creation_mask mask(input.st.st_mode);
+        const int fd = openat(dir.fd(), out_entry,
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
         if (out == nullptr) {
-            std::perror(name);
-            std::exit(1);
+            if (errno == EEXIST && !opts.force) fail(about_file::already_exists, outname);
+            die_perror(name);
         }
-    } else {
-        guard_output(outname);
-        out = create_output(outname, permissions_of(inname),
-                            [&] { return std::fopen(outname, "wbx"); });
-        if (out == nullptr) {
-            if (errno == EEXIST && !force_overwrite) fail("%s: %s already exists\n", outname);
-            std::perror(name);
-            std::exit(1);
-        }
+        adopt_output(output, fd, dir, out_entry, outname, input.st);
     }
 
-    gz_uncompress(in, out);
-    if (!outfile_stdout) {
-        outfile_pname = nullptr;
-        remove_input(inname);
-    }
-}
-
-void cleanup_handler(int) {
-    // Only async-signal-safe calls here: the signal may arrive anywhere.
-    const char* name = outfile_pname;
-    if (name != nullptr && unlink(name) != 0 && errno != ENOENT) {
-        const char* parts[] = {prog, ": can't unlink ", name, "\n"};
-        for (const char* part : parts) {
-            if (write(STDERR_FILENO, part, std::strlen(part)) < 0) break;
-        }
-    }
-    _exit(1);
-}
-
-void keep_stdout_for_jobs() {
-    stdout_spare = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-}
-
-void restore_stdout_after_job() {
-    if (stdout_spare >= 0) dup2(stdout_spare, STDOUT_FILENO);
+    gz_uncompress(in, out, in_name);
+    finish_job(output, dir, in_entry, inname, input);
 }
 
 }  // namespace driver

@@ -1,17 +1,18 @@
-// Process-wide state of the command-line driver.
+// Process-wide state and the options of one run of the command-line driver.
 #pragma once
 
 namespace driver {
 
 // The first argument, unchanged: it begins every diagnostic.
 extern const char* prog;
-// "-c": results go to standard output and inputs are kept.
-extern int outfile_stdout;
-// "-f": existing outputs are replaced.
-extern int force_overwrite;
-// The output file the current file job is writing, or null.  Read by the
-// signal handler, so it is one pointer read whole.
-extern const char* volatile outfile_pname;
+
+// What the command line asked for, handed down to the roads and jobs.
+struct options {
+    bool decompress = false;  // "-d"
+    bool to_stdout = false;   // "-c": results go to standard output, inputs are kept
+    bool force = false;       // "-f": existing outputs are replaced
+    char mode[4] = "wb6";     // mode of every compressing open; index 2 is the level
+};
 
 // Size of the copy loops' buffers.
 inline constexpr unsigned BLOCK_SIZE = 16384;
