@@ -87,7 +87,9 @@ class FullDisk(FailureChecks, unittest.TestCase):
             return result
 
     def test_compress_file_fails_at_a_block_write(self):
-        self.compress_file(BIG_RANDOM, free_pages=6)
+        result = self.compress_file(BIG_RANDOM, free_pages=6)
+        # The stream's error text names the output as the command line did.
+        self.assertRegex(result.stderr.decode(), r": /\S+/data\.gz: file error\n\Z")
 
     def test_compress_file_fails_at_the_close(self):
         # 10 KB of output, all written by the close, into one free page.
