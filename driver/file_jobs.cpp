@@ -93,9 +93,9 @@ void share_ownership_with_input(int fd, const struct stat& in) {
 // it.  Runs inside the cleanup window.
 void adopt_output(output_file& out, int created, const job_dir& dir, const char* entry,
                   const char* outname, const struct stat& input) {
-    out.fd = created >= 0 ? fcntl(created, F_DUPFD_CLOEXEC, 3) : -1;
+    out.fd = fcntl(created, F_DUPFD_CLOEXEC, 3);
     struct stat st;
-    if (out.fd < 0 || fstat(out.fd, &st) != 0) fail(about_file::output_lost, outname);
+    if (out.fd < 0 || fstat(out.fd, &st) != 0) die_perror(outname);
     share_ownership_with_input(out.fd, input);
     out.record = {dir.fd(), entry, id_of(st), outname};
     record_output(&out.record);
@@ -108,7 +108,9 @@ void adopt_output(output_file& out, int created, const job_dir& dir, const char*
 void finish_job(output_file& out, const job_dir& dir, const char* in_entry, const char* inname,
                 const opened_input& in) {
     record_output(nullptr);
-    if (fsync(out.fd) != 0) fail(about_file::cant_sync, out.record.shown);
+    // A file system that can't sync at all (EINVAL) gives no stronger
+    // promise to wait for; any other failure may have lost data.
+    if (fsync(out.fd) != 0 && errno != EINVAL) fail(about_file::cant_sync, out.record.shown);
     struct stat st;
     if (!dir.stat_entry(out.record.entry, st, false) || id_of(st) != out.record.id)
         fail(about_file::output_lost, out.record.shown);
@@ -171,6 +173,9 @@ void file_compress(const char* name, const options& opts) {
             if (errno == EEXIST && !opts.force) fail(about_file::already_exists, outname);
             fail(about_file::cant_gzopen, outname);
         }
+        // Without the descriptor the layer opened, the file could be neither
+        // handed to the input's owner nor synced.
+        if (created < 0) fail(about_file::cant_gzopen, outname);
         adopt_output(output, created, dir, out_entry, outname, input.st);
     }
 
