@@ -1,5 +1,6 @@
-// The record behind a gz_handle, shared by the open/close, read, write and
-// seek units of the stream layer.
+// The record behind a gz_handle, and the routines one unit of the stream layer
+// offers the others: opening and closing (gz_open.cpp), the writer
+// (gz_write.cpp), the reader (gz_read.cpp) and positioning (gz_seek.cpp).
 #pragma once
 
 #include <cstdint>
@@ -35,9 +36,25 @@ struct gz_handle {
     bool in_member = false;   // reading: inside a member whose trailer is still to come
 };
 
-// Shared internals of the stream layer.
-void check_header(gz_handle* s, int gotmagic);
-int flush_output(gz_handle* s, int flush);
+// gz_open.cpp: releases everything the handle holds, the handle included.
 int destroy(gz_handle* s);
+
+// gz_write.cpp
+void write_header(gz_handle* s);
+int flush_output(gz_handle* s, int flush);
+void finish_member(gz_handle* s);  // the final deflate data and the trailer
+gz_off_t seek_write(gz_handle* s, gz_off_t offset, int whence);
+
+// gz_read.cpp
+void check_header(gz_handle* s, int gotmagic);
+// Skipping forward: a pending handed-back byte is passed over first; returns
+// how many of `skip` bytes remain to be read.
+gz_off_t skip_pushback(gz_handle* s, gz_off_t skip);
+// Forgets everything read since the first member's data began (the file
+// itself is repositioned by the caller).
+void restart_reader(gz_handle* s);
+// Plain data is repositioned in the file: drops what was buffered and any
+// handed-back byte.
+void forget_plain_input(gz_handle* s);
 
 }  // namespace gzstream

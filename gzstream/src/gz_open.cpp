@@ -1,9 +1,8 @@
-// Opening, closing, releasing and error texts of gzip stream handles.
+// Opening, closing, releasing and error texts of gzip stream handles, and the
+// end and error queries that apply to both directions.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
-#include <string_view>
 
 #include "engine.h"
 #include "gz_handle.h"
@@ -11,38 +10,6 @@
 
 namespace gzstream {
 namespace {
-
-constexpr unsigned char kGzipMagic1 = 0x1F;
-constexpr unsigned char kGzipMagic2 = 0x8B;
-constexpr unsigned char kMethodDeflate = 8;
-constexpr unsigned char kFlagName = 0x08;
-constexpr unsigned char kOsUnix = 3;
-
-// The name stored in a written member: the base name, without a ".gz" suffix.
-std::string_view stored_name(std::string_view path) {
-    if (auto slash = path.rfind('/'); slash != std::string_view::npos)
-        path.remove_prefix(slash + 1);
-    if (path.size() > 3 && path.ends_with(".gz")) path.remove_suffix(3);
-    return path;
-}
-
-// One member header: magic, deflate, FNAME only, no time, Unix.  Write errors
-// show up later, at a block write or at the close.
-void write_header(gz_handle* s) {
-    const std::string_view name = stored_name(s->display_name);
-    std::fprintf(s->file, "%c%c%c%c%c%c%c%c%c%c", kGzipMagic1, kGzipMagic2, kMethodDeflate,
-                 kFlagName, 0, 0, 0, 0, 0, kOsUnix);
-    std::fprintf(s->file, "%.*s%c", static_cast<int>(name.size()), name.data(), 0);
-    s->data_start = static_cast<gz_off_t>(name.size()) + 11;
-}
-
-// The trailer's little-endian 32-bit words.
-void put_le32(std::FILE* file, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        std::fputc(static_cast<int>(value & 0xFF), file);
-        value >>= 8;
-    }
-}
 
 gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
     if (path == nullptr || mode == nullptr) return nullptr;
@@ -113,40 +80,9 @@ gz_handle* gzdopen_gotmagic(int fd, const char* mode) {
     return gz_dopen(fd, mode, 1);
 }
 
-int flush_output(gz_handle* s, int flush) {
-    engine::stream& z = s->engine;
-    z.avail_in = 0;
-    bool done = false;
-    for (;;) {
-        const unsigned pending = STREAM_BUFFER_SIZE - z.avail_out;
-        if (pending != 0) {
-            if (std::fwrite(s->write_buffer.get(), 1, pending, s->file) != pending) {
-                s->status = Z_ERRNO;
-                return Z_ERRNO;
-            }
-            z.next_out = s->write_buffer.get();
-            z.avail_out = STREAM_BUFFER_SIZE;
-        }
-        if (done) break;
-        s->bytes_out += z.avail_out;
-        s->status = engine::deflate(z, flush);
-        s->bytes_out -= z.avail_out;
-        // A flush that found nothing to do is not an error, also when this
-        // round only wrote out what an earlier gzwrite left in the buffer.
-        if (s->status == Z_BUF_ERROR) s->status = Z_OK;
-        done = z.avail_out != 0 || s->status == Z_STREAM_END;
-        if (s->status != Z_OK && s->status != Z_STREAM_END) break;
-    }
-    return s->status == Z_STREAM_END ? Z_OK : s->status;
-}
-
 int gzclose(gz_handle* s) {
     if (s == nullptr) return Z_STREAM_ERROR;
-    if (s->direction == 'w' && flush_output(s, Z_FINISH) == Z_OK) {
-        put_le32(s->file, s->running_crc);
-        // The trailer holds the length modulo 2^32.
-        put_le32(s->file, static_cast<std::uint32_t>(s->bytes_in));
-    }
+    if (s->direction == 'w') finish_member(s);
     return destroy(s);
 }
 
@@ -183,6 +119,19 @@ const char* gzerror(gz_handle* s, int* errnum) {
         return engine::status_text(Z_MEM_ERROR);
     }
     return s->error_text.c_str();
+}
+
+int gzeof(gz_handle* s) {
+    if (s == nullptr || s->direction != 'r') return 0;
+    if (s->input_ended) return 1;
+    return s->status == Z_STREAM_END ? 1 : 0;
+}
+
+void gzclearerr(gz_handle* s) {
+    if (s == nullptr) return;
+    if (s->status != Z_STREAM_END) s->status = Z_OK;
+    s->input_ended = 0;
+    std::clearerr(s->file);
 }
 
 }  // namespace gzstream

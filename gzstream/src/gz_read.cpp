@@ -1,20 +1,19 @@
-// Reading: member header parsing, inflating, CRC checking, concatenated
-// members and pass-through of data that is not gzip.
+// The reader: member header parsing, inflating, the trailer check,
+// concatenated members, pass-through of data that is not gzip, and the byte
+// handed back by gzungetc, with the character and line input built on gzread.
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
 #include "engine.h"
 #include "gz_handle.h"
+#include "gzip_format.h"
 
 namespace gzstream {
 namespace {
 
-constexpr int kFlagHeaderCrc = 0x02;
-constexpr int kFlagExtra = 0x04;
-constexpr int kFlagName = 0x08;
-constexpr int kFlagComment = 0x10;
-constexpr int kFlagReserved = 0xE0;
+using namespace gzip;
+
 constexpr int kNotAMember = -1;
 
 // Fills read_buffer from the file; returns the count read.
@@ -57,17 +56,17 @@ int parse_header(gz_handle* s, int gotmagic) {
         if (z.avail_in < 2) return static_cast<int>(z.avail_in);
     }
     if (!gotmagic) {
-        if (z.next_in[0] != 0x1F || z.next_in[1] != 0x8B) return 1;
+        if (z.next_in[0] != kMagic1 || z.next_in[1] != kMagic2) return 1;
         z.next_in += 2;
         z.avail_in -= 2;
     }
     const int method = next_byte(s);
     const int flags = next_byte(s);
-    if (method != 8 || flags < 0 || (flags & kFlagReserved) != 0) {
+    if (method != kMethodDeflate || flags < 0 || (flags & kFlagReserved) != 0) {
         s->status = Z_DATA_ERROR;
         return kNotAMember;
     }
-    for (int i = 0; i < 6; ++i) next_byte(s);  // MTIME, XFL, OS
+    for (unsigned i = 0; i < kSkippedHeaderBytes; ++i) next_byte(s);  // MTIME, XFL, OS
     if (flags & kFlagExtra) {
         unsigned len = static_cast<unsigned>(next_byte(s));
         len += static_cast<unsigned>(next_byte(s)) << 8;
@@ -223,6 +222,60 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
     s->running_crc =
         engine::crc32(s->running_crc, crc_mark, static_cast<std::size_t>(z.next_out - crc_mark));
     return static_cast<int>(len - z.avail_out);
+}
+
+int gzgetc(gz_handle* s) {
+    unsigned char c;
+    return gzread(s, &c, 1) == 1 ? c : -1;
+}
+
+int gzungetc(int c, gz_handle* s) {
+    if (s == nullptr || s->direction != 'r' || c < 0 || s->pushback_char != -1) return -1;
+    s->pushback_char = c;
+    s->bytes_out--;
+    s->pushback_at_end = s->status == Z_STREAM_END;
+    if (s->pushback_at_end) s->status = Z_OK;
+    s->input_ended = 0;
+    return c;
+}
+
+char* gzgets(gz_handle* s, char* buf, int size) {
+    if (buf == nullptr || size <= 0) return nullptr;
+    int stored = 0;
+    while (stored < size - 1) {
+        if (gzread(s, buf + stored, 1) != 1) break;
+        if (buf[stored++] == '\n') break;
+    }
+    buf[stored] = '\0';
+    return stored == 0 && size > 1 ? nullptr : buf;
+}
+
+gz_off_t skip_pushback(gz_handle* s, gz_off_t skip) {
+    if (skip <= 0 || s->pushback_char == -1) return skip;
+    s->pushback_char = -1;
+    s->bytes_out++;
+    if (s->pushback_at_end) s->status = Z_STREAM_END;
+    return skip - 1;
+}
+
+void restart_reader(gz_handle* s) {
+    s->status = Z_OK;
+    s->input_ended = 0;
+    s->pushback_char = -1;
+    s->pushback_at_end = 0;
+    s->engine.next_in = s->read_buffer.get();
+    s->engine.avail_in = 0;
+    s->running_crc = engine::crc32(0, nullptr, 0);
+    if (!s->pass_through) engine::inflate_reset(s->engine);
+    // data_start lies behind the first member's header, inside its data.
+    s->in_member = s->has_member;
+    s->bytes_in = s->bytes_out = 0;
+}
+
+void forget_plain_input(gz_handle* s) {
+    s->pushback_char = -1;
+    s->engine.next_in = s->read_buffer.get();
+    s->engine.avail_in = 0;
 }
 
 }  // namespace gzstream
