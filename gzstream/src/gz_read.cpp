@@ -134,7 +134,11 @@ unsigned read_plain(gz_handle* s, unsigned char* out, unsigned space) {
         z.next_in += n;
         z.avail_in -= n;
     }
-    if (n < space) n += static_cast<unsigned>(std::fread(out + n, 1, space - n, s->file));
+    if (n < space) {
+        n += static_cast<unsigned>(std::fread(out + n, 1, space - n, s->file));
+        // A failed read is not the end of the data.
+        if (std::ferror(s->file)) s->status = Z_ERRNO;
+    }
     return n;
 }
 
@@ -152,7 +156,9 @@ void check_header(gz_handle* s, int gotmagic) {
 
 int gzread(gz_handle* s, void* buf, unsigned len) {
     if (s == nullptr || s->direction != 'r' || len > INT_MAX) return Z_STREAM_ERROR;
-    if (s->status == Z_DATA_ERROR || s->status == Z_ERRNO) return -1;
+    // An error stays until gzclearerr or gzrewind: a caller that stops at 0
+    // must never take a damaged or unreadable stream for a complete one.
+    if (s->status < 0) return -1;
     if (s->status == Z_STREAM_END) return 0;
 
     engine::stream& z = s->engine;
@@ -181,7 +187,7 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
             s->bytes_out += got;
             const unsigned n = (len - z.avail_out) + got;
             if (n == 0) s->input_ended = 1;
-            return static_cast<int>(n);
+            return n == 0 && s->status < 0 ? -1 : static_cast<int>(n);
         }
         if (z.avail_in == 0 && !s->input_ended) {
             z.avail_in = refill(s, s->read_buffer.get(), STREAM_BUFFER_SIZE);
@@ -221,7 +227,11 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
     }
     s->running_crc =
         engine::crc32(s->running_crc, crc_mark, static_cast<std::size_t>(z.next_out - crc_mark));
-    return static_cast<int>(len - z.avail_out);
+    // Bytes delivered before an error are given now and the error on the next
+    // call; a call that delivered nothing reports it at once.
+    const unsigned delivered = len - z.avail_out;
+    if (delivered == 0 && s->status < 0) return -1;
+    return static_cast<int>(delivered);
 }
 
 int gzgetc(gz_handle* s) {

@@ -1,6 +1,6 @@
 // Every truncation point and every single-bit flip of a few small streams:
-// the reader must either report an error (a negative gzread or a non-zero
-// gzclose) or deliver exactly the original bytes.  Never a crash, never short
+// the reader must either report an error (a negative gzread, and then a
+// non-zero gzclose) or deliver exactly the original bytes.  Never a crash, never short
 // or altered output passed off as a success.
 //
 // A few damages change what the input legitimately is, and are checked for
@@ -48,8 +48,11 @@ Result read_damaged(const Bytes& input, std::size_t chunk) {
     if (h == nullptr) return {Verdict::error, {}};
     const ReadOutcome r = read_to_end(h.get(), chunk);
     const int closed = close_handle(h);
-    // An error seen by gzread must also come out of the close.
+    // An error seen by gzread must also come out of the close, and damage
+    // must come out of gzread itself: a caller that stops at 0 must never
+    // take a damaged stream for a complete one.
     EXPECT_TRUE(r.last == 0 || closed < 0) << "gzread failed but gzclose gave " << closed;
+    EXPECT_TRUE(closed == 0 || r.last < 0) << "gzread ended with 0, gzclose gave " << closed;
     return {r.last < 0 || closed != 0 ? Verdict::error : Verdict::success, r.data};
 }
 

@@ -225,16 +225,41 @@ TEST_F(ReaderFormat, CutInsideDeflateDataIsAnError) {
     EXPECT_LT(close_handle(h), 0);
 }
 
-// Cut where nothing can be inflated yet: the call gives 0, but the close
-// still reports the damage.
-TEST_F(ReaderFormat, CutBeforeAnyOutputIsReportedByTheClose) {
+// Cut where nothing can be inflated yet: the very call that meets the cut
+// fails, since 0 would pass for the end of a complete stream.
+TEST_F(ReaderFormat, CutBeforeAnyOutputFailsAtOnce) {
     const StoredMember m = stored_member(1000);
     for (std::size_t cut : {m.header.size(), m.header.size() + 3}) {
         GzPtr h = open(prefix(m.bytes, cut));
         char buf[64];
-        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), 0);
+        EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
         EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
         EXPECT_LT(close_handle(h), 0);
+    }
+}
+
+// Damage in the first deflate block: every read entry point fails at once
+// and keeps failing until the error is cleared; never the 0 of an end.
+TEST_F(ReaderFormat, DamagedFirstBlockFailsEveryRead) {
+    const StoredMember m = stored_member(1000);
+    Bytes bad_type = m.bytes;
+    bad_type[m.header.size()] |= 0x06;  // block type 3 does not exist
+    Bytes bad_length = m.bytes;
+    bad_length[m.header.size() + 3] ^= 0x01;  // LEN and NLEN disagree
+    for (const auto& [input, text] : {std::pair{bad_type, "invalid block type"},
+                                      std::pair{bad_length, "invalid stored block lengths"}}) {
+        SCOPED_TRACE(text);
+        GzPtr h = open(input);
+        char buf[100];
+        for (unsigned len : {100u, 1u, 100u}) EXPECT_EQ(gzread(h.get(), buf, len), -1);
+        EXPECT_EQ(gzgetc(h.get()), -1);
+        EXPECT_EQ(gzgets(h.get(), buf, sizeof buf), nullptr);
+        EXPECT_EQ(gzseek(h.get(), 10, 0), -1);
+        int code = 0;
+        EXPECT_EQ(error_of(h.get(), &code), name_colon(text));
+        EXPECT_EQ(code, Z_DATA_ERROR);
+        EXPECT_EQ(gzeof(h.get()), 0);
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
     }
 }
 
