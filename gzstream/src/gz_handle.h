@@ -43,7 +43,7 @@ int destroy(gz_handle* s);
 void write_header(gz_handle* s);
 int flush_output(gz_handle* s, int flush);
 void finish_member(gz_handle* s);  // the final deflate data and the trailer
-gz_off_t seek_write(gz_handle* s, gz_off_t offset, int whence);
+gz_off_t seek_write(gz_handle* s, gz_off_t target);
 
 // gz_read.cpp
 void check_header(gz_handle* s, int gotmagic);

@@ -128,7 +128,8 @@ int gzeof(gz_handle* s) {
 }
 
 void gzclearerr(gz_handle* s) {
-    if (s == nullptr) return;
+    // A write stream's failure lost output for good: it stays until gzclose.
+    if (s == nullptr || s->direction != 'r') return;
     if (s->status != Z_STREAM_END) s->status = Z_OK;
     s->input_ended = 0;
     std::clearerr(s->file);

@@ -1,6 +1,13 @@
 // Positioning in the uncompressed data: gzseek, gztell and gzrewind.  A read
 // stream moves forward by reading and discarding and backward by rewinding
 // first; a write stream only forward (gz_write.cpp).
+//
+// A seek that is refused before it starts changes nothing: the target is
+// checked without any arithmetic that could overflow, and a stream is reset
+// for a rewind only once its file is known to be repositionable, so that a
+// backward seek on a pipe leaves the handle reading on where it stood.
+#include <unistd.h>
+
 #include <new>
 
 #include "gz_handle.h"
@@ -12,31 +19,46 @@ constexpr int kFromStart = 0;
 constexpr int kFromCurrent = 1;
 
 bool in_error(const gz_handle* s) {
-    return s->status == Z_ERRNO || s->status == Z_DATA_ERROR;
+    return s->status < 0;
 }
 
 unsigned block_for(gz_off_t remaining) {
     return remaining < STREAM_BUFFER_SIZE ? static_cast<unsigned>(remaining) : STREAM_BUFFER_SIZE;
 }
 
-gz_off_t seek_read(gz_handle* s, gz_off_t offset, int whence) {
-    if (whence == kFromCurrent) offset += s->bytes_out;
-    if (offset < 0) return -1;
+// A pipe or terminal cannot go back; asking the descriptor moves nothing,
+// whereas a failing fseeko may already have dropped stdio's buffer.
+bool repositionable(const gz_handle* s) {
+    return ::lseek(fileno(s->file), 0, SEEK_CUR) >= 0;
+}
 
+// The absolute target of a seek, or false when it lies outside 0..INT64_MAX.
+bool target_of(gz_off_t position, gz_off_t offset, int whence, gz_off_t& target) {
+    if (whence == kFromStart)
+        target = offset;
+    else if (__builtin_add_overflow(position, offset, &target))
+        return false;
+    return target >= 0;
+}
+
+gz_off_t seek_read(gz_handle* s, gz_off_t target) {
     if (s->pass_through) {
+        if (!repositionable(s)) return -1;
         forget_plain_input(s);
-        if (fseeko(s->file, offset, SEEK_SET) != 0) return -1;
+        if (fseeko(s->file, target, SEEK_SET) != 0) return -1;
         s->input_ended = 0;  // the end seen before the move is not the end here
-        s->bytes_in = s->bytes_out = offset;
-        return offset;
+        s->bytes_in = s->bytes_out = target;
+        return target;
     }
 
+    // Before a handed-back byte at the very start is read again, the
+    // position is -1.
     gz_off_t skip;
-    if (offset >= s->bytes_out) {
-        skip = offset - s->bytes_out;
+    if (target >= s->bytes_out) {
+        if (__builtin_sub_overflow(target, s->bytes_out, &skip)) return -1;
     } else {
         if (gzrewind(s) < 0) return -1;
-        skip = offset;
+        skip = target;
     }
     if (skip > 0) {
         if (!s->write_buffer) {
@@ -57,7 +79,10 @@ gz_off_t seek_read(gz_handle* s, gz_off_t offset, int whence) {
 
 gz_off_t gzseek(gz_handle* s, gz_off_t offset, int whence) {
     if (s == nullptr || (whence != kFromStart && whence != kFromCurrent) || in_error(s)) return -1;
-    return s->direction == 'w' ? seek_write(s, offset, whence) : seek_read(s, offset, whence);
+    const bool writing = s->direction == 'w';
+    gz_off_t target;
+    if (!target_of(writing ? s->bytes_in : s->bytes_out, offset, whence, target)) return -1;
+    return writing ? seek_write(s, target) : seek_read(s, target);
 }
 
 gz_off_t gztell(gz_handle* s) {
@@ -70,7 +95,7 @@ gz_off_t gztell(gz_handle* s) {
 }
 
 int gzrewind(gz_handle* s) {
-    if (s == nullptr || s->direction != 'r') return -1;
+    if (s == nullptr || s->direction != 'r' || !repositionable(s)) return -1;
     restart_reader(s);
     return fseeko(s->file, s->data_start, SEEK_SET) == 0 ? 0 : -1;
 }

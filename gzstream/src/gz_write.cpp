@@ -1,9 +1,16 @@
 // The writer: the member header, feeding the deflate engine with whole-block
 // output, flushing, parameter changes, forward seeking by zero fill, and the
 // final deflate data with the trailer.
+//
+// A failure is final.  Once a write to the file has come back short, stdio
+// may have dropped bytes it had buffered and the engine has moved on, so the
+// output can no longer become a valid stream: nothing is written again, every
+// write entry point fails, and gzclose returns the status.  A failed write is
+// never retried, so no byte the file accepted is written twice.
 #include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -14,11 +21,28 @@
 namespace gzstream {
 namespace {
 
+// gzprintf formats into a stack buffer of this size first; longer output
+// takes one heap buffer of its exact size.
 constexpr int PRINTF_BUFFER_SIZE = 4096;
-constexpr int kFromStart = 0;
 
 bool writable(const gz_handle* s) {
     return s != nullptr && s->direction == 'w';
+}
+
+bool failed(const gz_handle* s) {
+    return s->status < 0;
+}
+
+// The deflate data was finished by gzflush(Z_FINISH): nothing more can follow.
+bool finished(const gz_handle* s) {
+    return s->status == Z_STREAM_END;
+}
+
+// Hands bytes to the file; a short write makes the stream fail for good.
+bool put(gz_handle* s, const void* data, std::size_t size) {
+    if (size == 0 || std::fwrite(data, 1, size, s->file) == size) return true;
+    s->status = Z_ERRNO;
+    return false;
 }
 
 // The name stored in a written member: the base name, without a ".gz" suffix.
@@ -29,21 +53,18 @@ std::string_view stored_name(std::string_view path) {
     return path;
 }
 
-// The trailer's little-endian 32-bit words.
-void put_le32(std::FILE* file, std::uint32_t value) {
+// A little-endian 32-bit word of the trailer.
+void store_le32(unsigned char* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
-        std::fputc(static_cast<int>(value & 0xFF), file);
+        at[i] = static_cast<unsigned char>(value & 0xFF);
         value >>= 8;
     }
 }
 
-// Writes the full output buffer; false (with status Z_ERRNO) on a short write.
+// Writes the full output buffer and empties it; false on a short write.
 bool write_full_block(gz_handle* s) {
+    if (!put(s, s->write_buffer.get(), STREAM_BUFFER_SIZE)) return false;
     s->engine.next_out = s->write_buffer.get();
-    if (std::fwrite(s->write_buffer.get(), 1, STREAM_BUFFER_SIZE, s->file) != STREAM_BUFFER_SIZE) {
-        s->status = Z_ERRNO;
-        return false;
-    }
     s->engine.avail_out = STREAM_BUFFER_SIZE;
     return true;
 }
@@ -54,18 +75,24 @@ unsigned block_for(gz_off_t remaining) {
 
 }  // namespace
 
-// One member header: magic, deflate, FNAME only, no time, Unix.  Write errors
-// show up later, at a block write or at the close.
+// One member header: magic, deflate, FNAME only, no time, Unix.  The open
+// succeeds even if this write fails; the stream is then failed, and the first
+// write or the close reports it.
 void write_header(gz_handle* s) {
     const std::string_view name = stored_name(s->display_name);
-    std::fprintf(s->file, "%c%c%c%c%c%c%c%c%c%c", gzip::kMagic1, gzip::kMagic2,
-                 gzip::kMethodDeflate, gzip::kFlagName, 0, 0, 0, 0, 0, gzip::kOsUnix);
-    std::fprintf(s->file, "%.*s%c", static_cast<int>(name.size()), name.data(), 0);
+    static constexpr unsigned char fixed[gzip::kFixedHeaderSize] = {
+        gzip::kMagic1, gzip::kMagic2, gzip::kMethodDeflate, gzip::kFlagName, 0, 0, 0, 0, 0,
+        gzip::kOsUnix};
+    static constexpr unsigned char terminator = 0;
+    if (put(s, fixed, sizeof fixed) && put(s, name.data(), name.size()))
+        put(s, &terminator, 1);
     s->data_start = static_cast<gz_off_t>(name.size()) + gzip::kFixedHeaderSize + 1;
 }
 
 int gzwrite(gz_handle* s, const void* buf, unsigned len) {
     if (!writable(s) || len > INT_MAX) return Z_STREAM_ERROR;
+    if (failed(s)) return -1;
+    if (finished(s)) return 0;  // the engine would refuse it: nothing is taken
     engine::stream& z = s->engine;
     const auto* const src = static_cast<const unsigned char*>(buf);
     z.next_in = src;
@@ -83,7 +110,7 @@ int gzwrite(gz_handle* s, const void* buf, unsigned len) {
     // finished, failed block write) must not enter the trailer's CRC.
     const unsigned accepted = len - z.avail_in;
     s->running_crc = engine::crc32(s->running_crc, src, accepted);
-    return static_cast<int>(accepted);
+    return failed(s) ? -1 : static_cast<int>(accepted);
 }
 
 int gzputc(gz_handle* s, int c) {
@@ -99,27 +126,47 @@ int gzputs(gz_handle* s, const char* text) {
 }
 
 int gzprintf(gz_handle* s, const char* format, ...) {
-    char buf[PRINTF_BUFFER_SIZE];
-    buf[PRINTF_BUFFER_SIZE - 1] = 0;
-    va_list args;
+    if (!writable(s) || format == nullptr) return Z_STREAM_ERROR;
+    if (failed(s)) return -1;
+    char local[PRINTF_BUFFER_SIZE];
+    va_list args, again;
     va_start(args, format);
-    const int len = std::vsnprintf(buf, sizeof buf, format, args);
+    va_copy(again, args);
+    const int len = std::vsnprintf(local, sizeof local, format, args);
     va_end(args);
-    if (len <= 0 || len > PRINTF_BUFFER_SIZE - 1 || buf[PRINTF_BUFFER_SIZE - 1] != 0) return 0;
-    return gzwrite(s, buf, static_cast<unsigned>(len));
+    const char* text = local;
+    std::unique_ptr<char[]> large;
+    int status = Z_OK;
+    if (len < 0) {
+        status = Z_STREAM_ERROR;  // the format could not be expanded (over INT_MAX bytes, ...)
+    } else if (len >= PRINTF_BUFFER_SIZE) {
+        large.reset(new (std::nothrow) char[static_cast<std::size_t>(len) + 1]);
+        if (large) {
+            std::vsnprintf(large.get(), static_cast<std::size_t>(len) + 1, format, again);
+            text = large.get();
+        } else {
+            status = Z_MEM_ERROR;
+        }
+    }
+    va_end(again);
+    if (status != Z_OK) {
+        // The caller's text is lost: the stream must not close as complete.
+        s->status = status;
+        return -1;
+    }
+    return gzwrite(s, text, static_cast<unsigned>(len));
 }
 
 int flush_output(gz_handle* s, int flush) {
+    if (failed(s)) return s->status;
+    if (finished(s)) return Z_OK;  // everything went out with the final flush
     engine::stream& z = s->engine;
     z.avail_in = 0;
     bool done = false;
     for (;;) {
         const unsigned pending = STREAM_BUFFER_SIZE - z.avail_out;
         if (pending != 0) {
-            if (std::fwrite(s->write_buffer.get(), 1, pending, s->file) != pending) {
-                s->status = Z_ERRNO;
-                return Z_ERRNO;
-            }
+            if (!put(s, s->write_buffer.get(), pending)) return Z_ERRNO;
             z.next_out = s->write_buffer.get();
             z.avail_out = STREAM_BUFFER_SIZE;
         }
@@ -137,30 +184,32 @@ int flush_output(gz_handle* s, int flush) {
 }
 
 int gzflush(gz_handle* s, int flush) {
-    if (!writable(s)) return Z_STREAM_ERROR;
+    // An unknown mode is the caller's mistake, not the stream's failure.
+    if (!writable(s) || flush < Z_NO_FLUSH || flush > Z_FINISH) return Z_STREAM_ERROR;
     if (const int rc = flush_output(s, flush); rc != Z_OK) return rc;
-    std::fflush(s->file);
-    return s->status == Z_STREAM_END ? Z_OK : s->status;
+    // A failing fflush may have dropped what stdio held: the stream is lost.
+    if (std::fflush(s->file) != 0) s->status = Z_ERRNO;
+    return failed(s) ? s->status : Z_OK;
 }
 
 void finish_member(gz_handle* s) {
     if (flush_output(s, Z_FINISH) != Z_OK) return;
-    put_le32(s->file, s->running_crc);
+    unsigned char trailer[8];
+    store_le32(trailer, s->running_crc);
     // The trailer holds the length modulo 2^32.
-    put_le32(s->file, static_cast<std::uint32_t>(s->bytes_in));
+    store_le32(trailer + 4, static_cast<std::uint32_t>(s->bytes_in));
+    put(s, trailer, sizeof trailer);
 }
 
 int gzsetparams(gz_handle* s, int level, int strategy) {
     if (!writable(s)) return Z_STREAM_ERROR;
+    if (failed(s)) return s->status;
     engine::stream& z = s->engine;
     // The engine may have to compress what it holds before the change: make
     // room for that output, as often as it fills the buffer.
     int rc;
     for (;;) {
-        if (z.avail_out == 0) {
-            write_full_block(s);
-            z.avail_out = STREAM_BUFFER_SIZE;  // a block that failed to go out is given up
-        }
+        if (z.avail_out == 0 && !write_full_block(s)) return s->status;
         s->bytes_out += z.avail_out;
         rc = engine::deflate_params(z, level, strategy);
         s->bytes_out -= z.avail_out;
@@ -169,10 +218,10 @@ int gzsetparams(gz_handle* s, int level, int strategy) {
     return rc;
 }
 
-// Forward only: appends zero bytes.
-gz_off_t seek_write(gz_handle* s, gz_off_t offset, int whence) {
-    if (whence == kFromStart) offset -= s->bytes_in;
-    if (offset < 0) return -1;
+// Forward only: appends zero bytes up to `target`.
+gz_off_t seek_write(gz_handle* s, gz_off_t target) {
+    if (failed(s) || target < s->bytes_in) return -1;
+    gz_off_t offset = target - s->bytes_in;
     if (!s->read_buffer) {
         s->read_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
         if (!s->read_buffer) return -1;

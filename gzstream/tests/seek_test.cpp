@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
+#include <utility>
 #include <random>
 #include <string>
 #include <type_traits>
@@ -216,8 +218,8 @@ TEST(SeekPlain, TellAfterUngetcAndRead) {
     EXPECT_EQ(gztell(h.get()), 9);
 }
 
-// On a pipe nothing can go back: the rewind fails, but leaves a handle that
-// reads on from where the pipe stands, with a fresh engine.
+// On a pipe nothing can go back: the rewind and a backward seek fail and
+// change nothing, so reading goes on where it stood.
 TEST(SeekPipe, RewindFailsAndReadingGoesOn) {
     const Bytes first = make_data(DataKind::text, 5000, 64);
     Bytes head = gzip_member(first);
@@ -230,11 +232,16 @@ TEST(SeekPipe, RewindFailsAndReadingGoesOn) {
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(read_n(h.get(), 10), slice(first, 0, 10));
     EXPECT_EQ(gzrewind(h.get()), -1);
-    EXPECT_EQ(gztell(h.get()), 0);
+    EXPECT_EQ(gztell(h.get()), 10);
+    EXPECT_EQ(gzseek(h.get(), 3, 0), -1);
+    ASSERT_EQ(gzungetc('x', h.get()), 'x');
+    EXPECT_EQ(gzseek(h.get(), -2, 1), -1);
+    EXPECT_EQ(gzgetc(h.get()), 'x');  // the handed-back byte survives too
     EXPECT_EQ(gzeof(h.get()), 0);
+    // The first member's data, then padding that does not begin a member.
     const ReadOutcome r = read_to_end(h.get(), 8000);
     EXPECT_EQ(r.last, 0);
-    EXPECT_EQ(r.data, next);
+    EXPECT_EQ(r.data, slice(first, 10, first.size()));
     EXPECT_EQ(close_handle(h), 0);
 }
 
@@ -248,6 +255,53 @@ TEST(SeekPipe, ForwardSeeksWorkBackwardSeeksFail) {
     EXPECT_EQ(gzseek(h.get(), 100, 1), 20200);
     EXPECT_EQ(read_n(h.get(), 100), slice(plain, 20200, 100));
     EXPECT_EQ(gzseek(h.get(), 10, 0), -1);
+}
+
+// Targets outside 0..INT64_MAX are refused without computing them (the asan
+// preset aborts on a signed overflow) and leave the handle as it was.
+TEST(SeekExtreme, ReadStreamRefusesAndStaysPut) {
+    constexpr gz_off_t kMax = std::numeric_limits<gz_off_t>::max();
+    constexpr gz_off_t kMin = std::numeric_limits<gz_off_t>::min();
+    const Bytes plain = make_data(DataKind::text, 3000, 67);
+    GzPtr h = open_bytes(gzip_member(plain));
+    ASSERT_NE(h, nullptr);
+    // A byte handed back at the start puts the position at -1.
+    ASSERT_EQ(gzungetc('u', h.get()), 'u');
+    EXPECT_EQ(gzseek(h.get(), kMax, 0), -1);
+    EXPECT_EQ(gzseek(h.get(), kMin, 1), -1);
+    EXPECT_EQ(gzgetc(h.get()), 'u');
+    ASSERT_EQ(gzgetc(h.get()), plain[0]);
+    for (const auto& [offset, whence] : {std::pair{kMax, 1}, std::pair{kMin, 1},
+                                         std::pair{kMin, 0}, std::pair{gz_off_t{-2}, 1},
+                                         std::pair{gz_off_t{-1}, 0}}) {
+        SCOPED_TRACE(std::to_string(offset) + " whence " + std::to_string(whence));
+        EXPECT_EQ(gzseek(h.get(), offset, whence), -1);
+        EXPECT_EQ(gztell(h.get()), 1);
+    }
+    EXPECT_EQ(gzgetc(h.get()), plain[1]);
+    // A reachable target past the end still reads to the end and fails.
+    EXPECT_EQ(gzseek(h.get(), kMax, 0), -1);
+    EXPECT_EQ(gzeof(h.get()), 1);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST(SeekExtreme, WriteStreamRefusesAndStaysPut) {
+    constexpr gz_off_t kMax = std::numeric_limits<gz_off_t>::max();
+    constexpr gz_off_t kMin = std::numeric_limits<gz_off_t>::min();
+    TempDir dir;
+    const std::string path = dir.path("x.gz");
+    GzPtr h(gzopen(path.c_str(), "wb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(gzputs(h.get(), "ab"), 2);
+    for (const auto& [offset, whence] :
+         {std::pair{kMin, 0}, std::pair{kMin, 1}, std::pair{kMax, 1}, std::pair{kMax - 1, 1},
+          std::pair{gz_off_t{-1}, 0}, std::pair{gz_off_t{1}, 0}}) {
+        SCOPED_TRACE(std::to_string(offset) + " whence " + std::to_string(whence));
+        EXPECT_EQ(gzseek(h.get(), offset, whence), -1);
+        EXPECT_EQ(gztell(h.get()), 2);
+    }
+    ASSERT_EQ(gzputs(h.get(), "cd"), 2);
+    EXPECT_EQ(close_and_gunzip(h, path), bytes_of("abcd"));
 }
 
 // A write stream moves forward only, by compressing zero bytes.

@@ -3,11 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <new>
 #include <string>
 
 #include "gz_test_util.h"
 #include "gzip_builder.h"
 #include "test_data.h"
+
+// The layer takes its heap blocks with the nothrow form of new[]; counting
+// that form shows whether gzprintf allocates.  It forwards to the ordinary
+// form, so that delete[] matches under the sanitizers too.
+namespace {
+int g_nothrow_array_news = 0;
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    ++g_nothrow_array_news;
+    try {
+        return ::operator new[](size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace zpress_test {
 namespace {
@@ -42,18 +59,46 @@ TEST_F(WriterApi, PutsWritesTextWithoutTerminator) {
     EXPECT_EQ(finish(), bytes_of("hello\n"));
 }
 
-TEST_F(WriterApi, PrintfAcceptsUpTo4095Characters) {
+// Output of any length, on both sides of the stack buffer's size.
+TEST_F(WriterApi, PrintfWritesOutputOfAnyLength) {
     const std::string fits(4095, 'a');
-    const std::string too_long(4096, 'b');
+    const std::string just_over(4096, 'b');
+    const std::string large(100000, 'c');
     EXPECT_EQ(gzprintf(h_.get(), "%d-%s|", 42, "x"), 5);
     EXPECT_EQ(gzprintf(h_.get(), "%s", fits.c_str()), 4095);
-    EXPECT_EQ(gzprintf(h_.get(), "%s", too_long.c_str()), 0);
+    EXPECT_EQ(gzprintf(h_.get(), "%s", just_over.c_str()), 4096);
     EXPECT_EQ(gzprintf(h_.get(), "%s", ""), 0);
-    EXPECT_EQ(gzprintf(h_.get(), "%s%c", fits.c_str(), 'c'), 0);
+    EXPECT_EQ(gzprintf(h_.get(), "%s%c", fits.c_str(), 'd'), 4096);
+    EXPECT_EQ(gzprintf(h_.get(), "<%s|%d>", large.c_str(), -7), 100005);
     int code = 1;
     EXPECT_EQ(error_of(h_.get(), &code), "");
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(finish(), bytes_of("42-x|" + fits));
+    EXPECT_EQ(finish(), bytes_of("42-x|" + fits + just_over + fits + "d<" + large + "|-7>"));
+}
+
+// Short output is formatted on the stack; only longer output takes one heap
+// block.
+TEST_F(WriterApi, PrintfAllocatesOnlyForLongOutput) {
+    const std::string fits(4095, 's');
+    const int before = g_nothrow_array_news;
+    EXPECT_EQ(gzprintf(h_.get(), "%s", fits.c_str()), 4095);
+    EXPECT_EQ(gzprintf(h_.get(), "%d %s\n", 12345, "short"), 12);
+    EXPECT_EQ(g_nothrow_array_news, before);
+    EXPECT_EQ(gzprintf(h_.get(), "%s!", fits.c_str()), 4096);
+    EXPECT_EQ(g_nothrow_array_news, before + 1);
+    EXPECT_EQ(finish(), bytes_of(fits + "12345 short\n" + fits + "!"));
+}
+
+// Text that cannot be formatted (a wide character the C locale cannot
+// convert) is lost: the call fails and so does the stream, up to the close.
+TEST_F(WriterApi, PrintfThatCannotFormatFailsTheStream) {
+    ASSERT_EQ(gzputs(h_.get(), "before"), 6);
+    EXPECT_EQ(gzprintf(h_.get(), "%ls", L"\u00e9t\u00e9"), -1);
+    int code = 0;
+    EXPECT_EQ(error_of(h_.get(), &code), path_ + ": stream error");
+    EXPECT_EQ(code, Z_STREAM_ERROR);
+    EXPECT_EQ(gzputs(h_.get(), "after"), -1);
+    EXPECT_EQ(close_handle(h_), Z_STREAM_ERROR);
 }
 
 TEST_F(WriterApi, ZeroLengthWriteChangesNothing) {
@@ -156,7 +201,8 @@ TEST(WriterFailure, WriteAfterFinishIsRefusedAndStreamStaysValid) {
     ASSERT_EQ(gzflush(h.get(), Z_FINISH), Z_OK);
     EXPECT_EQ(gzputs(h.get(), "after"), 0);
     EXPECT_EQ(gzputc(h.get(), 'x'), -1);
-    close_handle(h);
+    EXPECT_EQ(gzflush(h.get(), Z_SYNC_FLUSH), Z_OK);  // nothing is left to flush
+    EXPECT_EQ(close_handle(h), 0);
     const Bytes file = read_file(path);
     const GunzipResult r = gunzip(file);
     EXPECT_TRUE(r.ok) << r.error;

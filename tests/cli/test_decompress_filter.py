@@ -87,12 +87,10 @@ class DamagedStreams(CliTestCase):
                 self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=b"")
 
     def test_member_cut_off_right_after_its_header(self):
-        # The error is met by a read that delivers nothing, which the copy
-        # loop takes for the end; the close reports it.
+        # The read that meets the cut delivers nothing and fails at once, so
+        # the copy loop reports the reader's own text.
         r = self.decompress(gzip_member(b"data", name=b"n")[:12])
-        self.assertEqual((r.returncode, r.stdout), (1, b""))
-        self.assertIn(r.stderr, (self.msg("<fd:0>: unexpected end of file"),
-                                 self.msg("failed gzclose")))
+        self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: unexpected end of file"), stdout=b"")
 
     def test_bad_header_of_a_later_member(self):
         r = self.decompress(gzip_member(b"first") + b"\x1f\x8b\x07")
