@@ -47,49 +47,117 @@ inline constexpr int Z_HUFFMAN_ONLY = 2;
 inline constexpr int Z_RLE = 3;
 #endif
 
+// Conventions.  Openers return a handle, or null with nothing left open;
+// when the file itself could not be opened errno holds fopen's or fdopen's
+// reason, while a null argument, a negative descriptor or a mode without
+// 'r', 'w' or 'a' leave errno as it was.  Other calls return a negative value
+// on failure: -1, or a status code (Z_STREAM_ERROR, -2, for a null handle,
+// one of the wrong direction or a length above INT_MAX, which change
+// nothing).  Errors stay
+// set: a read stream keeps its error until gzclearerr or gzrewind, and every
+// read returns -1 meanwhile; a write stream that failed to write stays failed
+// until gzclose, because its output can no longer become a valid stream.
+// gzclose returns the stream's negative status, so it returns 0 only for a
+// stream that was read or written completely and without error.  gzerror
+// tells what went wrong.
+
 // Opening.  The mode string holds 'r' (read) or 'w'/'a' (write, 'a' appends a
 // member), an optional level digit 0-9, and optionally 'f' (filtered), 'h'
 // (Huffman only) or 'R' (run-length); any other character is passed to fopen.
 // The _gotmagic forms are for a stream whose two magic bytes 1F 8B the caller
-// has already consumed.  All return null on failure; a descriptor is owned by
-// the handle once the open succeeds.
+// has already consumed.  A descriptor is owned by the handle once the open
+// succeeds, and left open when it fails.  The stream's name, used in gzerror
+// texts, is the path as given, or "<fd:N>"; a writer stores its base name,
+// without a final ".gz", in the member header.  A writer whose header cannot
+// be written still opens, already failed.  A reader opens whatever the
+// input holds: a bad header makes the first gzread fail, and input that does
+// not begin with 1F 8B is read back unchanged.
 gz_handle* gzopen(const char* path, const char* mode);
 gz_handle* gzopen_gotmagic(const char* path, const char* mode);
 gz_handle* gzdopen(int fd, const char* mode);
 gz_handle* gzdopen_gotmagic(int fd, const char* mode);
 
-// Finishes a write stream (trailer included), closes the file and releases the
-// handle.  Returns 0, or the stream's negative status.
+// Finishes a write stream (the final deflate data and the trailer), closes
+// the file and releases the handle, in every case.  Returns 0, the stream's
+// negative status, or Z_ERRNO when closing the file failed.
 int gzclose(gz_handle* file);
 
-// "NAME: message" for the stream's last status, stored in *errnum.  The text
-// belongs to the handle until the next gzerror or gzclose.
+// "NAME: message" for the stream's status, which is stored in *errnum: the
+// empty text for 0, "file error" for Z_ERRNO, else the engine's message or
+// the status code's text.  The text belongs to the handle until the next
+// gzerror or gzclose.  A null handle gives "stream error" and -2.
 const char* gzerror(gz_handle* file, int* errnum);
 
-// Reading.  Returns the bytes delivered, 0 at the end of the data, -1 after a
-// data or file error (reported on the call after the one that met it), -2 for
-// a null or write handle.
+// Reading.  Returns the bytes delivered (up to len), 0 only
+// at the real end of the data, -1 on an error: damaged data (a member cut
+// anywhere included), a failed read of the file, or an engine failure.  A
+// call that meets an error after delivering bytes returns them and the next
+// call returns -1; one that meets it first returns -1 at once.  Concatenated
+// members read as one stream; after the last one, bytes that do not begin a
+// member are ignored.
 int gzread(gz_handle* file, void* buf, unsigned len);
 
-// Writing.  gzwrite returns the bytes accepted (len on success).
+// Writing.  gzwrite returns len on success; a short count only when the deflate
+// data was already finished by gzflush(Z_FINISH), which accepts nothing more
+// (the stream stays valid); -1 once a write to the file has failed.  Output
+// leaves in whole 16384-byte blocks; the rest waits for a flush or the close.
 int gzwrite(gz_handle* file, const void* buf, unsigned len);
+// The low byte of c, as 0..255, or -1.
 int gzputc(gz_handle* file, int c);
+// As gzwrite of the text without its terminator.
 int gzputs(gz_handle* file, const char* s);
+// As gzwrite of the formatted text, of any length: up to 4095 characters are
+// formatted on the stack, longer text in one heap block of its size.  Empty
+// text gives 0.  -1 when the stream has failed, and also when the text cannot
+// be formatted or its block cannot be allocated, which fails the stream.
 int gzprintf(gz_handle* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Pushes out everything compressed so far with the given mode (Z_NO_FLUSH
+// to Z_FINISH) and fflushes the file.  Z_OK, or the failure status; a failing
+// fflush is a file error.  Repeating a flush is harmless.  After Z_FINISH the
+// member's data is complete and later writes take nothing; gzclose still
+// writes the trailer.
 int gzflush(gz_handle* file, int flush);
+// Changes level and strategy for the data that follows.  Z_OK; Z_STREAM_ERROR
+// for values the engine refuses, which leaves the stream as it was.
 int gzsetparams(gz_handle* file, int level, int strategy);
 
 // Positioning in the uncompressed data.  whence is 0 (from the start) or 1
-// (from the current position); anything else is refused with -1.
+// (from the current position); anything else, and any target outside
+// 0..INT64_MAX, is refused with -1 without changing anything, as is a seek
+// in a stream in error.  A read stream moves forward by reading, backward by
+// rewinding and reading again; on a file that cannot be repositioned (a
+// pipe) a backward seek fails and the stream reads on where it stood.  A
+// seek past the end of the data fails and leaves the stream at its end.  A
+// write stream only moves forward, by writing zero bytes.  Plain (not gzip)
+// data is repositioned in the file directly.
 gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence);
+// The position, without side effects; -1 for a stream in error, and while a
+// byte handed back at the very start waits to be read again.
 gz_off_t gztell(gz_handle* file);
+// Read streams only: back to the start of the data, clearing the end state
+// and any error.  0, or -1 (changing nothing) when the file cannot be
+// repositioned.
 int gzrewind(gz_handle* file);
+// 1 when a read stream has reached the end of its data (or its input ended),
+// else 0; always 0 for a write stream.
 int gzeof(gz_handle* file);
+// Read streams: clears an error so that reading is tried again where it
+// stopped, and the end of plain input so that a file that grew is read on;
+// the end of gzip data stays.  Write streams: nothing, a failure stays.
 void gzclearerr(gz_handle* file);
 
-// Character and line input.
+// Character and line input.  gzgetc gives the next byte as 0..255, or -1 at
+// the end and on errors alike (gzeof and gzerror tell them apart).
 int gzgetc(gz_handle* file);
+// Hands back one byte (the low byte of c) for the next read, also after the
+// end of the data; the position goes back by one.  Only one byte can wait:
+// a second gzungetc before it was read again gives -1, as do c = -1 and a
+// write stream.  Returns c.
 int gzungetc(int c, gz_handle* file);
+// Reads up to size - 1 bytes, stopping after a newline, and stores a NUL
+// behind them.  Returns buf, or null when nothing could be read (at the end
+// or on an error) although there was room; a size of 1 gives the empty text
+// without reading.  A longer line comes back in pieces.
 char* gzgets(gz_handle* file, char* buf, int size);
 
 // The version text of the zlib headers this library was built against.
