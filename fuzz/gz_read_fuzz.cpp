@@ -15,7 +15,11 @@
 //    position against the same reference, and every call that delivers
 //    nothing: an end only where the reference ends, an error only on damage.
 //    Seeks that cannot be made (targets outside 0..INT64_MAX, backward on a
-//    pipe) must change nothing.
+//    pipe) must change nothing;
+//  - a faulty pass reads like the plain one while one read of the file, chosen
+//    among those the plain pass made, fails once: the bytes delivered must
+//    still be right, and the failure must come out of gzread as -1 and out
+//    of gzclose, never as an end.
 // Output is capped at 1 MiB per pass, so inflate bombs stay cheap.
 #include <climits>
 #include <cstddef>
@@ -26,6 +30,7 @@
 
 #include "common/check.h"
 #include "common/choices.h"
+#include "common/failing_io.h"
 #include "common/gzip_oracle.h"
 #include "common/mem_file.h"
 #include "zpress/gzio.h"
@@ -86,14 +91,22 @@ expectation expect(const std::uint8_t* stream, std::size_t size, bool gotmagic) 
     return e;
 }
 
-gz::gz_handle* open_source(const source& src, bool& seekable) {
+int source_fd(const source& src, bool& seekable) {
     int fd = src.use_pipe ? fuzz::pipe_holding(src.data, src.size) : -1;
     seekable = fd < 0;
     if (fd < 0) fd = fuzz::memory_file(src.data, src.size);
     FUZZ_CHECK(fd >= 0);
+    return fd;
+}
+
+gz::gz_handle* open_fd(const source& src, int fd) {
     gz::gz_handle* h = src.gotmagic ? gz::gzdopen_gotmagic(fd, "rb") : gz::gzdopen(fd, "rb");
     FUZZ_CHECK(h != nullptr);  // a readable descriptor always opens
     return h;
+}
+
+gz::gz_handle* open_source(const source& src, bool& seekable) {
+    return open_fd(src, source_fd(src, seekable));
 }
 
 int status_of(gz::gz_handle* h) {
@@ -113,9 +126,14 @@ bool agree_on_common_part(const std::vector<unsigned char>& a,
 }
 
 // Plain reading in random chunks: the outcome must match the reference.
-void plain_pass(const source& src, const expectation& want, fuzz::choices& pick) {
+// With fail_at, that read of the file fails once.  Returns the number of
+// reads of the file made.
+long plain_pass(const source& src, const expectation& want, fuzz::choices& pick,
+                long fail_at = 0) {
     bool seekable;
-    gz::gz_handle* h = open_source(src, seekable);
+    const int fd = source_fd(src, seekable);
+    fuzz::failing_io::arm(fuzz::failing_io::kind::reads, fd, fail_at);
+    gz::gz_handle* h = open_fd(src, fd);
     std::vector<unsigned char> got;
     std::vector<unsigned char> buf(kMaxChunk);
     bool failed = false;
@@ -139,6 +157,9 @@ void plain_pass(const source& src, const expectation& want, fuzz::choices& pick)
         }
         got.insert(got.end(), buf.begin(), buf.begin() + n);
     }
+    const long reads = fuzz::failing_io::calls();
+    const bool read_failed = fuzz::failing_io::fired();
+    fuzz::failing_io::disarm();
     // gzclose agrees with what gzread said: a stream read to its end without
     // an error closes with 0, a failed one with its negative status.
     const int closed = gz::gzclose(h);
@@ -149,7 +170,14 @@ void plain_pass(const source& src, const expectation& want, fuzz::choices& pick)
 
     if (capped) {
         FUZZ_CHECK(agree_on_common_part(got, want.data));
-        return;
+        return reads;
+    }
+    if (read_failed) {
+        // What came before the failure is right; the failure is never an end.
+        FUZZ_CHECK(failed);
+        FUZZ_CHECK(agree_on_common_part(got, want.data));
+        if (want.outcome == fuzz::verdict::ok) FUZZ_CHECK(is_prefix(got, want.data));
+        return reads;
     }
     switch (want.outcome) {
         case fuzz::verdict::ok:
@@ -166,6 +194,7 @@ void plain_pass(const source& src, const expectation& want, fuzz::choices& pick)
             FUZZ_CHECK(agree_on_common_part(got, want.data));
             break;
     }
+    return reads;
 }
 
 // The mixed pass keeps a model of the read position and of a handed-back
@@ -432,7 +461,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
 
     const expectation want = expect(in.data, in.size, src.gotmagic);
     fuzz::choices pick(in.seed);
-    plain_pass(src, want, pick);
+    const long reads = plain_pass(src, want, pick);
     mixed_pass(src, want, pick).run();
+    if (reads > 0) {
+        fuzz::choices fault_pick(in.seed ^ 0x5EEDFA11u);
+        const long fail_at = 1 + static_cast<long>(fault_pick.below(static_cast<std::uint32_t>(reads)));
+        plain_pass(src, want, fault_pick, fail_at);
+    }
     return 0;
 }

@@ -29,7 +29,7 @@
 
 #include "common/check.h"
 #include "common/choices.h"
-#include "common/failing_writes.h"
+#include "common/failing_io.h"
 #include "common/gzip_oracle.h"
 #include "common/mem_file.h"
 #include "zpress/gzio.h"
@@ -66,7 +66,7 @@ class writer {
         const int closed = gz::gzclose(h_);
         if (faulty_) {
             // The failure happens by the close at the latest: never a 0 then.
-            FUZZ_CHECK(fuzz::failing_writes::fired());
+            FUZZ_CHECK(fuzz::failing_io::fired());
             FUZZ_CHECK(closed < 0);
         } else {
             FUZZ_CHECK(closed == 0);
@@ -81,7 +81,7 @@ class writer {
     // After a failed write to the file, every call fails: checked on the
     // result of each call, and then nothing else about it is.
     bool failed_with(bool failure_value) {
-        if (!faulty_ || !fuzz::failing_writes::fired()) return false;
+        if (!faulty_ || !fuzz::failing_io::fired()) return false;
         FUZZ_CHECK(failure_value);
         int status = 0;
         gz::gzerror(h_, &status);
@@ -246,10 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     {
         const int w = dup(fd);
         FUZZ_CHECK(w >= 0);
-        fuzz::failing_writes::arm(w, 0);  // counts the calls only
+        fuzz::failing_io::arm(fuzz::failing_io::kind::writes, w, 0);  // counts the calls only
         writer(w, mode_for(in.flags, false), expected, pick).run(in.data, split_at);
-        first_member_calls = fuzz::failing_writes::calls();
-        fuzz::failing_writes::disarm();
+        first_member_calls = fuzz::failing_io::calls();
+        fuzz::failing_io::disarm();
     }
     const std::vector<unsigned char> first_member = fuzz::file_contents(fd);
     if (two_members) {
@@ -282,9 +282,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         const int w = dup(faulty_fd);
         FUZZ_CHECK(w >= 0);
         std::vector<unsigned char> ignored;
-        fuzz::failing_writes::arm(w, fail_at);
+        fuzz::failing_io::arm(fuzz::failing_io::kind::writes, w, fail_at);
         writer(w, mode_for(in.flags, false), ignored, replay, true).run(in.data, split_at);
-        fuzz::failing_writes::disarm();
+        fuzz::failing_io::disarm();
     }
     const std::vector<unsigned char> damaged = fuzz::file_contents(faulty_fd);
     close(faulty_fd);

@@ -11,12 +11,12 @@ function(zpress_add_fuzz_executable exe name)
   target_include_directories(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT})
   target_link_libraries(${exe} PRIVATE zpress_warnings)
   if(name MATCHES "^gz_")
-    # zlib's own gzip decoding is the independent judge; the layer's fwrite
-    # and fflush calls pass through the wrappers in failing_writes.cpp.
+    # zlib's own gzip decoding is the independent judge; the layer's fwrite,
+    # fflush and fread calls pass through the wrappers in failing_io.cpp.
     target_sources(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/common/gzip_oracle.cpp
-                                  ${ZPRESS_FUZZ_ROOT}/common/failing_writes.cpp)
+                                  ${ZPRESS_FUZZ_ROOT}/common/failing_io.cpp)
     target_link_libraries(${exe} PRIVATE gzstream ZLIB::ZLIB)
-    target_link_options(${exe} PRIVATE -Wl,--wrap=fwrite -Wl,--wrap=fflush)
+    target_link_options(${exe} PRIVATE -Wl,--wrap=fwrite -Wl,--wrap=fflush -Wl,--wrap=fread)
   else()
     # The codec's read() calls pass through the wrapper in short_reads.cpp.
     # The unit tests' strict reference decoder is the independent judge.
