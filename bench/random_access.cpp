@@ -1,0 +1,111 @@
+// Random reads from a gzip file through the stream layer's public interface,
+// for the benchmark's random-access table:
+//
+//   zpress_random_access [--rewind] FILE.gz OFFSETS [DATA_OUT]
+//
+// For every offset in the file OFFSETS (one decimal number a line) it reads
+// 4096 bytes at that uncompressed position: by default with gzseek then gzread;
+// with --rewind by gzrewind and reading forward to the offset, the cost of a
+// reader that can only restart.  The bytes read go to DATA_OUT when given, so
+// that the benchmark can check them.  It prints one line: the CPU and wall
+// seconds of the open and of all the reads.
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zpress/gzio.h"
+
+namespace {
+
+constexpr unsigned kReadSize = 4096;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "zpress_random_access: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double seconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Stopwatch {
+    double cpu = seconds(CLOCK_PROCESS_CPUTIME_ID);
+    double wall = seconds(CLOCK_MONOTONIC);
+    std::pair<double, double> lap() {
+        const double c = seconds(CLOCK_PROCESS_CPUTIME_ID), w = seconds(CLOCK_MONOTONIC);
+        const std::pair<double, double> took{c - cpu, w - wall};
+        cpu = c;
+        wall = w;
+        return took;
+    }
+};
+
+// Reads exactly len bytes unless the data ends first; the count read.
+std::size_t read_full(gzstream::gz_handle* file, unsigned char* buf, std::size_t len) {
+    std::size_t have = 0;
+    while (have < len) {
+        const int n = gzstream::gzread(file, buf + have, static_cast<unsigned>(len - have));
+        if (n < 0) fail("gzread failed");
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    return have;
+}
+
+// Restarts the stream and reads (and drops) everything before the offset.
+void rewind_and_skip(gzstream::gz_handle* file, gzstream::gz_off_t offset) {
+    static unsigned char scratch[1 << 16];
+    if (gzstream::gzrewind(file) != 0) fail("gzrewind failed");
+    while (offset > 0) {
+        const std::size_t step = offset < static_cast<gzstream::gz_off_t>(sizeof scratch)
+                                     ? static_cast<std::size_t>(offset)
+                                     : sizeof scratch;
+        if (read_full(file, scratch, step) != step) fail("offset past the end of the data");
+        offset -= static_cast<gzstream::gz_off_t>(step);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool rewind = argc > 1 && std::string_view(argv[1]) == "--rewind";
+    const int first = rewind ? 2 : 1;
+    if (argc - first < 2 || argc - first > 3) {
+        std::fprintf(stderr, "usage: zpress_random_access [--rewind] FILE.gz OFFSETS [DATA_OUT]\n");
+        return 2;
+    }
+    std::vector<gzstream::gz_off_t> offsets;
+    {
+        std::ifstream in(argv[first + 1]);
+        for (long long v; in >> v;) offsets.push_back(v);
+        if (!in.eof()) fail(std::string("bad offsets file ") + argv[first + 1]);
+    }
+    std::FILE* out = nullptr;
+    if (argc - first == 3 && (out = std::fopen(argv[first + 2], "wb")) == nullptr)
+        fail(std::string("cannot write ") + argv[first + 2]);
+
+    Stopwatch watch;
+    gzstream::gz_handle* file = gzstream::gzopen(argv[first], "rb");
+    if (file == nullptr) fail(std::string("cannot open ") + argv[first]);
+    const auto [open_cpu, open_wall] = watch.lap();
+
+    unsigned char buf[kReadSize];
+    for (const gzstream::gz_off_t offset : offsets) {
+        if (rewind) rewind_and_skip(file, offset);
+        else if (gzstream::gzseek(file, offset, 0) != offset) fail("gzseek failed");
+        const std::size_t n = read_full(file, buf, kReadSize);
+        if (out != nullptr && std::fwrite(buf, 1, n, out) != n) fail("write failed");
+    }
+    const auto [read_cpu, read_wall] = watch.lap();
+    if (gzstream::gzclose(file) != 0) fail("gzclose failed");
+    if (out != nullptr && std::fclose(out) != 0) fail("write failed");
+    std::printf("%.6f %.6f %.6f %.6f\n", open_cpu, open_wall, read_cpu, read_wall);
+    return 0;
+}
