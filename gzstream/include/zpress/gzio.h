@@ -9,6 +9,16 @@
 // includes this header.
 #pragma once
 
+// zlib.h defines several of the names below as macros (gzopen becomes
+// gzopen64 under _FILE_OFFSET_BITS=64, gzgetc a function-like macro), which
+// would silently redirect or break calls.  So this header refuses to follow
+// zlib.h; the C++ interface zpress/zpress.hpp shares no name with zlib.h and
+// may be used beside it in either order.  Do not include zlib.h after this
+// header either.
+#ifdef ZLIB_H
+#error "zpress/gzio.h cannot be used after zlib.h: include <zpress/zpress.hpp> instead (it works beside zlib.h)"
+#endif
+
 #include <cstdint>
 
 namespace gzstream {

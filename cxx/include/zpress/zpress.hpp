@@ -1,0 +1,226 @@
+// zpress C++ interface: owning gzip files and iostreams for gzip and .Z data.
+//
+//   zpress::gzfile         one gzip stream (read or write), move-only
+//   zpress::igzstream      std::istream over a gzip (or plain) file
+//   zpress::ogzstream      std::ostream writing one gzip member
+//   zpress::ilzwstream     std::istream over a .Z file
+//   zpress::olzwstream     std::ostream writing a .Z file
+//   zpress::error          what they throw: status code and message
+//
+// This header includes neither zlib.h nor zpress/gzio.h, and names nothing
+// that zlib.h defines as a macro, so a file may include zlib.h before or after
+// it (with or without _FILE_OFFSET_BITS=64) and use both libraries.  The
+// stream layers' handles are only forward-declared here.
+//
+// Thread safety: objects are independent of each other; one object must not be
+// used by two threads at once.  See doc/api.md for the full reference.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#if defined(__GNUC__)
+#define ZPRESS_API __attribute__((visibility("default")))
+#else
+#define ZPRESS_API
+#endif
+
+namespace gzstream {
+struct gz_handle;
+}
+
+namespace zpress {
+
+// A failure of a gzip or .Z stream.  code() is the stream layer's status:
+// zlib's codes (-3 damaged data, -4 out of memory, ...), or -1 when a system
+// call failed, in which case what() ends with the system's reason.
+class ZPRESS_API error : public std::runtime_error {
+  public:
+    error(int code, const std::string& message);
+    int code() const noexcept { return code_; }
+
+  private:
+    int code_;
+};
+
+// Owns one gzip stream handle: the file is closed by close() or, failing
+// that, by the destructor, which never throws (so a trailer write that fails
+// there goes unreported: call close() to know).
+class ZPRESS_API gzfile {
+  public:
+    // Not open; every operation but close() throws.
+    gzfile() noexcept;
+    // mode as for gzopen: "r"/"rb" to read (gzip members or plain data),
+    // "w"/"wb" to write, "a"/"ab" to append a member, with an optional level
+    // digit 0-9 and strategy letter f, h or R.  Throws zpress::error.
+    gzfile(const std::filesystem::path& path, std::string_view mode);
+
+    gzfile(gzfile&& other) noexcept;
+    // Closes the file held before, without reporting (as the destructor).
+    gzfile& operator=(gzfile&& other) noexcept;
+    gzfile(const gzfile&) = delete;
+    gzfile& operator=(const gzfile&) = delete;
+    ~gzfile();
+
+    bool is_open() const noexcept { return handle_ != nullptr; }
+
+    // Fills as much of `out` as the data allows; returns the count, which is
+    // 0 only at the end of the data.  Throws on damaged data or a failed read
+    // (after returning the bytes that came before the damage).
+    std::size_t read(std::span<std::byte> out);
+    // One line without its newline; false at the end of the data (a last
+    // line without a newline still gives true).  Lines may be of any length.
+    bool getline(std::string& line);
+
+    void write(std::span<const std::byte> data);
+    void write(std::string_view text);
+    // Makes everything written so far decodable by a reader (a deflate sync
+    // flush); costs compression, so use it sparingly.
+    void flush();
+
+    // Positions count uncompressed bytes.  whence is SEEK_SET or SEEK_CUR.
+    // Reading: any position within the data (backwards restarts from the
+    // first member).  Writing: forward only, filling with zero bytes.
+    std::int64_t seek(std::int64_t offset, int whence);
+    std::int64_t tell();
+    void rewind();
+    // True once a read has met the end of the data.
+    bool eof();
+
+    // Finishes the stream (a writer's trailer) and closes the file.  Throws
+    // zpress::error when this or any earlier operation failed; the handle is
+    // released either way and a second call does nothing.
+    void close();
+
+    // The underlying handle for calls of zpress/gzio.h not offered here (in a
+    // file that does not include zlib.h); null when not open.
+    gzstream::gz_handle* handle() const noexcept { return handle_; }
+
+  private:
+    [[noreturn]] void fail(const char* what, int result);
+    void check_open() const;
+    std::size_t read_direct(std::byte* out, std::size_t size);
+    bool refill();
+    void drop_lookahead() noexcept { ahead_begin_ = ahead_end_ = 0; }
+    void reset() noexcept;
+
+    gzstream::gz_handle* handle_ = nullptr;
+    std::string name_;
+    // Bytes read ahead by getline(), handed out first by read().
+    std::unique_ptr<char[]> ahead_;
+    std::size_t ahead_begin_ = 0;
+    std::size_t ahead_end_ = 0;
+};
+
+namespace detail {
+
+class input_buffer;
+class output_buffer;
+
+// What igzstream and ilzwstream share: an istream that owns its buffer.
+class ZPRESS_API input_stream : public std::istream {
+  public:
+    input_stream(input_stream&& other) noexcept;
+    input_stream& operator=(input_stream&& other) noexcept;
+    ~input_stream() override;
+
+    bool is_open() const noexcept;
+    // Closes the file; sets failbit when it was not open, badbit when the
+    // stream reports a failure (throwing if the exceptions mask asks for it).
+    void close();
+    // The reason for the last failure (open, read or close), or empty.
+    const std::string& last_error() const noexcept;
+
+  protected:
+    explicit input_stream(std::unique_ptr<input_buffer> buffer);
+
+  private:
+    std::unique_ptr<input_buffer> buffer_;
+};
+
+// What ogzstream and olzwstream share: an ostream that owns its buffer.
+class ZPRESS_API output_stream : public std::ostream {
+  public:
+    output_stream(output_stream&& other) noexcept;
+    output_stream& operator=(output_stream&& other) noexcept;
+    // Closes a still-open file without reporting: call close() to know.
+    ~output_stream() override;
+
+    bool is_open() const noexcept;
+    // Writes out what is buffered, finishes the data and closes the file;
+    // badbit (or the exception, if the mask asks for it) when that or an
+    // earlier write failed.
+    void close();
+    const std::string& last_error() const noexcept;
+
+  protected:
+    explicit output_stream(std::unique_ptr<output_buffer> buffer);
+
+  private:
+    std::unique_ptr<output_buffer> buffer_;
+};
+
+}  // namespace detail
+
+// Reads a gzip file (one or more members) or a plain file as it is.  A file
+// that cannot be opened sets failbit (last_error() says why).  Damaged data or
+// a failed read sets badbit, never a quiet end of file; when the exceptions
+// mask holds badbit, the zpress::error is thrown.
+class ZPRESS_API igzstream : public detail::input_stream {
+  public:
+    explicit igzstream(const std::filesystem::path& path);
+    // The stream base is a virtual base: moves are spelled out.
+    igzstream(igzstream&& other) noexcept : input_stream(std::move(other)) {}
+    igzstream& operator=(igzstream&& other) noexcept {
+        input_stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+// Writes one gzip member; level 0 (stored) to 9 (smallest).  flush() hands the
+// buffered bytes to the compressor; the data becomes complete at close().
+class ZPRESS_API ogzstream : public detail::output_stream {
+  public:
+    explicit ogzstream(const std::filesystem::path& path, int level = 6);
+    // The stream base is a virtual base: moves are spelled out.
+    ogzstream(ogzstream&& other) noexcept : output_stream(std::move(other)) {}
+    ogzstream& operator=(ogzstream&& other) noexcept {
+        output_stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+// Reads a .Z file (the compress format).
+class ZPRESS_API ilzwstream : public detail::input_stream {
+  public:
+    explicit ilzwstream(const std::filesystem::path& path);
+    // The stream base is a virtual base: moves are spelled out.
+    ilzwstream(ilzwstream&& other) noexcept : input_stream(std::move(other)) {}
+    ilzwstream& operator=(ilzwstream&& other) noexcept {
+        input_stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+// Writes a .Z file with codes of at most `bits` bits (9 to 16).
+class ZPRESS_API olzwstream : public detail::output_stream {
+  public:
+    explicit olzwstream(const std::filesystem::path& path, int bits = 16);
+    // The stream base is a virtual base: moves are spelled out.
+    olzwstream(olzwstream&& other) noexcept : output_stream(std::move(other)) {}
+    olzwstream& operator=(olzwstream&& other) noexcept {
+        output_stream::operator=(std::move(other));
+        return *this;
+    }
+};
+
+}  // namespace zpress

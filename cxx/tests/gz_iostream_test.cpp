@@ -1,0 +1,251 @@
+// zpress::igzstream and zpress::ogzstream behave as std::ifstream and
+// std::ofstream do, and report damage as badbit (or the exception).
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gzip_builder.h"
+#include "temp_io.h"
+#include "test_data.h"
+#include "zlib_oracle.h"
+#include "zpress/zpress.hpp"
+
+namespace {
+
+using zpress_test::Bytes;
+
+std::string as_string(const Bytes& b) { return {b.begin(), b.end()}; }
+
+class GzIostreamTest : public ::testing::Test {
+  protected:
+    std::string put(const std::string& name, const Bytes& data) {
+        const std::string p = dir_.path(name);
+        zpress_test::write_file(p, data);
+        return p;
+    }
+    std::string gz(const std::string& name, const std::string& text) {
+        return put(name, zpress_test::gzip_reference(zpress_test::bytes_of(text)));
+    }
+    zpress_test::TempDir dir_;
+};
+
+std::string numbered_lines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "line " + std::to_string(i) + ": " + std::string(static_cast<std::size_t>(i % 97), 'q') + "\n";
+    return text;
+}
+
+TEST_F(GzIostreamTest, GetlineReadsEveryLineAsFromAStringStream) {
+    const std::string text = numbered_lines(30000) + std::string(200000, 'L') + "\ntail";
+    zpress::igzstream in(gz("lines.gz", text));
+    ASSERT_TRUE(in.is_open());
+    std::istringstream expected(text);
+    std::string got, want;
+    std::size_t count = 0;
+    while (std::getline(expected, want)) {
+        ASSERT_TRUE(std::getline(in, got)) << "line " << count;
+        ASSERT_EQ(got, want) << "line " << count;
+        ++count;
+    }
+    EXPECT_FALSE(std::getline(in, got));
+    EXPECT_TRUE(in.eof());
+    EXPECT_FALSE(in.bad());
+    in.clear();
+    in.close();
+    EXPECT_FALSE(in.fail());
+    EXPECT_FALSE(in.is_open());
+}
+
+TEST_F(GzIostreamTest, IteratorsAndExtractorsWork) {
+    const std::string text = "12 -7 3.5 word\n";
+    zpress::igzstream in(gz("nums.gz", text));
+    int a = 0, b = 0;
+    double c = 0;
+    std::string w;
+    in >> a >> b >> c >> w;
+    EXPECT_EQ(a, 12);
+    EXPECT_EQ(b, -7);
+    EXPECT_EQ(c, 3.5);
+    EXPECT_EQ(w, "word");
+
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::random, 200000);
+    const std::string two = put("two.gz", zpress_test::concat({zpress_test::gzip_reference(data),
+                                                               zpress_test::gzip_reference(data)}));
+    zpress::igzstream bin(two);
+    const std::string all{std::istreambuf_iterator<char>(bin), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(all, as_string(data) + as_string(data));
+
+    // read() of a large block, then of what is left
+    zpress::igzstream blocks(two);
+    std::string big(300000, '\0');
+    blocks.read(big.data(), static_cast<std::streamsize>(big.size()));
+    EXPECT_EQ(blocks.gcount(), 300000);
+    EXPECT_EQ(big, all.substr(0, 300000));
+    std::string rest(200000, '\0');
+    blocks.read(rest.data(), static_cast<std::streamsize>(rest.size()));
+    EXPECT_EQ(blocks.gcount(), 100000);
+    EXPECT_TRUE(blocks.eof());
+}
+
+TEST_F(GzIostreamTest, PlainFilesReadAsTheyAre) {
+    const std::string p = put("plain.txt", zpress_test::bytes_of("not gzip\nat all\n"));
+    zpress::igzstream in(p);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "not gzip");
+}
+
+TEST_F(GzIostreamTest, TellgAndSeekg) {
+    const std::string text = numbered_lines(5000);
+    zpress::igzstream in(gz("pos.gz", text));
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(in.tellg(), std::streampos(static_cast<std::streamoff>(line.size() + 1)));
+    in.seekg(40000);
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, text.substr(40000, text.find('\n', 40000) - 40000));
+    in.seekg(5);
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, text.substr(5, text.find('\n') - 5));
+    in.seekg(-3, std::ios::cur);
+    EXPECT_EQ(in.get(), text[text.find('\n') + 1 - 3]);
+    in.seekg(static_cast<std::streamoff>(text.size() + 10));  // past the end: failbit, not bad
+    EXPECT_TRUE(in.fail());
+    EXPECT_FALSE(in.bad());
+}
+
+TEST_F(GzIostreamTest, DamageSetsBadbitNeverAQuietEnd) {
+    const std::string text = numbered_lines(20000);
+    Bytes bad_crc = zpress_test::gzip_reference(zpress_test::bytes_of(text));
+    bad_crc[bad_crc.size() - 6] ^= 0x40;
+    Bytes cut = zpress_test::gzip_reference(zpress_test::bytes_of(text));
+    cut.resize(cut.size() - 20);
+    for (const Bytes& bytes : {bad_crc, cut}) {
+        const std::string p = put("bad.gz", bytes);
+        {
+            zpress::igzstream in(p);
+            std::string line;
+            while (std::getline(in, line)) {
+            }
+            EXPECT_TRUE(in.bad());
+            EXPECT_FALSE(in.last_error().empty());
+        }
+        {
+            zpress::igzstream in(p);
+            in.exceptions(std::ios::badbit);
+            std::string line;
+            try {
+                while (std::getline(in, line)) {
+                }
+                FAIL() << "no exception";
+            } catch (const zpress::error& e) {
+                EXPECT_EQ(e.code(), -3) << e.what();
+            }
+            EXPECT_TRUE(in.bad());
+        }
+        {
+            zpress::igzstream in(p);
+            EXPECT_THROW((std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}),
+                         zpress::error);
+        }
+    }
+}
+
+TEST_F(GzIostreamTest, OpenFailureSetsFailbitWithTheReason) {
+    zpress::igzstream in(dir_.path("missing.gz"));
+    EXPECT_FALSE(in.is_open());
+    EXPECT_TRUE(in.fail());
+    EXPECT_NE(in.last_error().find("No such file"), std::string::npos) << in.last_error();
+    zpress::ogzstream out(dir_.path("x.gz"), 10);
+    EXPECT_TRUE(out.fail());
+    EXPECT_FALSE(out.is_open());
+    out.close();  // as std::ofstream: closing what is not open fails
+    EXPECT_TRUE(out.fail());
+}
+
+TEST_F(GzIostreamTest, WrittenStreamDecodesToWhatWasInserted) {
+    const std::string p = dir_.path("out.gz");
+    std::ostringstream expected;
+    {
+        zpress::ogzstream out(p, 9);
+        const std::string big(150000, 'B');
+        for (int i = 0; i < 10000; ++i) {
+            out << i << ' ' << 2.5 << " text" << std::endl;  // endl flushes each line
+            expected << i << ' ' << 2.5 << " text" << std::endl;
+        }
+        out.write(big.data(), static_cast<std::streamsize>(big.size()));
+        expected.write(big.data(), static_cast<std::streamsize>(big.size()));
+        std::ostreambuf_iterator<char> it(out);
+        for (char c : std::string("iterated")) *it++ = c;
+        expected << "iterated";
+        out.close();
+        EXPECT_TRUE(out.good());
+    }
+    const auto decoded = zpress_test::gunzip(zpress_test::read_file(p));
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.members, 1);
+    EXPECT_EQ(as_string(decoded.data), expected.str());
+
+    // ... and reads back through igzstream
+    zpress::igzstream in(p);
+    const std::string back{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(back, expected.str());
+}
+
+TEST_F(GzIostreamTest, FailedWriteSetsBadbitAndCloseThrowsWhenAsked) {
+    {
+        zpress::ogzstream out("/dev/full");
+        ASSERT_TRUE(out.is_open());
+        out << "a little";
+        out.close();  // the only write happens here
+        EXPECT_TRUE(out.bad());
+        EXPECT_NE(out.last_error().find("No space left"), std::string::npos) << out.last_error();
+    }
+    {
+        zpress::ogzstream out("/dev/full", 0);
+        out.exceptions(std::ios::badbit);
+        const std::string big(1 << 20, 'x');
+        try {
+            out.write(big.data(), static_cast<std::streamsize>(big.size()));
+            out.close();
+            FAIL() << "no exception";
+        } catch (const zpress::error& e) {
+            EXPECT_EQ(e.code(), -1);
+        }
+        EXPECT_TRUE(out.bad());
+    }
+    {
+        // flush() meets the failure: badbit; close() still closes and reports.
+        zpress::ogzstream out("/dev/full", 0);
+        const std::string big(1 << 20, 'x');
+        out << big << std::flush;
+        EXPECT_TRUE(out.bad());
+        out.clear();
+        EXPECT_NO_THROW(out.close());
+        EXPECT_TRUE(out.bad());
+        EXPECT_FALSE(out.is_open());
+    }
+}
+
+TEST_F(GzIostreamTest, StreamsMove) {
+    const std::string p = dir_.path("m.gz");
+    zpress::ogzstream a(p);
+    a << "moved ";
+    zpress::ogzstream b(std::move(a));
+    b << "along";
+    EXPECT_FALSE(a.is_open());  // NOLINT(bugprone-use-after-move)
+    a << "lost";                // a moved-from stream has no buffer: badbit, no crash
+    EXPECT_TRUE(a.bad());
+    b.close();
+    zpress::igzstream in(p);
+    zpress::igzstream other(dir_.path("missing"));
+    other = std::move(in);
+    std::string line;
+    ASSERT_TRUE(std::getline(other, line));
+    EXPECT_EQ(line, "moved along");
+}
+
+}  // namespace

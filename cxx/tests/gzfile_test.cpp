@@ -1,0 +1,265 @@
+// zpress::gzfile: ownership, reading, writing, lines, positioning, errors.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gzip_builder.h"
+#include "temp_io.h"
+#include "test_data.h"
+#include "zlib_oracle.h"
+#include "zpress/zpress.hpp"
+
+namespace {
+
+using zpress_test::Bytes;
+using zpress_test::ByteView;
+
+std::span<std::byte> as_writable(std::vector<char>& v) {
+    return std::as_writable_bytes(std::span(v));
+}
+
+std::string as_string(ByteView b) { return {b.begin(), b.end()}; }
+
+// Everything read() delivers until it gives 0.
+std::string read_all(zpress::gzfile& f, std::size_t block) {
+    std::string out;
+    std::vector<char> buf(block);
+    for (std::size_t n; (n = f.read(as_writable(buf))) != 0;) out.append(buf.data(), n);
+    return out;
+}
+
+class GzfileTest : public ::testing::Test {
+  protected:
+    std::string put(const std::string& name, ByteView data) {
+        const std::string p = dir_.path(name);
+        zpress_test::write_file(p, data);
+        return p;
+    }
+    zpress_test::TempDir dir_;
+};
+
+TEST_F(GzfileTest, WrittenFileIsGzipThatAnyReaderDecodes) {
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::mixed, 300000);
+    const std::string p = dir_.path("w.gz");
+    {
+        zpress::gzfile f(p, "wb9");
+        f.write(std::as_bytes(std::span(data)).first(1000));
+        f.write(std::string_view(reinterpret_cast<const char*>(data.data()) + 1000, data.size() - 1000));
+        f.close();
+        f.close();  // a second close does nothing
+        EXPECT_FALSE(f.is_open());
+    }
+    const auto decoded = zpress_test::gunzip(zpress_test::read_file(p));
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_EQ(decoded.data, data);
+}
+
+TEST_F(GzfileTest, ReadsMembersAndPlainDataWhateverTheBlockSize) {
+    const Bytes a = zpress_test::make_data(zpress_test::DataKind::text, 100000, 1);
+    const Bytes b = zpress_test::make_data(zpress_test::DataKind::random, 70000, 2);
+    const std::string two = put("two.gz", zpress_test::concat({zpress_test::gzip_reference(a),
+                                                               zpress_test::gzip_reference(b)}));
+    const std::string plain = put("plain.txt", a);
+    for (std::size_t block : {1u, 4096u, 1u << 20}) {
+        zpress::gzfile f(two, "rb");
+        EXPECT_EQ(read_all(f, block), as_string(a) + as_string(b)) << block;
+        EXPECT_TRUE(f.eof());
+        std::vector<char> more(10);
+        EXPECT_EQ(f.read(as_writable(more)), 0u);
+        zpress::gzfile g(plain, "rb");
+        EXPECT_EQ(read_all(g, block), as_string(a)) << block;
+    }
+}
+
+TEST_F(GzfileTest, GetlineGivesLinesOfAnyLength) {
+    const std::string huge(1'000'000, 'x');  // far past any internal block
+    const std::string text = "first\n\n" + huge + "\r\n" + "last without newline";
+    const std::string p = put("lines.gz", zpress_test::gzip_reference(zpress_test::bytes_of(text)));
+    zpress::gzfile f(p, "rb");
+    std::string line = "stale";
+    std::vector<std::string> lines;
+    while (f.getline(line)) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], huge + "\r");  // only the newline is removed
+    EXPECT_EQ(lines[3], "last without newline");
+    EXPECT_TRUE(line.empty());
+    EXPECT_FALSE(f.getline(line));
+}
+
+TEST_F(GzfileTest, ReadTellAndSeekAgreeWithGetlineReadAhead) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+    const std::string p = put("pos.gz", zpress_test::gzip_reference(zpress_test::bytes_of(text)));
+    zpress::gzfile f(p, "rb");
+    std::string line;
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(f.tell(), 7);  // counts what the caller has had, not what was read ahead
+    std::vector<char> buf(5);
+    ASSERT_EQ(f.read(as_writable(buf)), 5u);
+    EXPECT_EQ(std::string(buf.data(), 5), text.substr(7, 5));
+    EXPECT_EQ(f.seek(3, SEEK_CUR), 15);
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(line, text.substr(15, text.find('\n', 15) - 15));
+    EXPECT_EQ(f.seek(100000, SEEK_SET), 100000);  // forward
+    ASSERT_EQ(f.read(as_writable(buf)), 5u);
+    EXPECT_EQ(std::string(buf.data(), 5), text.substr(100000, 5));
+    EXPECT_EQ(f.seek(10, SEEK_SET), 10);  // backward
+    ASSERT_EQ(f.read(as_writable(buf)), 5u);
+    EXPECT_EQ(std::string(buf.data(), 5), text.substr(10, 5));
+    f.rewind();
+    EXPECT_EQ(f.tell(), 0);
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(line, "line 0");
+}
+
+TEST_F(GzfileTest, SeekingPastTheEndOrFromTheEndThrows) {
+    const std::string p = put("s.gz", zpress_test::gzip_reference(zpress_test::bytes_of("0123456789")));
+    zpress::gzfile f(p, "rb");
+    EXPECT_THROW(f.seek(0, SEEK_END), zpress::error);
+    EXPECT_THROW(f.seek(11, SEEK_SET), zpress::error);
+}
+
+TEST_F(GzfileTest, WriterSeeksForwardWithZeros) {
+    const std::string p = dir_.path("z.gz");
+    zpress::gzfile f(p, "wb");
+    f.write(std::string_view("ab"));
+    EXPECT_EQ(f.seek(3, SEEK_CUR), 5);
+    EXPECT_EQ(f.tell(), 5);
+    EXPECT_THROW(f.seek(1, SEEK_SET), zpress::error);  // a writer cannot go back
+    f.write(std::string_view("c"));
+    f.close();
+    const auto decoded = zpress_test::gunzip(zpress_test::read_file(p));
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(as_string(decoded.data), std::string("ab\0\0\0c", 6));
+}
+
+TEST_F(GzfileTest, OpenFailuresThrowWithTheReason) {
+    try {
+        zpress::gzfile f(dir_.path("missing.gz"), "rb");
+        FAIL() << "opened a missing file";
+    } catch (const zpress::error& e) {
+        EXPECT_EQ(e.code(), -1);
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
+    }
+    try {
+        zpress::gzfile f(dir_.path("x.gz"), "b6");  // no direction
+        FAIL() << "accepted a mode without r, w or a";
+    } catch (const zpress::error& e) {
+        EXPECT_EQ(e.code(), -2);
+        EXPECT_NE(std::string(e.what()).find("b6"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(GzfileTest, WrongDirectionAndClosedFilesThrow) {
+    const std::string p = put("r.gz", zpress_test::gzip_reference(zpress_test::bytes_of("abc")));
+    zpress::gzfile r(p, "rb");
+    EXPECT_THROW(r.write(std::string_view("x")), zpress::error);
+    zpress::gzfile w(dir_.path("w.gz"), "wb");
+    std::vector<char> buf(4);
+    try {
+        (void)w.read(as_writable(buf));
+        FAIL() << "read from a writer";
+    } catch (const zpress::error& e) {
+        EXPECT_EQ(e.code(), -2);
+    }
+    zpress::gzfile none;
+    EXPECT_THROW((void)none.read(as_writable(buf)), zpress::error);
+    EXPECT_NO_THROW(none.close());
+}
+
+// Damage is reported after the bytes that came before it, and never as an end.
+TEST_F(GzfileTest, DamagedDataThrowsAfterTheGoodBytes) {
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::text, 50000);
+    Bytes bad_crc = zpress_test::gzip_reference(data);
+    bad_crc[bad_crc.size() - 8] ^= 1;
+    Bytes cut = zpress_test::gzip_reference(data);
+    cut.resize(cut.size() / 2);
+    Bytes bad_deflate = zpress_test::gzip_reference(data);
+    for (std::size_t i = 20; i < 40; ++i) bad_deflate[i] = 0xFF;
+    for (const auto& [name, bytes] : {std::pair{"crc", bad_crc}, std::pair{"cut", cut},
+                                      std::pair{"deflate", bad_deflate}}) {
+        zpress::gzfile f(put(std::string(name) + ".gz", bytes), "rb");
+        std::vector<char> buf(4096);
+        std::size_t total = 0;
+        try {
+            for (std::size_t n; (n = f.read(as_writable(buf))) != 0;) total += n;
+            FAIL() << name << ": damage read as a normal end after " << total << " bytes";
+        } catch (const zpress::error& e) {
+            EXPECT_LT(e.code(), 0) << name;
+            EXPECT_LE(total, data.size()) << name;
+        }
+        EXPECT_THROW(f.close(), zpress::error) << name;
+    }
+    // getline too
+    zpress::gzfile g(put("crc2.gz", bad_crc), "rb");
+    std::string line;
+    EXPECT_THROW(
+        while (g.getline(line)) {}, zpress::error);
+}
+
+TEST_F(GzfileTest, FailedWriteIsReportedByCloseNotLost) {
+    zpress::gzfile f("/dev/full", "wb");
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::random, 200000);
+    bool threw = false;
+    try {
+        f.write(std::as_bytes(std::span(data)));
+    } catch (const zpress::error& e) {
+        threw = true;
+        EXPECT_EQ(e.code(), -1);
+        EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(threw);
+    EXPECT_THROW(f.close(), zpress::error);
+    EXPECT_FALSE(f.is_open());
+
+    // A write too small to reach the file fails only at close.
+    zpress::gzfile g("/dev/full", "wb");
+    g.write(std::string_view("small"));
+    EXPECT_THROW(g.close(), zpress::error);
+}
+
+TEST_F(GzfileTest, MovesTransferTheFileAndCloseWhatWasHeld) {
+    const std::string p1 = dir_.path("one.gz");
+    const std::string p2 = dir_.path("two.gz");
+    zpress::gzfile a(p1, "wb");
+    a.write(std::string_view("one"));
+    zpress::gzfile b(std::move(a));
+    EXPECT_FALSE(a.is_open());  // NOLINT(bugprone-use-after-move): the moved-from state is defined
+    EXPECT_TRUE(b.is_open());
+    zpress::gzfile c(p2, "wb");
+    c.write(std::string_view("two"));
+    c = std::move(b);  // closes two.gz, complete
+    auto two = zpress_test::gunzip(zpress_test::read_file(p2));
+    ASSERT_TRUE(two.ok);
+    EXPECT_EQ(as_string(two.data), "two");
+    c.write(std::string_view("!"));
+    c.close();
+    auto one = zpress_test::gunzip(zpress_test::read_file(p1));
+    ASSERT_TRUE(one.ok);
+    EXPECT_EQ(as_string(one.data), "one!");
+    // The destructor finishes a file that was never closed.
+    { zpress::gzfile d(p1, "wb"); d.write(std::string_view("dtor")); }
+    one = zpress_test::gunzip(zpress_test::read_file(p1));
+    ASSERT_TRUE(one.ok);
+    EXPECT_EQ(as_string(one.data), "dtor");
+}
+
+TEST_F(GzfileTest, FlushMakesWrittenDataReadableBeforeClose) {
+    const std::string p = dir_.path("f.gz");
+    zpress::gzfile w(p, "wb");
+    w.write(std::string_view("visible\n"));
+    w.flush();
+    zpress::gzfile r(p, "rb");
+    std::string line;
+    // The member is unfinished, so the reader stops with an error after the line.
+    ASSERT_TRUE(r.getline(line));
+    EXPECT_EQ(line, "visible");
+    w.close();
+}
+
+}  // namespace
