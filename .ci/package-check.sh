@@ -4,7 +4,10 @@
 #  - builds the release configuration (reusing build/release when it exists)
 #  - installs it into a staging prefix and checks what landed there
 #  - builds examples/ against the staged install twice, through
-#    find_package(zpress) and through pkg-config, and runs both programs
+#    find_package(zpress) and through pkg-config, and runs the programs: the
+#    C++ interface reads real .gz files under /usr/share (compared with
+#    Python's gzip module), writes and reads back, decodes .Z, reports damage,
+#    and links into a shared object; find_package names a missing component
 #  - lints the manual page (groff, and mandoc when installed) and checks that
 #    it documents every message the driver prints
 #  - checks that the package, the pkg-config files, the CMake package and the
@@ -83,7 +86,7 @@ configure_and_build() {
         cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release
     fi || return 1
     # Only what gets installed: the tests are not needed here.
-    cmake --build "$build" -j2 --target zpress gzstream lzw
+    cmake --build "$build" -j2 --target zpress gzstream lzw zpress_cxx
 }
 check "configure and build ($build)" configure_and_build || finish
 
@@ -95,17 +98,18 @@ config=$(find "$stage" -name zpressConfig.cmake | head -n 1)
 pcdir=$(dirname "$(find "$stage" -name zpress-gzstream.pc | head -n 1)")
 staged_files() {
     local f missing=0
-    for f in bin/zpress share/man/man1/zpress.1 include/zpress/gzio.h include/zpress/zopen.h; do
+    for f in bin/zpress share/man/man1/zpress.1 include/zpress/gzio.h include/zpress/zopen.h \
+        include/zpress/zpress.hpp; do
         [ -f "$stage/$f" ] || { echo "missing: $f"; missing=1; }
     done
     [ -n "$config" ] || { echo "missing: zpressConfig.cmake"; missing=1; }
     for f in zpressConfigVersion.cmake zpressTargets.cmake; do
         [ -f "$(dirname "$config")/$f" ] || { echo "missing: $f"; missing=1; }
     done
-    for f in zpress-gzstream.pc zpress-lzw.pc; do
+    for f in zpress-gzstream.pc zpress-lzw.pc zpress-cxx.pc; do
         [ -f "$pcdir/$f" ] || { echo "missing: $f"; missing=1; }
     done
-    for f in libzpress-gzstream libzpress-lzw; do
+    for f in libzpress-gzstream libzpress-lzw libzpress-cxx; do
         find "$stage" -name "$f.*" | grep -q . || { echo "missing: $f"; missing=1; }
     done
     find "$stage" -type f | sed "s|^$stage/||" | sort
@@ -130,7 +134,126 @@ example_with_cmake() {
     cmake -S "$src/examples" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
         ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
         cmake --build "$dir" -j2 &&
-        "$dir/gz_lines" "$dir/lines.gz"
+        "$dir/gz_lines" "$dir/lines.gz" &&
+        "$dir/gz_random_access" "$dir/records.gz" >/dev/null &&
+        (cd "$dir" && ./z_decode) | grep -qx 'sample line 5 of 5' &&
+        cxx_checks "$dir"
+}
+
+# The C++ interface as a new user would try it, with the programs that
+# example_with_cmake built in DIR.
+cxx_checks() {
+    local dir=$1 list n=0
+    # Real gzip files of this machine, line by line, against Python's reader:
+    # "<crc32 hex> <lines> <path>" from both.
+    list=$(find /usr/share/doc /usr/share/man /usr/share/info -name '*.gz' -type f -size -4M 2>/dev/null |
+        sort | head -n 60)
+    if [ -n "$list" ]; then
+        printf '%s\n' "$list" | python3 -c '
+import gzip, sys, zlib
+for path in sys.stdin.read().split("\n"):
+    try:
+        data = gzip.open(path).read()
+    except (OSError, EOFError):  # not for this comparison: Python refuses it
+        continue
+    lines = data.count(b"\n") + (1 if data and not data.endswith(b"\n") else 0)
+    print("%x %d %s" % (zlib.crc32(data), lines, path))' >"$dir/expected.txt" || return 1
+        n=$(wc -l <"$dir/expected.txt")
+        [ "$n" -gt 0 ] || { echo "Python read none of the files"; return 1; }
+        cut -d' ' -f3- "$dir/expected.txt" | xargs -d '\n' "$dir/zlib_beside" >"$dir/got.txt" || return 1
+        diff "$dir/expected.txt" "$dir/got.txt" || return 1
+        # A real file, damaged: its CRC, then its end cut off.
+        python3 - "$(printf '%s\n' "$list" | head -n 1)" "$dir" <<'EOF_PY' || return 1
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+cut = bytes(data[: len(data) * 2 // 3])
+data[-6] ^= 0x55
+open(sys.argv[2] + "/bad-crc.gz", "wb").write(data)
+open(sys.argv[2] + "/cut.gz", "wb").write(cut)
+EOF_PY
+        "$dir/zlib_beside" --expect-damage "$dir/bad-crc.gz" &&
+            "$dir/zlib_beside" --expect-damage "$dir/cut.gz" || return 1
+    fi
+    echo "$n gzip files under /usr/share read line by line as Python reads them"
+    "$dir/zlib_beside" --write "$dir/written.gz" || return 1
+    python3 -c 'import gzip, sys; d = gzip.open(sys.argv[1]).read()
+sys.exit(d != b"".join(b"line %d\n" % i for i in range(1000)))' "$dir/written.gz" || return 1
+    # A .Z file from a plain LZW encoder (9-bit codes, no table growth).
+    python3 - "$dir/sample.Z" <<'EOF_PY' || return 1
+import sys
+text = b"to be or not to be, that is the question; " * 4
+table = {bytes([i]): i for i in range(256)}
+codes, w, nxt = [], b"", 257
+for c in text:
+    wc = w + bytes([c])
+    if wc in table:
+        w = wc
+    else:
+        codes.append(table[w]); table[wc] = nxt; nxt += 1; w = bytes([c])
+codes.append(table[w])
+assert nxt < 512
+bits = acc = 0
+out = bytearray(b"\x1f\x9d\x90")
+for code in codes:
+    acc |= code << bits; bits += 9
+    while bits >= 8:
+        out.append(acc & 0xFF); acc >>= 8; bits -= 8
+if bits:
+    out.append(acc & 0xFF)
+open(sys.argv[1], "wb").write(out)
+open(sys.argv[1] + ".txt", "wb").write(text)
+EOF_PY
+    "$dir/zlib_beside" --decode-z "$dir/sample.Z" | cmp - "$dir/sample.Z.txt" || return 1
+    "$dir/gz_read_lines" "$dir/written.gz" | tail -n 1 | grep -qx '1000: line 999'
+}
+
+# A shared object that links the zpress libraries as installed (static ones
+# must be position-independent for this), and a program that uses it.
+plugin_with_cmake() {
+    local prefix_path=$1 dir=$2
+    mkdir -p "$dir/src" &&
+        cat >"$dir/src/CMakeLists.txt" <<'EOF_CMAKE' &&
+cmake_minimum_required(VERSION 3.16)
+project(zpress_plugin LANGUAGES CXX)
+find_package(zpress 1.0 REQUIRED COMPONENTS cxx)
+add_library(plugin SHARED plugin.cpp)
+target_link_libraries(plugin PRIVATE zpress::cxx)
+add_executable(host host.cpp)
+target_link_libraries(host PRIVATE plugin)
+EOF_CMAKE
+        cat >"$dir/src/plugin.cpp" <<'EOF_CPP' &&
+#include <zpress/zpress.hpp>
+#include <string>
+int plugin_round_trip(const char* path) {
+    {
+        zpress::ogzstream out(path);
+        out << "from a shared object
+";
+        out.close();
+        if (!out) return 1;
+    }
+    zpress::igzstream in(path);
+    std::string line;
+    return std::getline(in, line) && line == "from a shared object" ? 0 : 1;
+}
+EOF_CPP
+        printf '%s
+' 'int plugin_round_trip(const char*);'             'int main(int, char** argv) { return plugin_round_trip(argv[1]); }' >"$dir/src/host.cpp" &&
+        cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release \
+            ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
+        cmake --build "$dir/build" -j2 &&
+        "$dir/build/host" "$dir/plugin.gz"
+}
+
+# find_package names the component it does not have.
+missing_component() {
+    local prefix_path=$1 dir=$2 out
+    mkdir -p "$dir" &&
+        printf '%s
+' 'cmake_minimum_required(VERSION 3.16)' 'project(p LANGUAGES CXX)'             'find_package(zpress 1.0 REQUIRED COMPONENTS cxx nosuch)' >"$dir/CMakeLists.txt" || return 1
+    out=$(cmake -S "$dir" -B "$dir/build" ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} 2>&1)
+    echo "$out"
+    grep -q 'no component nosuch' <<<"$out"
 }
 
 # g++ with the flags pkg-config gives; also links a one-line .Z program to
@@ -146,6 +269,11 @@ example_with_pkg_config() (
         g++ -std=c++20 -O2 -o "$dir/gz_lines" "$src/examples/gz_lines.cpp" \
             $(pkg-config --cflags --libs zpress-gzstream) &&
         "$dir/gz_lines" "$dir/lines.gz" &&
+        echo "zpress-cxx: $(pkg-config --cflags --libs zpress-cxx)" &&
+        g++ -std=c++20 -O2 -o "$dir/gz_read_lines" "$src/examples/gz_read_lines.cpp" \
+            $(pkg-config --cflags --libs zpress-cxx) &&
+        python3 -c 'import gzip, sys; sys.stdout.buffer.write(gzip.compress(b"a\nb\n"))' >"$dir/ab.gz" &&
+        "$dir/gz_read_lines" "$dir/ab.gz" | tail -n 1 | grep -qx '2: b' &&
         printf '%s\n' '#include <zpress/zopen.h>' \
             'int main() { return lzw::z_open(0, "?", 0, 0, 0, 0) == nullptr ? 0 : 1; }' |
         g++ -std=c++20 -x c++ -o "$dir/lzw_link" - $(pkg-config --cflags --libs zpress-lzw) &&
@@ -156,6 +284,10 @@ check "example via find_package(zpress) (staged)" \
     example_with_cmake "$stage" "$work/example-cmake"
 check "example via pkg-config (staged)" \
     example_with_pkg_config "$pcdir" "$work/example-pc"
+check "shared object linking the libraries (staged)" \
+    plugin_with_cmake "$stage" "$work/plugin"
+check "find_package(zpress COMPONENTS nosuch) names it" \
+    missing_component "$stage" "$work/missing"
 
 # --- manual page -------------------------------------------------------------
 
@@ -309,8 +441,11 @@ dev_package() {
         grep -q 'include/zpress/gzio.h$' <<<"$list" &&
         grep -q 'include/zpress/zopen.h$' <<<"$list" &&
         grep -q 'zpressConfig.cmake$' <<<"$list" &&
+        grep -q 'include/zpress/zpress.hpp$' <<<"$list" &&
         grep -q 'zpress-gzstream.pc$' <<<"$list" &&
-        grep -q 'libzpress-gzstream.a$' <<<"$list"
+        grep -q 'zpress-cxx.pc$' <<<"$list" &&
+        grep -q 'libzpress-gzstream.a$' <<<"$list" &&
+        grep -q 'libzpress-cxx.a$' <<<"$list"
 }
 check "libzpress-dev.deb metadata and contents" dev_package
 

@@ -19,7 +19,7 @@ set(ZPRESS_INSTALL_PKGCONFIGDIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
 # ---------------------------------------------------------------------------
 # Libraries
 
-install(TARGETS gzstream lzw
+install(TARGETS gzstream lzw zpress_cxx
   EXPORT zpressTargets
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
@@ -28,11 +28,12 @@ install(TARGETS gzstream lzw
 install(FILES
     "${PROJECT_SOURCE_DIR}/gzstream/include/zpress/gzio.h"
     "${PROJECT_SOURCE_DIR}/lzw/include/zpress/zopen.h"
+    "${PROJECT_SOURCE_DIR}/cxx/include/zpress/zpress.hpp"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/zpress"
   COMPONENT development)
 
 # ---------------------------------------------------------------------------
-# CMake package: find_package(zpress [COMPONENTS gzstream lzw])
+# CMake package: find_package(zpress [COMPONENTS gzstream lzw cxx])
 
 install(EXPORT zpressTargets
   NAMESPACE zpress::
@@ -54,7 +55,7 @@ install(FILES
   COMPONENT development)
 
 # ---------------------------------------------------------------------------
-# pkg-config: zpress-gzstream.pc and zpress-lzw.pc
+# pkg-config: zpress-gzstream.pc, zpress-lzw.pc and zpress-cxx.pc
 #
 # The prefix is computed from the .pc file's own place, so that a tree installed
 # with `cmake --install --prefix DIR` (or copied elsewhere) still works.
@@ -70,8 +71,15 @@ if(ZPRESS_GZSTREAM_TYPE STREQUAL "STATIC_LIBRARY")
 else()
   set(ZPRESS_PC_ZLIB_REQUIRES "Requires.private: zlib")
 endif()
+# The same for the C++ interface, which is built on both libraries.
+get_target_property(ZPRESS_CXX_TYPE zpress_cxx TYPE)
+if(ZPRESS_CXX_TYPE STREQUAL "STATIC_LIBRARY")
+  set(ZPRESS_PC_CXX_REQUIRES "Requires: zpress-gzstream zpress-lzw")
+else()
+  set(ZPRESS_PC_CXX_REQUIRES "Requires.private: zpress-gzstream zpress-lzw")
+endif()
 
-foreach(pc IN ITEMS zpress-gzstream zpress-lzw)
+foreach(pc IN ITEMS zpress-gzstream zpress-lzw zpress-cxx)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in"
                  "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc"
@@ -161,11 +169,13 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
 The gzip stream layer (namespace gzstream, header zpress/gzio.h) reads and
 writes gzip streams through a handle: gzopen, gzread, gzwrite, gzprintf,
 gzgets, gzseek and more, on top of zlib's raw deflate engine.  The LZW codec
-(namespace lzw, header zpress/zopen.h) reads and writes the .Z format.
+(namespace lzw, header zpress/zopen.h) reads and writes the .Z format.  The
+C++ interface (namespace zpress, header zpress/zpress.hpp) adds owning gzip
+files and iostreams for gzip and .Z data, and may be used beside zlib.h.
 
 This package holds the static libraries, the headers, a CMake package
-(find_package(zpress), targets zpress::gzstream and zpress::lzw) and
-pkg-config files (zpress-gzstream, zpress-lzw).")
+(find_package(zpress), targets zpress::gzstream, zpress::lzw and zpress::cxx)
+and pkg-config files (zpress-gzstream, zpress-lzw, zpress-cxx).")
 
 # CPack needs file(1) besides dpkg-shlibdeps to compute library dependencies.
 find_program(ZPRESS_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -9,7 +9,13 @@
 # The public API of each library as the linker sees it (demangled patterns).
 set(ZPRESS_EXPORTS_gzstream [[gzstream::gz*; gzstream::engine_version*;]])
 set(ZPRESS_EXPORTS_lzw [[lzw::z_open*; lzw::zread*; lzw::zwrite*; lzw::z_close*;]])
-set(ZPRESS_EXPORTS_zpress_cxx [[zpress::*; "typeinfo for zpress::*"; "typeinfo name for zpress::*"; "vtable for zpress::*"; "VTT for zpress::*"; "non-virtual thunk to zpress::*"; "virtual thunk to zpress::*";]])
+# The C++ interface hides what zpress.hpp does not mark; its script keeps the
+# zpress names (functions, and the type information and virtual tables that
+# exceptions and dynamic_cast need across the library's edge) and drops the
+# standard-library template copies.  Mangled patterns: ld matches quoted
+# demangled names literally, without wildcards.
+set(ZPRESS_EXPORTS_zpress_cxx [[zpress::*;]])
+set(ZPRESS_EXPORTS_RAW_zpress_cxx [[_ZTIN6zpress*; _ZTSN6zpress*; _ZTVN6zpress*; _ZTTN6zpress*; _ZThn*_N6zpress*; _ZTv*_N6zpress*;]])
 
 # gzio.h uses inline variables (C++17); zopen.h needs nothing newer than
 # C++11; zpress.hpp uses std::span (C++20).
@@ -27,7 +33,7 @@ foreach(lib IN ITEMS gzstream lzw zpress_cxx)
   if(lib_type STREQUAL "SHARED_LIBRARY")
     set(map "${PROJECT_BINARY_DIR}/exports/${lib}.map")
     file(WRITE "${map}"
-      "{\n  global:\n    extern \"C++\" {\n      ${ZPRESS_EXPORTS_${lib}}\n    };\n  local: *;\n};\n")
+      "{\n  global:\n    extern \"C++\" {\n      ${ZPRESS_EXPORTS_${lib}}\n    };\n    ${ZPRESS_EXPORTS_RAW_${lib}}\n  local: *;\n};\n")
     target_link_options(${lib} PRIVATE "LINKER:--version-script=${map}")
     set_property(TARGET ${lib} APPEND PROPERTY LINK_DEPENDS "${map}")
   endif()
