@@ -227,8 +227,7 @@ EOF_CMAKE
 int plugin_round_trip(const char* path) {
     {
         zpress::ogzstream out(path);
-        out << "from a shared object
-";
+        out << "from a shared object\n";
         out.close();
         if (!out) return 1;
     }
@@ -237,8 +236,8 @@ int plugin_round_trip(const char* path) {
     return std::getline(in, line) && line == "from a shared object" ? 0 : 1;
 }
 EOF_CPP
-        printf '%s
-' 'int plugin_round_trip(const char*);'             'int main(int, char** argv) { return plugin_round_trip(argv[1]); }' >"$dir/src/host.cpp" &&
+        printf '%s\n' 'int plugin_round_trip(const char*);' \
+            'int main(int, char** argv) { return plugin_round_trip(argv[1]); }' >"$dir/src/host.cpp" &&
         cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release \
             ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
         cmake --build "$dir/build" -j2 &&
@@ -249,8 +248,8 @@ EOF_CPP
 missing_component() {
     local prefix_path=$1 dir=$2 out
     mkdir -p "$dir" &&
-        printf '%s
-' 'cmake_minimum_required(VERSION 3.16)' 'project(p LANGUAGES CXX)'             'find_package(zpress 1.0 REQUIRED COMPONENTS cxx nosuch)' >"$dir/CMakeLists.txt" || return 1
+        printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(p LANGUAGES CXX)' \
+            'find_package(zpress 1.0 REQUIRED COMPONENTS cxx nosuch)' >"$dir/CMakeLists.txt" || return 1
     out=$(cmake -S "$dir" -B "$dir/build" ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} 2>&1)
     echo "$out"
     grep -q 'no component nosuch' <<<"$out"
