@@ -8,6 +8,8 @@
 #    C++ interface reads real .gz files under /usr/share (compared with
 #    Python's gzip module), writes and reads back, decodes .Z, reports damage,
 #    and links into a shared object; find_package names a missing component
+#  - builds the libraries shared (BUILD_SHARED_LIBS=ON), checks their SONAME
+#    and exported symbols, and builds and runs the examples against them
 #  - lints the manual page (groff, and mandoc when installed) and checks that
 #    it documents every message the driver prints
 #  - checks that the package, the pkg-config files, the CMake package and the
@@ -19,8 +21,8 @@
 #    runs the installed zpress, finds its manual page, builds the example
 #    against the system install, and removes the packages again
 #
-# Needs: cmake, g++, make, pkg-config, python3, groff-base, dpkg-dev, file,
-# lintian; mandoc and man-db are used when present.
+# Needs: cmake, g++, make, pkg-config, python3, binutils, groff-base, dpkg-dev,
+# file, lintian; mandoc and man-db are used when present.
 #
 # Usage: .ci/package-check.sh [BUILD_DIR]    (default: build/release)
 #
@@ -287,6 +289,36 @@ check "shared object linking the libraries (staged)" \
     plugin_with_cmake "$stage" "$work/plugin"
 check "find_package(zpress COMPONENTS nosuch) names it" \
     missing_component "$stage" "$work/missing"
+
+# --- shared libraries ----------------------------------------------------------
+
+# BUILD_SHARED_LIBS=ON: versioned libraries that export their public interface
+# only, installed and used as the static ones are.
+shared=$work/shared
+shared_build() {
+    cmake -S "$src" -B "$shared/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+        -DZPRESS_BUILD_TESTS=OFF -DZPRESS_BUILD_BENCH=OFF &&
+        cmake --build "$shared/build" -j2 &&
+        cmake --install "$shared/build" --prefix "$shared/stage"
+}
+shared_libraries() {
+    local lib soname
+    for lib in gzstream lzw cxx; do
+        soname=$(find "$shared/stage" -name "libzpress-$lib.so" -exec objdump -p {} \; |
+            awk '$1 == "SONAME" { print $2 }')
+        echo "libzpress-$lib.so: SONAME $soname"
+        [ "$soname" = "libzpress-$lib.so.1" ] || return 1
+    done
+    sh "$src/cxx/tests/check_exports.sh" "$shared/build/gzstream/libzpress-gzstream.so" \
+        "$shared/build/lzw/libzpress-lzw.so" "$shared/build/cxx/libzpress-cxx.so"
+}
+if check "shared build (BUILD_SHARED_LIBS=ON)" shared_build; then
+    check "shared libraries: SONAME and exported symbols" shared_libraries
+    check "examples via find_package(zpress) (shared)" \
+        example_with_cmake "$shared/stage" "$work/example-shared"
+    check "shared object linking the shared libraries" \
+        plugin_with_cmake "$shared/stage" "$work/plugin-shared"
+fi
 
 # --- manual page -------------------------------------------------------------
 

@@ -10,6 +10,8 @@ namespace zpress {
 
 error::error(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
 
+error::~error() = default;
+
 namespace detail {
 
 std::string with_errno(std::string message, int saved_errno) {

@@ -46,6 +46,7 @@ namespace zpress {
 class ZPRESS_API error : public std::runtime_error {
   public:
     error(int code, const std::string& message);
+    ~error() override;  // out of line: one home for the type's identity
     int code() const noexcept { return code_; }
 
   private:
@@ -73,9 +74,10 @@ class ZPRESS_API gzfile {
 
     bool is_open() const noexcept { return handle_ != nullptr; }
 
-    // Fills as much of `out` as the data allows; returns the count, which is
-    // 0 only at the end of the data.  Throws on damaged data or a failed read
-    // (after returning the bytes that came before the damage).
+    // Delivers up to out.size() bytes and returns the count: fewer only at
+    // the end of the data or when getline() had read ahead, and 0 only at the
+    // end.  Throws on damaged data or a failed read, after returning the
+    // bytes that came before the damage.
     std::size_t read(std::span<std::byte> out);
     // One line without its newline; false at the end of the data (a last
     // line without a newline still gives true).  Lines may be of any length.
