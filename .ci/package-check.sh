@@ -359,7 +359,7 @@ documented_messages() {
             missing=1
         fi
     done < <(grep -ohE '\b(error|fail|report_create_failure)\("[^"]*"|"%s: [^"]*"' "$src"/driver/*.cpp |
-        sed -E 's/^[a-z_]+\(//; s/^"//; s/"$//; s/\\n//g; s/%s//g; s/^: *//; s/^ +//; s/ +$//; s/^: //' |
+        sed -E 's/^[a-z_]+\(//; s/^"//; s/"$//; s/\\n//g; s/%\.\*s//g; s/%s//g; s/^: *//; s/^ +//; s/ +$//; s/^: //' |
         sort -u)
     # Guards against a change in how the driver spells its reports that
     # would leave nothing to compare.
