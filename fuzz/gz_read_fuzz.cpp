@@ -395,8 +395,10 @@ class mixed_pass {
             return;
         }
         // Backward on a pipe, and any move in plain data on a pipe: refused,
-        // and the stream reads on where it stood.
-        if (!seekable_ && tracking_ && (target < pos_ || want_.plain)) {
+        // and the stream reads on where it stood.  Empty input counts as an
+        // empty gzip stream, not as plain data.
+        const bool plain = want_.plain && !want_.data.empty();
+        if (!seekable_ && tracking_ && (target < pos_ || plain)) {
             FUZZ_CHECK(r == -1);
             return;
         }
@@ -404,7 +406,7 @@ class mixed_pass {
             if (tracking_) FUZZ_CHECK(r == target);
             // Plain data is repositioned in the file, which drops a handed-back
             // byte even when the position does not change.
-            if (r != pos_ || want_.plain) pushed_ = -1;
+            if (r != pos_ || plain) pushed_ = -1;
             pos_ = r;
             return;
         }
