@@ -19,7 +19,7 @@ void gz_compress(std::FILE* in, gzstream::gz_handle* out, stream_name out_name) 
 }
 
 void gz_uncompress(gzstream::gz_handle* in, std::FILE* out, stream_name in_name) {
-    static unsigned char buf[BLOCK_SIZE];
+    static unsigned char buf[INFLATE_BLOCK_SIZE];
     for (;;) {
         const int n = gzstream::gzread(in, buf, sizeof buf);
         if (n < 0) fail_stream(in, in_name);
