@@ -36,6 +36,7 @@ int store(stream& s, int result) {
     s.next_out = z.next_out;
     s.avail_out = z.avail_out;
     s.msg = z.msg;
+    s.data_type = z.data_type;
     return result;
 }
 
@@ -80,6 +81,18 @@ int inflate_init(stream& s) {
 
 int inflate(stream& s) {
     return store(s, ::inflate(&load(s), Z_NO_FLUSH));
+}
+
+int inflate_blocks(stream& s) {
+    return store(s, ::inflate(&load(s), Z_BLOCK));
+}
+
+int inflate_prime(stream& s, int bits, int value) {
+    return store(s, ::inflatePrime(&load(s), bits, value));
+}
+
+int inflate_set_dictionary(stream& s, const unsigned char* dictionary, unsigned length) {
+    return store(s, ::inflateSetDictionary(&load(s), dictionary, length));
 }
 
 int inflate_reset(stream& s) {

@@ -18,6 +18,7 @@ struct stream {
     unsigned char* next_out = nullptr;
     unsigned avail_out = 0;
     const char* msg = nullptr;  // the engine's text for its last error, or null
+    int data_type = 0;          // inflate: where the last call stopped (see inflate_blocks)
 
     stream() = default;
     stream(const stream&) = delete;
@@ -36,7 +37,19 @@ int deflate_end(stream& s);
 
 int inflate_init(stream& s);
 int inflate(stream& s);  // Z_NO_FLUSH
+// Like inflate, but also returns at the end of each deflate block, so that a
+// caller can note places where decoding could restart.  After such a return
+// data_type holds the unused bit count of the last input byte (bits 0-2), 64
+// when the block that ended was the last one, and 128 at a block end.
+int inflate_blocks(stream& s);
+inline constexpr int kAtBlockEnd = 128;
+inline constexpr int kInLastBlock = 64;
+inline constexpr int kUnusedBitsMask = 7;
 int inflate_reset(stream& s);
+// Restarting inside deflate data: feed the `bits` low bits of `value` that
+// precede the first whole byte, and the output that came before (at most 32 KiB).
+int inflate_prime(stream& s, int bits, int value);
+int inflate_set_dictionary(stream& s, const unsigned char* dictionary, unsigned length);
 int inflate_end(stream& s);
 
 std::uint32_t crc32(std::uint32_t crc, const unsigned char* data, std::size_t len);

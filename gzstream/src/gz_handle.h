@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine.h"
+#include "gz_index.h"
 #include "zpress/gzio.h"
 
 namespace gzstream {
@@ -34,6 +35,13 @@ struct gz_handle {
     int pushback_at_end = 0;  // that byte was handed back after the end of the data
     bool has_member = false;  // reading: the input began with a member header
     bool in_member = false;   // reading: inside a member whose trailer is still to come
+    gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
+    // Reading: access points for seeking, made on the first seek or rewind.
+    std::unique_ptr<gz_index, gz_index_deleter> index;
+    bool index_disabled = false;  // reading: never make one (the input cannot seek)
+    // Reading: the output so far is what a read from the start of the data
+    // gives; false from an error or a failed rewind until a repositioning.
+    bool decode_in_step = true;
 };
 
 // gz_open.cpp: releases everything the handle holds, the handle included.

@@ -121,6 +121,8 @@ void end_member(gz_handle* s) {
         engine::inflate_reset(s->engine);
         s->running_crc = engine::crc32(0, nullptr, 0);
         s->in_member = true;
+        s->member_start = s->bytes_out;
+        if (s->index) s->index->member_started(s);
     }
 }
 
@@ -213,9 +215,13 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
         }
         s->bytes_in += z.avail_in;
         s->bytes_out += z.avail_out;
-        s->status = engine::inflate(z);
+        unsigned char* const produced = z.next_out;
+        // Once a handle seeks, it stops at block ends as access points come due.
+        const bool to_block_end = s->index && s->index->wants_block_ends(s->bytes_out);
+        s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;
+        if (s->index) s->index->after_inflate(s, produced, crc_mark);
 
         if (s->status == Z_STREAM_END) {
             s->running_crc = engine::crc32(s->running_crc, crc_mark,
@@ -227,6 +233,7 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
     }
     s->running_crc =
         engine::crc32(s->running_crc, crc_mark, static_cast<std::size_t>(z.next_out - crc_mark));
+    if (s->status < 0) index_read_failed(s);
     // Bytes delivered before an error are given now and the error on the next
     // call; a call that delivered nothing reports it at once.
     const unsigned delivered = len - z.avail_out;
@@ -279,6 +286,7 @@ void restart_reader(gz_handle* s) {
     if (!s->pass_through) engine::inflate_reset(s->engine);
     // data_start lies behind the first member's header, inside its data.
     s->in_member = s->has_member;
+    s->member_start = 0;
     s->bytes_in = s->bytes_out = 0;
 }
 

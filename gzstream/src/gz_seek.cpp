@@ -1,6 +1,7 @@
 // Positioning in the uncompressed data: gzseek, gztell and gzrewind.  A read
 // stream moves forward by reading and discarding and backward by rewinding
-// first; a write stream only forward (gz_write.cpp).
+// first, or, once it has access points (gz_index.cpp), by restarting at the
+// nearest one before the target; a write stream only forward (gz_write.cpp).
 //
 // A seek that is refused before it starts changes nothing: the target is
 // checked without any arithmetic that could overflow, and a stream is reset
@@ -54,7 +55,10 @@ gz_off_t seek_read(gz_handle* s, gz_off_t target) {
     // Before a handed-back byte at the very start is read again, the
     // position is -1.
     gz_off_t skip;
-    if (target >= s->bytes_out) {
+    const access_point* point = index_point_for(s, target);
+    if (point != nullptr && index_restart(s, *point)) {
+        skip = target - s->bytes_out;
+    } else if (point == nullptr && target >= s->bytes_out) {
         if (__builtin_sub_overflow(target, s->bytes_out, &skip)) return -1;
     } else {
         if (gzrewind(s) < 0) return -1;
@@ -97,7 +101,9 @@ gz_off_t gztell(gz_handle* s) {
 int gzrewind(gz_handle* s) {
     if (s == nullptr || s->direction != 'r' || !repositionable(s)) return -1;
     restart_reader(s);
-    return fseeko(s->file, s->data_start, SEEK_SET) == 0 ? 0 : -1;
+    const bool ok = fseeko(s->file, s->data_start, SEEK_SET) == 0;
+    if (!s->pass_through) index_rewound(s, ok);
+    return ok ? 0 : -1;
 }
 
 }  // namespace gzstream

@@ -6,7 +6,9 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
+#include "gz_index.h"
 #include "gz_test_util.h"
 #include "gzip_builder.h"
 #include "test_data.h"
@@ -125,9 +127,71 @@ Input plain_input() {
     return {"plain", text, text, true};
 }
 
-void run_model(const Input& in, std::uint32_t seed, int steps) {
+// Several MiB in one member, so that access points fall inside it.
+Input big_single_member_input() {
+    Input in{"big member", {}, make_data(DataKind::text, 2u << 20, 400), false};
+    const Bytes tail = make_data(DataKind::mixed, 1u << 20, 401);
+    in.plain.insert(in.plain.end(), tail.begin(), tail.end());
+    in.stream = gzip_member(in.plain);
+    return in;
+}
+
+// Members of every block shape: long text, empty, one byte, stored blocks
+// (level 0), one long run of zeros, Huffman-only coding.
+Input big_multi_member_input() {
+    Input in{"big members", {}, {}, false};
+    struct Part {
+        DataKind kind;
+        std::size_t size;
+        MemberParts how;
+    };
+    const Part parts[] = {
+        {DataKind::text, 1200000, MemberParts{}},
+        {DataKind::text, 0, MemberParts{}},
+        {DataKind::mixed, 700000, MemberParts{}.with_level(1)},
+        {DataKind::text, 1, MemberParts{}},
+        {DataKind::random, 300000, MemberParts{}.with_level(0)},
+        {DataKind::zeros, 1000000, MemberParts{}.with_level(9)},
+        {DataKind::text, 900000, MemberParts{}.with_strategy(kStrategyHuffmanOnly)},
+    };
+    std::uint32_t seed = 500;
+    for (const Part& part : parts) {
+        const Bytes plain = make_data(part.kind, part.size, seed++);
+        in.plain.insert(in.plain.end(), plain.begin(), plain.end());
+        const Bytes m = gzip_member(plain, part.how);
+        in.stream.insert(in.stream.end(), m.begin(), m.end());
+    }
+    return in;
+}
+
+// How the handle under test keeps access points.
+enum class Points {
+    usual,        // as every handle does
+    none,         // never: every backward seek rewinds
+    every_block,  // at every block end and member start
+    thinned,      // as many as possible in little memory: spacing doubles over and over
+};
+
+void set_points(gz_handle* h, Points points) {
+    switch (points) {
+        case Points::usual:
+            return;
+        case Points::none:
+            ASSERT_TRUE(index_configure(h, 0, 0));
+            return;
+        case Points::every_block:
+            ASSERT_TRUE(index_configure(h, 1, kIndexMemoryLimit));
+            return;
+        case Points::thinned:
+            ASSERT_TRUE(index_configure(h, 1, 300000));
+            return;
+    }
+}
+
+void run_model(const Input& in, std::uint32_t seed, int steps, Points points = Points::usual) {
     GzPtr h = open_bytes(in.stream);
     ASSERT_NE(h, nullptr);
+    if (!in.plain_stream) set_points(h.get(), points);
     Model model(in.plain, in.plain_stream);
     std::mt19937 rng(seed);
     const auto size = static_cast<gz_off_t>(in.plain.size());
@@ -222,6 +286,15 @@ void run_model(const Input& in, std::uint32_t seed, int steps) {
         gzerror(h.get(), &code);
         ASSERT_GE(code, 0) << gzerror(h.get(), &code);
     }
+    if (points == Points::every_block || points == Points::thinned) {
+        const gz_index* index = index_of(h.get());
+        ASSERT_NE(index, nullptr);
+        EXPECT_GT(index->point_count(), 0u);
+        if (points == Points::thinned && in.plain.size() > (1u << 20)) {
+            EXPECT_LE(index->memory_used(), 300000u);
+            EXPECT_GT(index->spacing(), 1);
+        }
+    }
     EXPECT_EQ(close_handle(h), 0);
 }
 
@@ -240,6 +313,38 @@ TEST_P(SeekModel, PlainStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SeekModel, ::testing::Values(1u, 2u, 3u));
+
+// The same random sequences over streams of several MiB, with access points
+// as usual, none at all, at every block end, and thinned to fit little memory.
+class IndexedSeekModel : public ::testing::TestWithParam<std::tuple<Points, std::uint32_t>> {};
+
+int steps_for(Points points) {
+    // Without points every backward seek inflates from the start.
+    return points == Points::none ? 300 : 1500;
+}
+
+TEST_P(IndexedSeekModel, SmallMembers) {
+    const auto [points, seed] = GetParam();
+    run_model(multi_member_input(true), seed + 3000, 3000, points);
+}
+
+TEST_P(IndexedSeekModel, BigMember) {
+    const auto [points, seed] = GetParam();
+    static const Input in = big_single_member_input();
+    run_model(in, seed + 4000, steps_for(points), points);
+}
+
+TEST_P(IndexedSeekModel, BigMembers) {
+    const auto [points, seed] = GetParam();
+    static const Input in = big_multi_member_input();
+    run_model(in, seed + 5000, steps_for(points), points);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, IndexedSeekModel,
+    ::testing::Combine(::testing::Values(Points::usual, Points::none, Points::every_block,
+                                         Points::thinned),
+                       ::testing::Values(1u, 2u)));
 
 }  // namespace
 }  // namespace zpress_test
