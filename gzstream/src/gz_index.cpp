@@ -184,6 +184,22 @@ void gz_index::record(gz_handle* s, int bits, unsigned window_size) {
     due_ = out + spacing_;
 }
 
+bool gz_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
+    std::size_t windows = 0;
+    for (const access_point& p : points) windows += p.window_size;
+    if (sizeof(*this) + kWindowSize + points.capacity() * sizeof(access_point) + windows >
+        memory_limit_)
+        return false;
+    points_ = std::move(points);
+    window_bytes_ = windows;
+    spacing_ = spacing;
+    return true;
+}
+
+gz_index* index_for_loading(gz_handle* s) {
+    return ensure_index(s);
+}
+
 void gz_index_deleter::operator()(gz_index* index) const {
     delete index;
 }

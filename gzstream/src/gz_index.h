@@ -53,6 +53,11 @@ class gz_index {
     void after_inflate(gz_handle* s, const unsigned char* produced, unsigned char*& crc_mark);
     void member_started(gz_handle* s);
 
+    // The points, and replacing them with ones read back from a saved index
+    // (ascending, checked by the caller); false when they do not fit.
+    const std::vector<access_point>& points() const { return points_; }
+    bool adopt(std::vector<access_point> points, gz_off_t spacing);
+
     std::size_t memory_used() const;
     std::size_t point_count() const { return points_.size(); }
     gz_off_t spacing() const { return spacing_; }
@@ -97,6 +102,10 @@ void index_rewound(gz_handle* s, bool ok);
 // A read met an error: what a clearerr lets it decode next need not match a
 // read from the start, so no point may be taken from it.
 void index_read_failed(gz_handle* s);
+
+// The handle's index, made if need be, for loading saved points into; null
+// when the handle cannot have one.
+gz_index* index_for_loading(gz_handle* s);
 
 // Test hook, not part of the public interface: on a handle that has not sought
 // yet, `spacing` 0 keeps it without an index for good; otherwise the index is

@@ -16,6 +16,7 @@
 #include "gz_index.h"
 #include "gz_test_util.h"
 #include "gzip_builder.h"
+#include "temp_io.h"
 #include "test_data.h"
 
 namespace zpress_test {
@@ -60,9 +61,8 @@ std::vector<Damaged> damaged_streams() {
     const std::size_t third = gzip_member(plains[0]).size() + gzip_member(plains[1]).size();
     for (std::size_t i = 0; i < 64; ++i) corrupt[third + 200000 + i] ^= 0xA5;
     out.push_back({"corrupt deflate data", corrupt});
-    Bytes cut = members(plains);
-    cut.resize(cut.size() - 150000);
-    out.push_back({"cut off in the last member", cut});
+    const Bytes whole = members(plains);
+    out.push_back({"cut off in the last member", Bytes(whole.begin(), whole.end() - 150000)});
     return out;
 }
 
@@ -242,6 +242,91 @@ TEST(AccessPoints, PipesKeepNoIndex) {
     EXPECT_EQ(read_to_end(h.get(), 16384).last, 0);
     h.reset();
     writer.join();
+}
+
+// Saved points serve a second handle on the same file, and only that file.
+class SavedIndex : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plains_ = member_plains();
+        stream_ = members(plains_);
+        for (const Bytes& p : plains_) plain_.insert(plain_.end(), p.begin(), p.end());
+        write_file(gz_path_, stream_);
+        GzPtr h(gzopen(gz_path_.c_str(), "rb"));
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(gzindex_save(h.get(), index_path_.c_str()), -1);  // nothing noted yet
+        ASSERT_TRUE(index_configure(h.get(), 65536, kIndexMemoryLimit));
+        ASSERT_EQ(read_to_end(h.get(), 65536).last, 0);
+        ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+        saved_points_ = index_of(h.get())->point_count();
+        ASSERT_GT(saved_points_, 20u);
+    }
+
+    // Loads `index` into a fresh handle on `gz`; the load's result.
+    int load(const std::string& gz, const std::string& index, GzPtr* out = nullptr) {
+        GzPtr h(gzopen(gz.c_str(), "rb"));
+        EXPECT_NE(h, nullptr);
+        const int rc = gzindex_load(h.get(), index.c_str());
+        if (out != nullptr) *out = std::move(h);
+        return rc;
+    }
+
+    TempDir dir_;
+    std::string gz_path_ = dir_.path("data.gz");
+    std::string index_path_ = dir_.path("data.gz.idx");
+    std::vector<Bytes> plains_;
+    Bytes stream_, plain_;
+    std::size_t saved_points_ = 0;
+};
+
+TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
+    GzPtr h;
+    ASSERT_EQ(load(gz_path_, index_path_, &h), 0);
+    EXPECT_EQ(index_of(h.get())->point_count(), saved_points_);
+    Bytes buf(5000);
+    for (gz_off_t at : {gz_off_t{2400000}, gz_off_t{10}, gz_off_t{1300007}, gz_off_t{899999}}) {
+        ASSERT_EQ(gzseek(h.get(), at, 0), at);
+        ASSERT_EQ(gzread(h.get(), buf.data(), 5000), 5000);
+        EXPECT_TRUE(std::equal(buf.begin(), buf.end(), plain_.begin() + static_cast<std::ptrdiff_t>(at)));
+    }
+    const ReadOutcome rest = read_to_end(h.get(), 65536);
+    EXPECT_EQ(rest.last, 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
+
+TEST_F(SavedIndex, StaleForeignOrDamagedIndexIsRefused) {
+    // The same file changed at its end, grown, or another file.
+    Bytes changed = stream_;
+    changed[changed.size() - 9] ^= 1;
+    const std::string changed_path = dir_.path("changed.gz");
+    write_file(changed_path, changed);
+    EXPECT_EQ(load(changed_path, index_path_), -1);
+    Bytes grown = stream_;
+    grown.push_back(0);
+    write_file(changed_path, grown);
+    EXPECT_EQ(load(changed_path, index_path_), -1);
+    const Bytes other = members({plains_[1], plains_[0], plains_[2], plains_[3]});
+    write_file(changed_path, other);
+    EXPECT_EQ(load(changed_path, index_path_), -1);
+
+    // Damage anywhere in the index file, and cutting it short.
+    const Bytes index = read_file(index_path_);
+    const std::string bad_path = dir_.path("bad.idx");
+    for (std::size_t at : {std::size_t{3}, std::size_t{9}, std::size_t{60}, index.size() / 2,
+                           index.size() - 1}) {
+        Bytes bad = index;
+        bad[at] ^= 0x10;
+        write_file(bad_path, bad);
+        EXPECT_EQ(load(gz_path_, bad_path), -1) << "byte " << at;
+    }
+    write_file(bad_path, Bytes(index.begin(), index.end() - 100));
+    EXPECT_EQ(load(gz_path_, bad_path), -1);
+    EXPECT_EQ(load(gz_path_, dir_.path("missing.idx")), -1);
+
+    // A refused load leaves the handle reading as usual.
+    GzPtr h;
+    ASSERT_EQ(load(changed_path, index_path_, &h), -1);
+    EXPECT_EQ(read_to_end(h.get(), 65536).data.size(), plain_.size());
 }
 
 }  // namespace

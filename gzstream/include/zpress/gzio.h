@@ -170,6 +170,30 @@ int gzungetc(int c, gz_handle* file);
 // without reading.  A longer line comes back in pieces.
 char* gzgets(gz_handle* file, char* buf, int size);
 
+// Random access.  Once a read stream of gzip data in a repositionable file
+// has sought or rewound, it notes places where inflating can restart (every
+// 1 MiB of output at first, spaced wider so that they never take more than
+// 8 MiB), and a later seek restarts at the nearest one instead of at the
+// start.  Every call gives exactly what it gives without them; only seeks
+// get faster.  Sequential reading that never seeks notes nothing.
+
+// Writes the places the read stream has noted so far (a full read after a
+// rewind notes them all) to the file at path, replacing it.  The file is tied
+// to the compressed file by its size and the CRC-32 of its first and last
+// 64 KiB.  0, or -1 for a null argument, a write stream, a stream that has
+// not sought or rewound yet (or cannot: plain data, a pipe) and a failed
+// write, which may leave the file at path incomplete.
+int gzindex_save(gz_handle* file, const char* path);
+// Gives a read stream the places saved by gzindex_save from a stream on the
+// same compressed file, replacing those it has noted, so that it seeks at
+// once; the position and what reads return stay as they were.  -1, changing
+// nothing, for a null argument, a write stream, plain data, a pipe, and an
+// index file that is not for this compressed file as it is now (another
+// file, or this one before it changed size or its first or last 64 KiB), of
+// another format version, or damaged in any way: such a file is never
+// trusted.
+int gzindex_load(gz_handle* file, const char* path);
+
 // The version text of the zlib headers this library was built against.
 const char* engine_version();
 
