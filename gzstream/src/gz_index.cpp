@@ -210,8 +210,10 @@ const access_point* index_point_for(gz_handle* s, gz_off_t target) {
     const access_point* point = index->point_before(target);
     // Backward, as far as the caller sees: the point replaces the rewind.
     if (target < s->bytes_out || point == nullptr) return point;
-    // Forward: jump only when the point is well ahead of the next decoded
+    // Forward: read on after an error (clearerr), as a handle without points
+    // would; otherwise jump when the point is well ahead of the next decoded
     // byte (a handed-back byte sits in front of it).
+    if (!s->decode_in_step) return nullptr;
     const gz_off_t position = s->bytes_out + (s->pushback_char != -1 ? 1 : 0);
     return point->out >= position + kWorthRestarting ? point : nullptr;
 }
