@@ -37,7 +37,7 @@ struct gz_handle {
     bool in_member = false;   // reading: inside a member whose trailer is still to come
     gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
     // Reading: access points for seeking, made on the first seek or rewind.
-    std::unique_ptr<gz_index, gz_index_deleter> index;
+    std::unique_ptr<point_index, point_index_deleter> index;
     bool index_disabled = false;  // reading: never make one (the input cannot seek)
     // Reading: the output so far is what a read from the start of the data
     // gives; false from an error or a failed rewind until a repositioning.

@@ -20,16 +20,16 @@ constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 // reading on is cheaper when the point is not far ahead.
 constexpr gz_off_t kWorthRestarting = 2 * kWindowSize;
 
-std::unique_ptr<gz_index> make_index(gz_off_t spacing, std::size_t memory_limit) {
+std::unique_ptr<point_index> make_index(gz_off_t spacing, std::size_t memory_limit) {
     std::unique_ptr<unsigned char[]> ring(new (std::nothrow) unsigned char[kWindowSize]);
     if (!ring) return nullptr;
-    return std::unique_ptr<gz_index>(new (std::nothrow)
-                                         gz_index(spacing, memory_limit, std::move(ring)));
+    return std::unique_ptr<point_index>(new (std::nothrow)
+                                            point_index(spacing, memory_limit, std::move(ring)));
 }
 
 // Makes the index on a handle's first seek or rewind.  Input that cannot
 // tell its position (a pipe) cannot go back to a point either: it gets none.
-gz_index* ensure_index(gz_handle* s) {
+point_index* ensure_index(gz_handle* s) {
     if (s->index) return s->index.get();
     if (s->index_disabled || s->pass_through || !s->has_member) return nullptr;
     if (ftello(s->file) < 0) {
@@ -43,17 +43,17 @@ gz_index* ensure_index(gz_handle* s) {
 
 }  // namespace
 
-gz_index::gz_index(gz_off_t spacing, std::size_t memory_limit,
-                   std::unique_ptr<unsigned char[]> ring)
+point_index::point_index(gz_off_t spacing, std::size_t memory_limit,
+                         std::unique_ptr<unsigned char[]> ring)
     : spacing_(spacing), memory_limit_(memory_limit), ring_(std::move(ring)) {}
 
-const access_point* gz_index::point_before(gz_off_t target) const {
+const access_point* point_index::point_before(gz_off_t target) const {
     auto after = std::upper_bound(points_.begin(), points_.end(), target,
                                   [](gz_off_t t, const access_point& p) { return t < p.out; });
     return after == points_.begin() ? nullptr : &*(after - 1);
 }
 
-void gz_index::repositioned(gz_off_t position) {
+void point_index::repositioned(gz_off_t position) {
     recording_ = true;
     ring_size_ = 0;
     ring_end_ = position;
@@ -62,14 +62,14 @@ void gz_index::repositioned(gz_off_t position) {
 
 // Sets when the next point is due: `spacing_` after the last point at or
 // before `position`, never next to one that exists already.
-void gz_index::passed_points(gz_off_t position) {
+void point_index::passed_points(gz_off_t position) {
     auto after = std::upper_bound(points_.begin(), points_.end(), position,
                                   [](gz_off_t t, const access_point& p) { return t < p.out; });
     next_point_ = after == points_.end() ? kNoPoint : after->out;
     due_ = (after == points_.begin() ? 0 : (after - 1)->out) + spacing_;
 }
 
-void gz_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t end) {
+void point_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t end) {
     if (ring_end_ != end - static_cast<gz_off_t>(n)) ring_size_ = 0;  // not continuous
     ring_end_ = end;
     if (n > kWindowSize) {
@@ -84,8 +84,8 @@ void gz_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t en
     ring_size_ = std::min(kWindowSize, ring_size_ + count);
 }
 
-void gz_index::after_inflate(gz_handle* s, const unsigned char* produced,
-                             unsigned char*& crc_mark) {
+void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
+                                unsigned char*& crc_mark) {
     if (!recording_) return;
     engine::stream& z = s->engine;
     const gz_off_t out = s->bytes_out;
@@ -110,18 +110,18 @@ void gz_index::after_inflate(gz_handle* s, const unsigned char* produced,
     record(s, where & engine::kUnusedBitsMask, window_size);
 }
 
-void gz_index::member_started(gz_handle* s) {
+void point_index::member_started(gz_handle* s) {
     if (!recording_) return;
     if (s->bytes_out >= next_point_) passed_points(s->bytes_out);
     if (s->bytes_out >= due_) record(s, 0, 0);
 }
 
-std::size_t gz_index::memory_used() const {
+std::size_t point_index::memory_used() const {
     return sizeof(*this) + kWindowSize + points_.capacity() * sizeof(access_point) +
            window_bytes_;
 }
 
-std::size_t gz_index::memory_with_one_more(unsigned window_size) const {
+std::size_t point_index::memory_with_one_more(unsigned window_size) const {
     std::size_t capacity = points_.capacity();
     if (points_.size() == capacity) capacity = std::max<std::size_t>(1, 2 * capacity);
     return sizeof(*this) + kWindowSize + capacity * sizeof(access_point) + window_bytes_ +
@@ -130,7 +130,7 @@ std::size_t gz_index::memory_with_one_more(unsigned window_size) const {
 
 // Doubles the spacing and drops every other point, keeping those that lie
 // on the wider grid.
-void gz_index::thin_out() {
+void point_index::thin_out() {
     spacing_ *= 2;
     std::size_t kept = 0;
     for (std::size_t i = 1; i < points_.size(); i += 2) points_[kept++] = std::move(points_[i]);
@@ -140,7 +140,7 @@ void gz_index::thin_out() {
     for (const access_point& p : points_) window_bytes_ += p.window_size;
 }
 
-void gz_index::record(gz_handle* s, int bits, unsigned window_size) {
+void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     const gz_off_t out = s->bytes_out;
     while (memory_with_one_more(window_size) > memory_limit_ && !points_.empty()) {
         thin_out();
@@ -184,7 +184,7 @@ void gz_index::record(gz_handle* s, int bits, unsigned window_size) {
     due_ = out + spacing_;
 }
 
-bool gz_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
+bool point_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
     std::size_t windows = 0;
     for (const access_point& p : points) windows += p.window_size;
     if (sizeof(*this) + kWindowSize + points.capacity() * sizeof(access_point) + windows >
@@ -196,16 +196,16 @@ bool gz_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
     return true;
 }
 
-gz_index* index_for_loading(gz_handle* s) {
+point_index* index_for_loading(gz_handle* s) {
     return ensure_index(s);
 }
 
-void gz_index_deleter::operator()(gz_index* index) const {
+void point_index_deleter::operator()(point_index* index) const {
     delete index;
 }
 
 const access_point* index_point_for(gz_handle* s, gz_off_t target) {
-    const gz_index* index = ensure_index(s);
+    const point_index* index = ensure_index(s);
     if (index == nullptr) return nullptr;
     const access_point* point = index->point_before(target);
     // Backward, as far as the caller sees: the point replaces the rewind.
@@ -245,7 +245,7 @@ bool index_restart(gz_handle* s, const access_point& point) {
 void index_rewound(gz_handle* s, bool ok) {
     // After a failed rewind the reads go on from wherever the file stands.
     s->decode_in_step = ok;
-    gz_index* index = ensure_index(s);
+    point_index* index = ensure_index(s);
     if (index == nullptr) return;
     if (ok)
         index->repositioned(0);
@@ -270,7 +270,7 @@ bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit) {
     return s->index != nullptr;
 }
 
-const gz_index* index_of(const gz_handle* s) {
+const point_index* index_of(const gz_handle* s) {
     return s->index.get();
 }
 

@@ -33,9 +33,9 @@ struct access_point {
     std::unique_ptr<unsigned char[]> window;
 };
 
-class gz_index {
+class point_index {
   public:
-    gz_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring);
+    point_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring);
 
     // The last point at or before `target`, or null.
     const access_point* point_before(gz_off_t target) const;
@@ -84,8 +84,8 @@ class gz_index {
     gz_off_t ring_end_ = 0;
 };
 
-struct gz_index_deleter {
-    void operator()(gz_index* index) const;
+struct point_index_deleter {
+    void operator()(point_index* index) const;
 };
 
 // Hooks for the reader and the seeker.  Each is a no-op for a handle without
@@ -105,12 +105,12 @@ void index_read_failed(gz_handle* s);
 
 // The handle's index, made if need be, for loading saved points into; null
 // when the handle cannot have one.
-gz_index* index_for_loading(gz_handle* s);
+point_index* index_for_loading(gz_handle* s);
 
 // Test hook, not part of the public interface: on a handle that has not sought
 // yet, `spacing` 0 keeps it without an index for good; otherwise the index is
 // made at once with that first spacing and memory limit.
 bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit);
-const gz_index* index_of(const gz_handle* s);
+const point_index* index_of(const gz_handle* s);
 
 }  // namespace gzstream

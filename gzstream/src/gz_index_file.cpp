@@ -235,7 +235,7 @@ int gzindex_save(gz_handle* s, const char* path) {
 
 int gzindex_load(gz_handle* s, const char* path) {
     if (s == nullptr || path == nullptr || s->direction != 'r') return -1;
-    gz_index* index = index_for_loading(s);
+    point_index* index = index_for_loading(s);
     identity id;
     if (index == nullptr || !identify(s->file, id)) return -1;
     std::vector<access_point> points;

@@ -202,7 +202,7 @@ TEST(AccessPoints, MemoryStaysWithinTheLimit) {
         ASSERT_LE(index_of(h.get())->memory_used(), kLimit);
     }
     EXPECT_EQ(got, static_cast<gz_off_t>(plain.size()));
-    const gz_index* index = index_of(h.get());
+    const point_index* index = index_of(h.get());
     EXPECT_GE(index->point_count(), 2u);
     EXPECT_GE(index->spacing(), 4096 * 8);
     // The points left are good ones: every seek lands on the right bytes.

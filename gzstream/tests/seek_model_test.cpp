@@ -287,7 +287,7 @@ void run_model(const Input& in, std::uint32_t seed, int steps, Points points = P
         ASSERT_GE(code, 0) << gzerror(h.get(), &code);
     }
     if (points == Points::every_block || points == Points::thinned) {
-        const gz_index* index = index_of(h.get());
+        const point_index* index = index_of(h.get());
         ASSERT_NE(index, nullptr);
         EXPECT_GT(index->point_count(), 0u);
         if (points == Points::thinned && in.plain.size() > (1u << 20)) {
