@@ -37,7 +37,6 @@ namespace {
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
 constexpr std::uint32_t kVersion = 1;
 constexpr gz_off_t kIdentityBlock = 65536;
-constexpr std::size_t kPointHeader = 8 * 4 + 4 + 1 + 4;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
 
 // What ties an index to one compressed file.
