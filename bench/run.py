@@ -687,6 +687,8 @@ class Bench:
                 f.seek(o)
                 want.update(f.read(RA_READ))
         readers = [("zpress gzseek + gzread", "open", [self.random_access_tool], True),
+                   ("zpress gzseek + gzread, after one pass", "sequential pass",
+                    [self.random_access_tool, "--pass"], True),
                    ("zpress gzrewind, read forward", "open",
                     [self.random_access_tool, "--rewind"], True)]
         if self.indexed_gzip:
