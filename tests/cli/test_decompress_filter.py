@@ -3,10 +3,13 @@ input, concatenated members, damaged streams and slow pipes."""
 
 import unittest
 
-from cli_support import CliTestCase, feed_slowly, gzip_member, random_bytes, sample_text
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.gzip_members import gzip_member
+from zptest.slow_feed import run_fed_in_pieces
 
 
-class GzipStreams(CliTestCase):
+class GzipStreams(ZpressTestCase):
     def decompress(self, stream):
         return self.run_zpress("-d", input=stream)
 
@@ -42,7 +45,7 @@ class GzipStreams(CliTestCase):
         self.assertOutcome(r, 0, stdout=data + data)
 
 
-class DamagedStreams(CliTestCase):
+class DamagedStreams(ZpressTestCase):
     def decompress(self, stream):
         return self.run_zpress("-d", input=stream)
 
@@ -105,7 +108,7 @@ class DamagedStreams(CliTestCase):
         self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: invalid block type"), stdout=b"hello")
 
 
-class FormatSniffing(CliTestCase):
+class FormatSniffing(ZpressTestCase):
     def test_magic_alone_is_an_empty_stream(self):
         self.assertOutcome(self.run_zpress("-d", input=b"\x1f\x8b"), 0, stdout=b"")
 
@@ -132,19 +135,18 @@ class FormatSniffing(CliTestCase):
         self.assertOutcome(r, 0, stdout=b"xyz")
 
 
-class SlowPipe(CliTestCase):
+class SlowPipe(ZpressTestCase):
     def test_gzip_stream_trickling_in(self):
         data = sample_text(30000)
         stream = gzip_member(data, name=b"n") + gzip_member(b"second")
         # One magic byte alone first, then odd small pieces.
         pieces = [1, 1, 3, 2, 5, 7] + [11] * 60
-        status, out, err = feed_slowly(self, stream, pieces)
-        self.assertEqual((status, err), (0, b""))
-        self.assertEqual(out, data + b"second")
+        self.assertOutcome(run_fed_in_pieces(["-d"], stream, pieces), 0,
+                           stdout=data + b"second")
 
     def test_refusal_waits_for_the_second_byte(self):
-        status, out, err = feed_slowly(self, b"\x1fZ", [1])
-        self.assertEqual((status, out, err), (1, b"", self.msg("not in gzip format")))
+        self.assertOutcome(run_fed_in_pieces(["-d"], b"\x1fZ", [1]), 1,
+                           stderr=self.msg("not in gzip format"), stdout=b"")
 
 
 if __name__ == "__main__":

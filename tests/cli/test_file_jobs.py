@@ -7,13 +7,15 @@ import shutil
 import stat
 import unittest
 
-from cli_support import (ZPRESS, CliTestCase, gzip_member, open_fifo_for_writing, random_bytes,
-                         sample_text, split_members, wait_until)
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.gzip_members import gzip_member, split_members
+from zptest.process import ZPRESS, open_fifo_for_writing, wait_until
 
 REPORT = sample_text(70000)  # more than one copy block
 
 
-class Naming(CliTestCase):
+class Naming(ZpressTestCase):
     def test_compress_then_decompress_by_either_name(self):
         for given in ("report.gz", "report"):
             with self.subTest(decompress=given):
@@ -81,7 +83,7 @@ class Naming(CliTestCase):
         self.assertEqual(self.read("m"), b"one two")
 
 
-class OverwriteGuard(CliTestCase):
+class OverwriteGuard(ZpressTestCase):
     def test_existing_output_is_kept(self):
         self.write("a", b"input")
         self.write("a.gz", b"existing")
@@ -140,7 +142,7 @@ class OverwriteGuard(CliTestCase):
                                      b"input")
 
 
-class ToStandardOutput(CliTestCase):
+class ToStandardOutput(ZpressTestCase):
     def test_two_files_compressed(self):
         self.write("a", sample_text(40000, seed=5))
         self.write("b", b"bbb")
@@ -170,7 +172,7 @@ class ToStandardOutput(CliTestCase):
         self.assertEqual(self.listing(), ["a"])
 
 
-class SeveralFiles(CliTestCase):
+class SeveralFiles(ZpressTestCase):
     def test_compress_stops_at_the_first_failure(self):
         self.write("a", b"first")
         self.write("c", b"third")
@@ -199,7 +201,7 @@ class SeveralFiles(CliTestCase):
             self.assertEqual(self.read(n), n.encode() * 1000)
 
 
-class FailingJobs(CliTestCase):
+class FailingJobs(ZpressTestCase):
     def test_directory_as_input(self):
         os.mkdir(self.path("d"))
         r = self.run_zpress("d")
@@ -244,7 +246,7 @@ class FailingJobs(CliTestCase):
         self.assertEqual(self.listing(), [])
 
 
-class Permissions(CliTestCase):
+class Permissions(ZpressTestCase):
     def run_with_umask(self, mask, *args):
         return self.run_zpress(*args, preexec_fn=lambda: os.umask(mask))
 
@@ -297,7 +299,7 @@ class Permissions(CliTestCase):
         self.assertEqual(gzip.decompress(self.read("fifo.gz")), b"first part second part")
 
 
-class InputRemoval(CliTestCase):
+class InputRemoval(ZpressTestCase):
     """A failed removal of the input is reported and changes nothing else.
     Made to fail for a non-root user through a sticky directory holding a
     file owned by root."""
@@ -340,7 +342,7 @@ class InputRemoval(CliTestCase):
         self.assertEqual((self.read("sticky/a"), self.read("sticky/b")), (b"A", b"B"))
 
 
-class LongNames(CliTestCase):
+class LongNames(ZpressTestCase):
     """Names live in a buffer of 1024 bytes: the longest derived name has 1023
     characters."""
 

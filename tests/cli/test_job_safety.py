@@ -19,8 +19,10 @@ import socket
 import stat
 import unittest
 
-from cli_support import (ZPRESS, CliTestCase, gzip_member, open_fifo_for_writing, random_bytes,
-                         sample_text, wait_until)
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.gzip_members import gzip_member
+from zptest.process import ZPRESS, open_fifo_for_writing, wait_until
 
 DATA = sample_text(60000)
 COMPRESSED = gzip_member(random_bytes(60000))
@@ -39,7 +41,7 @@ def expected_data(kind):
     return DATA if kind is COMPRESS else gzip.decompress(COMPRESSED)
 
 
-class RacingJob(CliTestCase):
+class RacingJob(ZpressTestCase):
     def setUp(self):
         super().setUp()
         os.mkdir(self.path("sub"))
@@ -197,7 +199,7 @@ class NameReuse(RacingJob):
 
 
 
-class RefusedInputs(CliTestCase):
+class RefusedInputs(ZpressTestCase):
     def test_symbolic_link_to_a_file_works_as_before(self):
         # The link is the entry that was opened: it goes, its target stays.
         self.write("target", DATA)
@@ -242,7 +244,7 @@ class RefusedInputs(CliTestCase):
         self.check_refused(make, "sock.gz", ["-d", "sock.gz"])
 
 
-class Ownership(CliTestCase):
+class Ownership(ZpressTestCase):
     """The output's owner, group and mode follow the input's."""
 
     NOBODY = 65534

@@ -1,27 +1,30 @@
 """The decompression filter on its .Z (LZW) road.  The streams come from the
-test's own plain encoder (lzw_writer), never from the code under test."""
+tests' own plain encoder, and a strict decoder judges damaged streams: both
+share nothing with the code under test."""
 
-import os
-import sys
 import unittest
 
-from cli_support import CliTestCase, feed_slowly, random_bytes, sample_text
-from lzw_writer import lzw_compress
-
-# The strict decoder that judges damaged streams; it shares nothing with the
-# code under test.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
-from lzw_stream import lzw_decode  # noqa: E402
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.lzw import LzwEncoder, lzw_decode, lzw_encode
+from zptest.slow_feed import run_fed_in_pieces
 
 
-class LzwStreams(CliTestCase):
+def clear_after_code(data, maxbits, n):
+    """A stream of `data` with a clear code right after its n-th code."""
+    plain = LzwEncoder(maxbits)
+    plain.encode(data)
+    return lzw_encode(data, maxbits, clear_after=(plain.code_ends[n - 1],))
+
+
+class LzwStreams(ZpressTestCase):
     def decompress(self, stream):
         return self.run_zpress("-d", input=stream)
 
     def test_smallest_stream(self):
         # Codes 0x61 and 0x62 at 9 bits, maximum width 16, block mode.
         stream = bytes.fromhex("1f9d9061c400")
-        self.assertEqual(lzw_compress(b"ab")[0], stream)
+        self.assertEqual(lzw_encode(b"ab"), stream)
         self.assertOutcome(self.decompress(stream), 0, stdout=b"ab")
 
     def test_header_only_streams_are_empty(self):
@@ -34,34 +37,35 @@ class LzwStreams(CliTestCase):
             with self.subTest(bits=bits):
                 # Enough distinct strings to reach the widest codes.
                 data = random_bytes(3 << (bits - 1), seed=bits) + sample_text(20000)
-                stream, widest = lzw_compress(data, max_bits=bits)
+                encoder = LzwEncoder(maxbits=bits)
+                stream = encoder.encode(data)
                 # A maximum of 9 still widens once, to 10, when the table fills.
-                self.assertEqual(widest, max(bits, 10))
+                self.assertEqual(encoder.widest, max(bits, 10))
                 self.assertOutcome(self.decompress(stream), 0, stdout=data)
 
     def test_runs_use_codes_not_yet_in_the_table(self):
         data = b"a" * 5000 + b"ab" * 3000
-        self.assertOutcome(self.decompress(lzw_compress(data)[0]), 0, stdout=data)
+        self.assertOutcome(self.decompress(lzw_encode(data)), 0, stdout=data)
 
     def test_clear_codes(self):
         data = sample_text(60000)
         for after in (1, 8, 9, 700):
             with self.subTest(clear_after=after):
-                stream, _ = lzw_compress(data, max_bits=12, clear_after=after)
+                stream = clear_after_code(data, 12, after)
                 self.assertOutcome(self.decompress(stream), 0, stdout=data)
 
     def test_without_block_mode_256_is_a_table_entry(self):
         data = sample_text(30000)
-        stream, _ = lzw_compress(data, max_bits=14, block_mode=False)
+        stream = lzw_encode(data, maxbits=14, block=False)
         self.assertEqual(stream[2], 14)
         self.assertOutcome(self.decompress(stream), 0, stdout=data)
 
     def test_output_larger_than_one_block(self):
         data = b"\0" * 100000 + sample_text(100000)
-        self.assertOutcome(self.decompress(lzw_compress(data)[0]), 0, stdout=data)
+        self.assertOutcome(self.decompress(lzw_encode(data)), 0, stdout=data)
 
     def test_width_above_sixteen_is_refused(self):
-        stream = b"\x1f\x9d\x91" + lzw_compress(b"abc")[0][3:]
+        stream = b"\x1f\x9d\x91" + lzw_encode(b"abc")[3:]
         self.assertOutcome(self.decompress(stream), 1, stderr=self.msg("can't zread\n"),
                            stdout=b"")
 
@@ -75,7 +79,7 @@ class LzwStreams(CliTestCase):
         with a clear code: a failure, or exactly what a strict decoder makes
         of the same bytes (a flip can turn one valid stream into another)."""
         data = sample_text(120) + b"x" * 30
-        stream, _ = lzw_compress(data, max_bits=9, clear_after=25)
+        stream = clear_after_code(data, 9, 25)
         self.assertEqual(lzw_decode(stream), (data, True))
         for n in range(len(stream)):
             r = self.decompress(stream[:n])
@@ -106,15 +110,13 @@ class LzwStreams(CliTestCase):
 
     def test_stream_trickling_in(self):
         data = sample_text(3000)
-        stream, _ = lzw_compress(data, max_bits=16)
+        stream = lzw_encode(data)
         # Pieces that never line up with the groups of 9 to 11 bytes.
         pieces = [1, 2] + [3, 5, 2, 7] * (len(stream) // 17)
-        status, out, err = feed_slowly(self, stream, pieces)
-        self.assertEqual((status, err), (0, b""))
-        self.assertEqual(out, data)
+        self.assertOutcome(run_fed_in_pieces(["-d"], stream, pieces), 0, stdout=data)
 
     def test_failing_output(self):
-        stream, _ = lzw_compress(sample_text(40000))
+        stream = lzw_encode(sample_text(40000))
         with open("/dev/full", "wb") as full:
             r = self.run_zpress("-d", input=stream, stdout=full)
         self.assertOutcome(r, 1, stderr=self.msg("can't write output\n"))

@@ -6,8 +6,13 @@ import re
 import unittest
 import zlib
 
-from cli_support import (FD1_HEADER, CliTestCase, gzip_member, raw_deflate, sample_text,
-                         split_members)
+from zptest.case import ZpressTestCase
+from zptest.data import sample_text
+from zptest.gzip_members import gzip_member, raw_deflate, split_members
+
+# The header the compressor writes before a stream on standard output:
+# magic, deflate, FNAME only, MTIME 0, XFL 0, OS Unix, then "<fd:1>\0".
+FD1_HEADER = bytes.fromhex("1f8b0808000000000003") + b"<fd:1>\x00"
 
 
 def zlib_header_version():
@@ -17,7 +22,7 @@ def zlib_header_version():
     return match.group(1)
 
 
-class UsageAndVersion(CliTestCase):
+class UsageAndVersion(ZpressTestCase):
     def setUp(self):
         super().setUp()
         # argv[0] exactly as a user would type it: a relative path to the
@@ -63,7 +68,7 @@ class UsageAndVersion(CliTestCase):
         self.assertOutcome(r, 1, stderr=b"./bin/tool: can't gzdopen stdout\n")
 
 
-class CompressionFilter(CliTestCase):
+class CompressionFilter(ZpressTestCase):
     def test_header_and_trailer_of_a_stream_on_stdout(self):
         r = self.run_zpress(input=b"hello")
         self.assertOutcome(r, 0)
@@ -118,7 +123,7 @@ class CompressionFilter(CliTestCase):
         self.assertOutcome(r, 1, stderr=self.msg("can't gzdopen stdout"))
 
 
-class ArgumentsThatAreFileNames(CliTestCase):
+class ArgumentsThatAreFileNames(ZpressTestCase):
     def test_dash_digit_forms_outside_one_to_nine_are_files(self):
         for name in ("-0", "-10", "-cd", "-"):
             with self.subTest(name=name):

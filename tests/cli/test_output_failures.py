@@ -4,13 +4,15 @@ import os
 import subprocess
 import unittest
 
-from cli_support import CliTestCase, gzip_member, random_bytes, sample_text
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.gzip_members import gzip_member
 
 SMALL = b"fits in any buffer\n"
 LARGE = random_bytes(300000)  # more than any buffer between us and the device
 
 
-class FullDevice(CliTestCase):
+class FullDevice(ZpressTestCase):
     def run_to_full(self, *args, input=b""):
         with open("/dev/full", "wb") as full:
             return self.run_zpress(*args, input=input, stdout=full)
@@ -51,7 +53,7 @@ class FullDevice(CliTestCase):
                 self.assertEqual(self.listing(), ["a", "a.gz", "s", "s.gz"])
 
 
-class ClosedStandardDescriptors(CliTestCase):
+class ClosedStandardDescriptors(ZpressTestCase):
     def test_output_file_never_takes_the_place_of_stderr(self):
         # With descriptors 0 and 2 closed, the input would take 0 and the
         # output 2, and the report of the failing read would land inside the

@@ -7,8 +7,10 @@ import signal
 import stat
 import unittest
 
-from cli_support import (CliTestCase, gzip_member, open_fifo_for_writing, random_bytes,
-                         wait_until)
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes
+from zptest.gzip_members import gzip_member
+from zptest.process import open_fifo_for_writing, wait_until
 
 SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM)
 
@@ -17,7 +19,7 @@ SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM)
 COMPRESSED = gzip_member(random_bytes(60000))
 
 
-class InterruptedJobs(CliTestCase):
+class InterruptedJobs(ZpressTestCase):
     def interrupt(self, sig, args, fifo, output, feed):
         os.mkfifo(self.path(fifo))
         child = self.start_zpress(*args)

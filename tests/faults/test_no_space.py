@@ -6,31 +6,28 @@ success."""
 
 import gzip
 import os
-import tempfile
 import unittest
 
-from faultlib import (FailureChecks, SmallDisk, gzip_of, lzw_of, main,
-                      private_mount_namespace, random_data, read_file, run, text_data,
-                      write_file)
+from zptest.case import ZpressTestCase
+from zptest.data import random_bytes, sample_text
+from zptest.gzip_members import gzip_member
+from zptest.lzw import lzw_encode
+from zptest.small_disk import SmallDisk, private_mount_namespace
 
 # Big enough that output leaves in full 16 KiB blocks, or small enough that it
 # all waits for the close.
-BIG_RANDOM = random_data(200_000)
-SMALL_RANDOM = random_data(10_000)
-BIG_TEXT = text_data(600_000)
-SMALL_TEXT = text_data(3_000)
+BIG_RANDOM = random_bytes(200_000)
+SMALL_RANDOM = random_bytes(10_000)
+BIG_TEXT = sample_text(600_000)
+SMALL_TEXT = sample_text(3_000)
 
 
-def scratch_dir():
-    return tempfile.TemporaryDirectory(prefix="zpress-faults-")
-
-
-class DevFull(FailureChecks, unittest.TestCase):
+class DevFull(ZpressTestCase):
     """Standard output on /dev/full: every write fails with ENOSPC."""
 
     def run_to_full(self, args, data):
         with open("/dev/full", "wb") as full:
-            return run(args, input=data, stdout=full)
+            return self.run_zpress(*args, input=data, stdout=full)
 
     def test_compress_filter_fails_at_a_block_write(self):
         self.assertOneLineFailure(self.run_to_full([], BIG_RANDOM))
@@ -39,34 +36,33 @@ class DevFull(FailureChecks, unittest.TestCase):
         self.assertOneLineFailure(self.run_to_full([], SMALL_TEXT))
 
     def test_decompress_filter_fails_at_a_block_write(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_of(BIG_TEXT)))
+        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_member(BIG_TEXT)))
 
     def test_decompress_filter_fails_at_the_close(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_of(SMALL_TEXT)))
+        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_member(SMALL_TEXT)))
 
     def test_lzw_filter_fails(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], lzw_of(SMALL_TEXT)))
+        self.assertOneLineFailure(self.run_to_full(["-d"], lzw_encode(SMALL_TEXT)))
 
     def test_file_jobs_to_stdout_fail_and_keep_their_inputs(self):
-        with self.subTest("compress -c"), scratch_dir() as d:
-            src = os.path.join(d, "data")
-            write_file(src, BIG_RANDOM)
+        with self.subTest("compress -c"):
+            self.write("data", BIG_RANDOM)
             with open("/dev/full", "wb") as full:
-                self.assertOneLineFailure(run(["-c", src], stdout=full))
-            self.assertEqual(read_file(src), BIG_RANDOM)
-            self.assertEqual(os.listdir(d), ["data"])
+                self.assertOneLineFailure(self.run_zpress("-c", "data", stdout=full))
+            self.assertEqual(self.read("data"), BIG_RANDOM)
+            self.assertEqual(self.listing(), ["data"])
         for name, data in (("small", SMALL_TEXT), ("big", BIG_TEXT)):
-            with self.subTest("decompress -c", size=name), scratch_dir() as d:
-                src = os.path.join(d, "data.gz")
-                packed = gzip_of(data)
-                write_file(src, packed)
+            with self.subTest("decompress -c", size=name):
+                self.clear()
+                packed = gzip_member(data)
+                self.write("data.gz", packed)
                 with open("/dev/full", "wb") as full:
-                    self.assertOneLineFailure(run(["-d", "-c", src], stdout=full))
-                self.assertEqual(read_file(src), packed)
-                self.assertEqual(os.listdir(d), ["data.gz"])
+                    self.assertOneLineFailure(self.run_zpress("-d", "-c", "data.gz", stdout=full))
+                self.assertEqual(self.read("data.gz"), packed)
+                self.assertEqual(self.listing(), ["data.gz"])
 
 
-class FullDisk(FailureChecks, unittest.TestCase):
+class FullDisk(ZpressTestCase):
     """Outputs on a tiny tmpfs that runs out of space: ENOSPC at a block write
     or only at the close."""
 
@@ -79,11 +75,11 @@ class FullDisk(FailureChecks, unittest.TestCase):
     def compress_file(self, data, free_pages):
         with SmallDisk(pages=160) as disk:
             src = disk.file("data")
-            write_file(src, data)
+            self.write(src, data)
             disk.leave_free(free_pages)
-            result = run([src])
+            result = self.run_zpress(src)
             self.assertOneLineFailure(result)
-            self.assertEqual(read_file(src), data, "the input must be kept")
+            self.assertEqual(self.read(src), data, "the input must be kept")
             return result
 
     def test_compress_file_fails_at_a_block_write(self):
@@ -99,12 +95,12 @@ class FullDisk(FailureChecks, unittest.TestCase):
     def decompress_file(self, data, free_pages):
         with SmallDisk(pages=48) as disk:
             src = disk.file("data.gz")
-            packed = gzip_of(data)
-            write_file(src, packed)
+            packed = gzip_member(data)
+            self.write(src, packed)
             disk.leave_free(free_pages)
-            result = run(["-d", src])
+            result = self.run_zpress("-d", src)
             self.assertOneLineFailure(result)
-            self.assertEqual(read_file(src), packed, "the input must be kept")
+            self.assertEqual(self.read(src), packed, "the input must be kept")
             return result
 
     def test_decompress_file_fails_at_a_block_write(self):
@@ -120,7 +116,7 @@ class FullDisk(FailureChecks, unittest.TestCase):
             out_path = disk.file("out")
             with open(out_path, "wb") as out:
                 disk.leave_free(free_pages)
-                self.assertOneLineFailure(run(args, input=data, stdout=out))
+                self.assertOneLineFailure(self.run_zpress(*args, input=data, stdout=out))
 
     def test_compress_filter_to_a_full_disk(self):
         with self.subTest("block write"):
@@ -130,24 +126,24 @@ class FullDisk(FailureChecks, unittest.TestCase):
 
     def test_decompress_filter_to_a_full_disk(self):
         with self.subTest("gzip, block write"):
-            self.filter_to_disk(["-d"], gzip_of(BIG_TEXT), free_pages=2)
+            self.filter_to_disk(["-d"], gzip_member(BIG_TEXT), free_pages=2)
         with self.subTest("gzip, close"):
-            self.filter_to_disk(["-d"], gzip_of(SMALL_TEXT), free_pages=0)
+            self.filter_to_disk(["-d"], gzip_member(SMALL_TEXT), free_pages=0)
         with self.subTest(".Z"):
-            self.filter_to_disk(["-d"], lzw_of(BIG_TEXT), free_pages=2)
+            self.filter_to_disk(["-d"], lzw_encode(BIG_TEXT), free_pages=2)
 
     def test_with_room_enough_the_same_job_is_complete(self):
         # The counterpart: with room enough the same job succeeds, and what it
         # leaves is the whole data.
         with SmallDisk(pages=160) as disk:
             src = disk.file("data")
-            write_file(src, BIG_RANDOM)
+            self.write(src, BIG_RANDOM)
             disk.leave_free(60)
-            result = run([src])
+            result = self.run_zpress(src)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertFalse(os.path.exists(src))
-            self.assertEqual(gzip.decompress(read_file(src + ".gz")), BIG_RANDOM)
+            self.assertEqual(gzip.decompress(self.read(src + ".gz")), BIG_RANDOM)
 
 
 if __name__ == "__main__":
-    main()
+    unittest.main(verbosity=2)

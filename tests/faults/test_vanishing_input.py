@@ -6,78 +6,60 @@ lost."""
 
 import gzip
 import os
-import subprocess
-import tempfile
 import unittest
 
-from faultlib import FailureChecks, ZPRESS, gzip_of, main, read_file, text_data, write_file
+from zptest.case import ZpressTestCase
+from zptest.data import sample_text
+from zptest.gzip_members import gzip_member
+from zptest.process import open_fifo_for_writing
 
-DATA = text_data(2_000_000)
+DATA = sample_text(2_000_000)
 
 
-class VanishingInput(FailureChecks, unittest.TestCase):
-
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="zpress-faults-")
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
+class VanishingInput(ZpressTestCase):
 
     def feed_and_remove_midway(self, args, name, data):
         """Runs a file job whose input is a named pipe, so that the job is
         certainly in the middle of reading when the name is removed: half the
         data goes in, the name goes, then the rest."""
-        src = os.path.join(self.dir, name)
-        os.mkfifo(src)
-        proc = subprocess.Popen([ZPRESS] + args + [src], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
-        try:
-            with open(src, "wb") as feed:  # returns once the job has opened it
-                half = len(data) // 2
-                feed.write(data[:half])
-                feed.flush()
-                os.unlink(src)
-                feed.write(data[half:])
-            _, err = proc.communicate(timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        self.assertEqual(proc.returncode, 0, err)
-        self.assertEqual(err, b"")
-        self.assertFalse(os.path.exists(src))
+        os.mkfifo(self.path(name))
+        child = self.start_zpress(*args, name)
+        with open(open_fifo_for_writing(self.path(name), child), "wb") as feed:
+            half = len(data) // 2
+            feed.write(data[:half])
+            feed.flush()
+            os.unlink(self.path(name))
+            feed.write(data[half:])
+        self.assertOutcome(self.finish(child), 0)
+        self.assertFalse(self.exists(name))
 
     def test_compression_completes_from_the_open_descriptor(self):
         self.feed_and_remove_midway([], "data", DATA)
-        self.assertEqual(gzip.decompress(read_file(os.path.join(self.dir, "data.gz"))), DATA)
+        self.assertEqual(gzip.decompress(self.read("data.gz")), DATA)
 
     def test_decompression_completes_from_the_open_descriptor(self):
-        self.feed_and_remove_midway(["-d"], "data.gz", gzip_of(DATA))
-        self.assertEqual(read_file(os.path.join(self.dir, "data")), DATA)
+        self.feed_and_remove_midway(["-d"], "data.gz", gzip_member(DATA))
+        self.assertEqual(self.read("data"), DATA)
 
     def remove_while_writing_to_stdout(self, args, src):
         # With -c the job blocks on a full pipe: once the first output byte
         # has arrived, it has opened its input and is still reading it.
-        proc = subprocess.Popen([ZPRESS] + args + [src], stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
-        first = os.read(proc.stdout.fileno(), 1)
-        os.unlink(src)
-        rest, err = proc.communicate(timeout=300)
-        self.assertEqual(proc.returncode, 0, err)
-        self.assertEqual(err, b"")
-        return first + rest
+        child = self.start_zpress(*args, src)
+        first = os.read(child.stdout.fileno(), 1)
+        os.unlink(self.path(src))
+        result = self.finish(child)
+        self.assertOutcome(result, 0)
+        return first + result.stdout
 
     def test_compression_to_stdout_completes(self):
-        src = os.path.join(self.dir, "data")
-        write_file(src, DATA)
-        self.assertEqual(gzip.decompress(self.remove_while_writing_to_stdout(["-c"], src)), DATA)
+        self.write("data", DATA)
+        self.assertEqual(gzip.decompress(self.remove_while_writing_to_stdout(["-c"], "data")),
+                         DATA)
 
     def test_decompression_to_stdout_completes(self):
-        src = os.path.join(self.dir, "data.gz")
-        write_file(src, gzip_of(DATA))
-        self.assertEqual(self.remove_while_writing_to_stdout(["-d", "-c"], src), DATA)
+        self.write("data.gz", gzip_member(DATA))
+        self.assertEqual(self.remove_while_writing_to_stdout(["-d", "-c"], "data.gz"), DATA)
 
 
 if __name__ == "__main__":
-    main()
+    unittest.main(verbosity=2)
