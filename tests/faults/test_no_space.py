@@ -1,8 +1,8 @@
-"""A full output device, in filter mode and in file mode, compressing and
+"""A full disk, in filter mode and in file mode, compressing and
 decompressing: when a block write fails and when only the final write at the
 close fails.  Every case must end with status 1 and one line on standard
 error, keep the input as it was, and never pass a damaged output off as a
-success."""
+success.  (Standard output on /dev/full is in tests/cli/test_output_failures.py.)"""
 
 import gzip
 import os
@@ -20,46 +20,6 @@ BIG_RANDOM = random_bytes(200_000)
 SMALL_RANDOM = random_bytes(10_000)
 BIG_TEXT = sample_text(600_000)
 SMALL_TEXT = sample_text(3_000)
-
-
-class DevFull(ZpressTestCase):
-    """Standard output on /dev/full: every write fails with ENOSPC."""
-
-    def run_to_full(self, args, data):
-        with open("/dev/full", "wb") as full:
-            return self.run_zpress(*args, input=data, stdout=full)
-
-    def test_compress_filter_fails_at_a_block_write(self):
-        self.assertOneLineFailure(self.run_to_full([], BIG_RANDOM))
-
-    def test_compress_filter_fails_at_the_close(self):
-        self.assertOneLineFailure(self.run_to_full([], SMALL_TEXT))
-
-    def test_decompress_filter_fails_at_a_block_write(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_member(BIG_TEXT)))
-
-    def test_decompress_filter_fails_at_the_close(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], gzip_member(SMALL_TEXT)))
-
-    def test_lzw_filter_fails(self):
-        self.assertOneLineFailure(self.run_to_full(["-d"], lzw_encode(SMALL_TEXT)))
-
-    def test_file_jobs_to_stdout_fail_and_keep_their_inputs(self):
-        with self.subTest("compress -c"):
-            self.write("data", BIG_RANDOM)
-            with open("/dev/full", "wb") as full:
-                self.assertOneLineFailure(self.run_zpress("-c", "data", stdout=full))
-            self.assertEqual(self.read("data"), BIG_RANDOM)
-            self.assertEqual(self.listing(), ["data"])
-        for name, data in (("small", SMALL_TEXT), ("big", BIG_TEXT)):
-            with self.subTest("decompress -c", size=name):
-                self.clear()
-                packed = gzip_member(data)
-                self.write("data.gz", packed)
-                with open("/dev/full", "wb") as full:
-                    self.assertOneLineFailure(self.run_zpress("-d", "-c", "data.gz", stdout=full))
-                self.assertEqual(self.read("data.gz"), packed)
-                self.assertEqual(self.listing(), ["data.gz"])
 
 
 class FullDisk(ZpressTestCase):
