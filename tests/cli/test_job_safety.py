@@ -13,7 +13,6 @@ set up deterministically.
 
 import gzip
 import os
-import shutil
 import signal
 import socket
 import stat
@@ -22,7 +21,7 @@ import unittest
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes, sample_text
 from zptest.gzip_members import gzip_member
-from zptest.process import ZPRESS, open_fifo_for_writing, wait_until
+from zptest.process import open_fifo_for_writing, wait_until
 
 DATA = sample_text(60000)
 COMPRESSED = gzip_member(random_bytes(60000))
@@ -247,28 +246,11 @@ class RefusedInputs(ZpressTestCase):
 class Ownership(ZpressTestCase):
     """The output's owner, group and mode follow the input's."""
 
-    NOBODY = 65534
-
     def setUp(self):
         super().setUp()
-        if os.geteuid() != 0:
-            self.skipTest("needs root to give files to other users")
-        os.chmod(self.dir, 0o755)
+        self.prepare_to_run_as_nobody()
         os.mkdir(self.path("home"))
         os.chown(self.path("home"), self.NOBODY, self.NOBODY)
-        # The build tree may lie where that user can't reach: run a copy.
-        self.executable = self.path("zpress-copy")
-        shutil.copy2(ZPRESS, self.executable)
-
-    def run_as_nobody(self, *args, groups=()):
-        def drop_privileges():
-            os.setgroups(list(groups))
-            os.setgid(self.NOBODY)
-            os.setuid(self.NOBODY)
-            os.umask(0o022)
-
-        r = self.run_zpress(*args, executable=self.executable, preexec_fn=drop_privileges)
-        return r
 
     def owner(self, name):
         st = os.lstat(self.path(name))

@@ -90,6 +90,31 @@ class ZpressTestCase(unittest.TestCase):
 
     finish = staticmethod(finish)
 
+    # ------------------------------------------- the unprivileged user
+
+    NOBODY = 65534  # its user and group ids
+
+    def prepare_to_run_as_nobody(self):
+        """Skips the test unless it runs as root (which can give files away).
+        Makes the directory reachable and copies the executable into it: the
+        build tree may lie where the unprivileged user can't reach."""
+        if os.geteuid() != 0:
+            self.skipTest("needs root to give files to another user")
+        os.chmod(self.dir, 0o755)
+        self.executable = self.path("zpress-copy")
+        shutil.copy2(ZPRESS, self.executable)
+
+    def run_as_nobody(self, *args, groups=()):
+        """Runs the copy as the unprivileged user, in the given groups only,
+        with umask 022."""
+        def drop_privileges():
+            os.setgroups(list(groups))
+            os.setgid(self.NOBODY)
+            os.setuid(self.NOBODY)
+            os.umask(0o022)
+
+        return self.run_zpress(*args, executable=self.executable, preexec_fn=drop_privileges)
+
     # ----------------------------------------------------------- checks
 
     def msg(self, text):
