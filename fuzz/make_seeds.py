@@ -4,8 +4,8 @@
 Every input starts with the targets' control header: one flags byte and an
 8-byte seed (see the comment at the top of each *_fuzz.cpp), then the payload.
 gzip payloads come from Python's gzip and zlib modules; .Z payloads from the
-small LZW encoder in lzw_stream.py, written from the format description
-(codes of 9 to 16 bits in groups of eight, block-mode clear codes).  The
+tests' small LZW encoder (tests/pylib/zptest/lzw.py), written from the format
+description (codes of 9 to 16 bits in groups of eight, block-mode clear codes).  The
 output is the same on every run, so the committed corpus can be regenerated
 and compared:
 
@@ -20,10 +20,11 @@ import struct
 import sys
 import zlib
 
-from lzw_stream import lzw_encode
-
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "pylib"))
+from zptest.gzip_members import gzip_member  # noqa: E402
+from zptest.lzw import lzw_encode  # noqa: E402
 
 
 def control(flags, seed):
@@ -53,26 +54,9 @@ def samples(rnd):
 
 # ----------------------------------------------------------------------- gzip
 
-def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY):
-    c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
-    return c.compress(data) + c.flush()
-
-
-def member(data, flags=0x08, name=b"seed", extra=b"", comment=b"", level=6,
-           strategy=zlib.Z_DEFAULT_STRATEGY, crc=None, isize=None):
-    """A gzip member built field by field, so that every header flag can be set."""
-    head = bytes([0x1F, 0x8B, 8, flags]) + bytes(4) + bytes([0, 3])
-    if flags & 0x04:
-        head += struct.pack("<H", len(extra)) + extra
-    if flags & 0x08:
-        head += name + b"\0"
-    if flags & 0x10:
-        head += comment + b"\0"
-    if flags & 0x02:
-        head += struct.pack("<H", zlib.crc32(head) & 0xFFFF)
-    crc = zlib.crc32(data) if crc is None else crc
-    isize = len(data) & 0xFFFFFFFF if isize is None else isize
-    return head + raw_deflate(data, level, strategy) + struct.pack("<II", crc, isize)
+def member(data, name=b"seed", **fields):
+    """A gzip member, named "seed" unless told otherwise."""
+    return gzip_member(data, name=name, **fields)
 
 
 def flip(data, at):
@@ -95,12 +79,13 @@ def gz_read_seeds(rnd):
         "member_huffman": member(s["text"], strategy=zlib.Z_HUFFMAN_ONLY),
         "member_rle": member(s["runs"], strategy=zlib.Z_RLE),
         "member_fixed": member(s["lines"], strategy=zlib.Z_FIXED),
-        "all_header_fields": member(s["lines"], flags=0x1F, extra=b"XYab", comment=b"c"),
+        "all_header_fields": member(s["lines"], flags=0x01, extra=b"XYab", comment=b"c",
+                                    header_crc=True),
         "two_members": member(s["text"][:1000]) + member(s["runs"]),
         "member_then_zeros": one + bytes(512),
         "member_then_magic_junk": one + b"\x1f\x8b\x07",
         "member_then_one_byte": one + b"\x1f",
-        "reserved_flag": member(s["text"], flags=0x20),
+        "reserved_flag": member(s["text"], name=None, flags=0x20),
         "method_not_deflate": one[:2] + b"\x07" + one[3:],
         "cut_in_header": one[:7],
         "cut_in_name": one[:13],
@@ -109,7 +94,7 @@ def gz_read_seeds(rnd):
         "cut_in_isize": one[:-2],
         "bad_crc": member(s["text"], crc=0x12345678),
         "bad_isize": member(s["text"], isize=7),
-        "bad_header_crc": flip(member(s["lines"], flags=0x02), 10),
+        "bad_header_crc": flip(member(s["lines"], name=None, header_crc=True), 10),
         "corrupt_deflate": flip(one, 30),
         "repetitive_large": member(b"abc" * 20000, level=9),
     }
@@ -166,7 +151,8 @@ def lzw_read_seeds(rnd):
         "lines_9": lzw_encode(s["lines"] * 4, maxbits=9),
         "text_8": lzw_encode(s["text"][:600], maxbits=8),
         "text_10_no_block": lzw_encode(s["text"], maxbits=10, block=False),
-        "clears_12": lzw_encode(big[:12000], maxbits=12, clear_after=(3000, 6000, 6001)),
+        # Two clear codes in a row: the second follows the literal after the first.
+        "clears_12": lzw_encode(big[:12000], maxbits=12, clear_after=(6000, 6001)),
         "full_table_11": lzw_encode(big, maxbits=11),
         "clear_last": lzw_encode(s["lines"], clear_after=(len(s["lines"]) - 1,)),
         "width_17": bytes([0x1F, 0x9D, 0x91]) + lzw_encode(s["text"])[3:],

@@ -7,7 +7,7 @@ compressed streams, judged two ways.
     that succeeds must give back exactly the original data, and one cut
     anywhere must fail.  .Z has no checksum and no trailer: a cut .Z stream
     gives a prefix, and a damaged one must fail exactly when a strict
-    decoder (lzw_stream.lzw_decode) finds a code that no writer makes, and
+    decoder (zptest.lzw.lzw_decode, in tests/pylib) finds a code that no writer makes, and
     otherwise give what that decoder gives (a flipped bit can turn one valid
     stream into another).
  2. Through the fuzz targets' replay programs, which judge each variant
@@ -27,26 +27,19 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
-from lzw_stream import lzw_decode, lzw_encode
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "pylib"))
+from zptest.data import sample_text  # noqa: E402
+from zptest.lzw import lzw_decode, lzw_encode  # noqa: E402
 
 CONTROL = bytes([0]) + struct.pack("<Q", 7)  # fuzz input header: flags, seed
 
 
-def sample(n):
-    out = bytearray()
-    i = 0
-    while len(out) < n:
-        out += b"%05d sweep line with words %d\n" % (i, i * 7919 % 1000)
-        i += 1
-    return bytes(out[:n])
-
-
 def streams():
-    data = sample(1500)
-    two = sample(700)
-    short = sample(500) + b"z" * 60 + sample(500)
+    data = sample_text(1500)
+    two = sample_text(700, seed=2)
+    short = sample_text(500, seed=3) + b"z" * 60 + sample_text(500, seed=4)
     # name: (stream, data, outputs that end at a member boundary)
     return {
         "gzip": (gzip.compress(data, mtime=0), data, ()),
@@ -55,7 +48,7 @@ def streams():
         "lzw": (lzw_encode(data, maxbits=12), data, ()),
         # Width 9 fills its table; clear codes, each followed by a literal
         # and then often by a code equal to the next free code.
-        "lzw_clears": (lzw_encode(short, maxbits=9, clear_after=(120, 700)), short, ()),
+        "lzw_clears": (lzw_encode(short, maxbits=9, clear_after=(120, 1000)), short, ()),
     }
 
 
@@ -122,12 +115,10 @@ def replay_sweep(replay, name, packed, problems):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--zpress", required=True)
     parser.add_argument("--replay-dir", help="directory holding replay_gz_read, replay_lzw_read")
     args = parser.parse_args()
-    sys.path.insert(0, here)
 
     tally = {}
     problems = []

@@ -22,29 +22,20 @@ import threading
 import time
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
+from zptest.data import sample_text  # noqa: E402
+
 CHUNK = 4 << 20
 PIPE_SIZE = 1 << 20
 F_SETPIPE_SZ = getattr(fcntl, "F_SETPIPE_SZ", 1031)  # Linux, from <fcntl.h>
 
 
-def base_block():
-    """4 MiB of text-like bytes: compressible, but with no repeats within the
-    deflate window that would make the job trivial."""
-    words = [b"alpha", b"beta", b"gamma", b"delta", b"epsilon", b"zeta", b"eta", b"theta",
-             b"iota", b"kappa", b"lambda", b"mu", b"\n", b"0123456789", b"zpress", b", "]
-    out = bytearray()
-    state = 12345
-    while len(out) < CHUNK:
-        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
-        out += words[(state >> 16) & 15]
-        out += b" "
-    return bytes(out[:CHUNK])
-
-
 def blocks(total):
     """The stream, 4 MiB at a time; each block carries its own number every
     64 KiB so that no two blocks are the same."""
-    base = bytearray(base_block())
+    # Text-like bytes: compressible, but with no repeats within the deflate
+    # window that would make the job trivial.
+    base = bytearray(sample_text(CHUNK, seed=12345))
     sent = 0
     index = 0
     while sent < total:
