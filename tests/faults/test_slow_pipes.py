@@ -26,10 +26,7 @@ def random_pieces(seed, largest):
 class SlicedInput(ZpressTestCase):
 
     def assertDecodes(self, packed, pieces, want):
-        result = run_fed_in_pieces(["-d"], packed, pieces)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(result.stdout, want)
+        self.assertOutcome(run_fed_in_pieces(["-d"], packed, pieces), 0, stdout=want)
 
     def test_gzip_one_byte_at_a_time(self):
         self.assertDecodes(gzip_member(DATA), itertools.repeat(1), DATA)
