@@ -5,7 +5,6 @@ never a success.  In file mode with -c the inputs stay where they are."""
 
 import os
 import signal
-import subprocess
 import unittest
 
 from zptest.case import ZpressTestCase
@@ -23,20 +22,13 @@ def ignore_sigpipe():
 
 class ReaderGoesAway(ZpressTestCase):
 
-    def run_and_hang_up(self, args, stdin_data=None, ignore=False):
+    def run_and_hang_up(self, args, stdin_data=b"", ignore=False):
         """Starts zpress, reads a little of its output, closes the pipe."""
-        stdin = subprocess.DEVNULL
-        if stdin_data is not None:
-            self.write("stdin", stdin_data)
-            stdin = open(self.path("stdin"), "rb")
-        try:
+        self.write("stdin", stdin_data)
+        with open(self.path("stdin"), "rb") as stdin:
             child = self.start_zpress(*args, stdin=stdin,
                                       preexec_fn=ignore_sigpipe if ignore else None)
-        finally:
-            if stdin is not subprocess.DEVNULL:
-                stdin.close()
-            if stdin_data is not None:
-                os.unlink(self.path("stdin"))
+        os.unlink(self.path("stdin"))
         self.assertTrue(os.read(child.stdout.fileno(), 10))
         child.stdout.close()
         return self.finish(child)
