@@ -9,7 +9,7 @@ import unittest
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes, sample_text
 from zptest.gzip_members import gzip_member, split_members
-from zptest.process import open_fifo_for_writing, wait_until
+from zptest.process import closing, open_fifo_for_writing, wait_until
 
 REPORT = sample_text(70000)  # more than one copy block
 
@@ -166,7 +166,7 @@ class ToStandardOutput(ZpressTestCase):
 
     def test_stdout_closed(self):
         self.write("a", b"input")
-        r = self.run_zpress("-c", "a", preexec_fn=lambda: os.close(1))
+        r = self.run_zpress("-c", "a", preexec_fn=closing(1))
         self.assertOutcome(r, 1, stderr=self.msg("can't gzopen a.gz"))
         self.assertEqual(self.listing(), ["a"])
 

@@ -9,6 +9,7 @@ import zlib
 from zptest.case import ZpressTestCase
 from zptest.data import sample_text
 from zptest.gzip_members import gzip_member, raw_deflate, split_members
+from zptest.process import closing
 
 # The header the compressor writes before a stream on standard output:
 # magic, deflate, FNAME only, MTIME 0, XFL 0, OS Unix, then "<fd:1>\0".
@@ -64,7 +65,7 @@ class UsageAndVersion(ZpressTestCase):
         self.assertEqual(self.listing(), ["bin"])
 
     def test_program_name_in_failure_messages(self):
-        r = self.run_zpress(prog="./bin/tool", preexec_fn=lambda: os.close(1))
+        r = self.run_zpress(prog="./bin/tool", preexec_fn=closing(1))
         self.assertOutcome(r, 1, stderr=b"./bin/tool: can't gzdopen stdout\n")
 
 
@@ -119,7 +120,7 @@ class CompressionFilter(ZpressTestCase):
         self.assertEqual(self.listing(), [])
 
     def test_closed_stdout(self):
-        r = self.run_zpress(input=b"data", preexec_fn=lambda: os.close(1))
+        r = self.run_zpress(input=b"data", preexec_fn=closing(1))
         self.assertOutcome(r, 1, stderr=self.msg("can't gzdopen stdout"))
 
 

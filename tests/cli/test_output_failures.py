@@ -7,6 +7,7 @@ import unittest
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes, sample_text
 from zptest.gzip_members import gzip_member
+from zptest.process import closing
 
 SMALL = b"fits in any buffer\n"
 LARGE = random_bytes(300000)  # more than any buffer between us and the device
@@ -59,12 +60,7 @@ class ClosedStandardDescriptors(ZpressTestCase):
         # output 2, and the report of the failing read would land inside the
         # output.
         os.mkdir(self.path("d"))
-
-        def close_stdin_and_stderr():
-            os.close(0)
-            os.close(2)
-
-        r = self.run_zpress("d", stdin=subprocess.DEVNULL, preexec_fn=close_stdin_and_stderr)
+        r = self.run_zpress("d", stdin=subprocess.DEVNULL, preexec_fn=closing(0, 2))
         self.assertEqual(r.returncode, 1)
         written = self.read("d.gz")
         self.assertNotIn(b"fread", written)
@@ -73,7 +69,7 @@ class ClosedStandardDescriptors(ZpressTestCase):
     def test_closed_stderr_does_not_hurt_a_good_run(self):
         data = sample_text(30000)
         self.write("f", data)
-        r = self.run_zpress("f", preexec_fn=lambda: os.close(2))
+        r = self.run_zpress("f", preexec_fn=closing(2))
         self.assertEqual(r.returncode, 0)
         self.assertOutcome(self.run_zpress("-d", "f"), 0)
         self.assertEqual(self.read("f"), data)
