@@ -1,0 +1,22 @@
+// CRC-32 (the gzip trailer's check) by carry-less multiplication.
+//
+// zlib's table-driven crc32 runs at about 2 GB/s, which is a fifth of the time
+// of decompressing text: the CRC of every output byte is as costly as a good
+// part of the inflating itself.  Folding 64 bytes at a time with PCLMULQDQ
+// runs several times faster.  Processors without it use zlib's crc32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gzstream::engine {
+
+// True when this processor can run crc32_clmul.
+bool clmul_available();
+
+// Extends the CRC-32 `crc` (as zlib's crc32 takes and returns it) over the
+// first `len` bytes of `data`, which must be at least 64; returns the number
+// of bytes it took, a multiple of 16.  The caller finishes the rest.
+std::size_t crc32_clmul(std::uint32_t& crc, const unsigned char* data, std::size_t len);
+
+}  // namespace gzstream::engine
