@@ -15,6 +15,8 @@
 namespace gzstream {
 
 inline constexpr unsigned STREAM_BUFFER_SIZE = 16384;
+// Compressed input read at a time from a regular file.
+inline constexpr unsigned FILE_READ_SIZE = 131072;
 
 struct gz_handle {
     engine::stream engine;  // deflate (writing) or inflate (reading) state and cursors
@@ -22,6 +24,7 @@ struct gz_handle {
     int input_ended = 0;    // reading: a read of the file delivered nothing
     std::FILE* file = nullptr;
     std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
+    unsigned read_size = STREAM_BUFFER_SIZE;        // reading: the size of read_buffer
     std::unique_ptr<unsigned char[]> write_buffer;  // compressed output; discard block when reading
     std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
     std::string error_text;         // the text last built by gzerror

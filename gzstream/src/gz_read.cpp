@@ -27,7 +27,7 @@ int next_byte(gz_handle* s) {
     if (s->input_ended) return -1;
     engine::stream& z = s->engine;
     if (z.avail_in == 0) {
-        z.avail_in = refill(s, s->read_buffer.get(), STREAM_BUFFER_SIZE);
+        z.avail_in = refill(s, s->read_buffer.get(), s->read_size);
         if (z.avail_in == 0) {
             s->input_ended = 1;
             if (std::ferror(s->file)) s->status = Z_ERRNO;
@@ -49,7 +49,7 @@ int parse_header(gz_handle* s, int gotmagic) {
     if (z.avail_in < 2) {
         unsigned have = z.avail_in;
         if (have == 1) buf[0] = *z.next_in;
-        const unsigned got = refill(s, buf + have, STREAM_BUFFER_SIZE >> have);
+        const unsigned got = refill(s, buf + have, s->read_size >> have);
         if (got == 0 && std::ferror(s->file)) s->status = Z_ERRNO;
         z.avail_in = have + got;
         z.next_in = buf;
@@ -192,7 +192,7 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
             return n == 0 && s->status < 0 ? -1 : static_cast<int>(n);
         }
         if (z.avail_in == 0 && !s->input_ended) {
-            z.avail_in = refill(s, s->read_buffer.get(), STREAM_BUFFER_SIZE);
+            z.avail_in = refill(s, s->read_buffer.get(), s->read_size);
             z.next_in = s->read_buffer.get();
             if (z.avail_in == 0) {
                 s->input_ended = 1;

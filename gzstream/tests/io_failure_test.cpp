@@ -341,7 +341,7 @@ ReaderRun run_reader(const Bytes& input, long fail_at, bool clear) {
 // reports it.  Cleared with gzclearerr, reading goes on where it stopped and
 // the data comes out whole.
 TEST(ReadFailsOnce, ReportedAndRecoverable) {
-    const Bytes plain = make_data(DataKind::mixed, 150000, 23);
+    const Bytes plain = make_data(DataKind::mixed, 1000000, 23);
     for (const Bytes& input : {gzip_member(plain), plain}) {
         const bool is_gzip = input != plain;
         const ReaderRun healthy = run_reader(input, 0, false);
