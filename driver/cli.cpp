@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "file_jobs.h"
+#include "pending_removals.h"
 #include "filters.h"
 #include "job_stdout.h"
 #include "state.h"
@@ -71,6 +72,7 @@ int run(int argc, char** argv) {
                 file_compress(argv[i], opts);
             if (opts.to_stdout) restore_stdout_after_job();
         }
+        complete_removals();
         return 0;
     }
     if (opts.decompress)

@@ -13,6 +13,7 @@
 #include "copy.h"
 #include "job_dir.h"
 #include "job_stdout.h"
+#include "pending_removals.h"
 #include "report.h"
 #include "zpress/gzio.h"
 
@@ -104,27 +105,32 @@ void adopt_output(output_file& out, int created, const job_dir& dir, const char*
 // The output is complete.  The input goes only when the output is durable
 // and its name still refers to it, and when the input's name still refers to
 // the entry that was opened: names in a shared directory can change under a
-// running job, and removing anything else would lose data.
+// running job, and removing anything else would lose data.  That happens
+// later, for a group of jobs at once (see pending_removals.h).
 void finish_job(output_file& out, const job_dir& dir, const char* in_entry, const char* inname,
                 const opened_input& in) {
     record_output(nullptr);
-    // A file system that can't sync at all (EINVAL) gives no stronger
-    // promise to wait for; any other failure may have lost data.
-    if (fsync(out.fd) != 0 && errno != EINVAL) fail(about_file::cant_sync, out.record.shown);
-    struct stat st;
-    if (!dir.stat_entry(out.record.entry, st, false) || id_of(st) != out.record.id)
-        fail(about_file::output_lost, out.record.shown);
-    close(out.fd);
+    finished_job job;
+    job.out_fd = out.fd;
+    job.out_entry = out.record.entry;
+    job.out_shown = out.record.shown;
+    job.out_id = out.record.id;
+    job.in_entry = in_entry;
+    job.in_shown = inname;
+    job.in_id = in.entry_id;
+    job.dir_fd = fcntl(dir.fd(), F_DUPFD_CLOEXEC, 3);
+    if (job.dir_fd < 0) die_perror(inname);
+    defer_removal(std::move(job));
+}
 
-    // A name that is gone leaves nothing to remove; a name that now refers
-    // to another entry is reported like a failed removal.
-    if (!dir.stat_entry(in_entry, st, false)) {
-        if (errno != ENOENT) report(about_file::cant_unlink, inname);
-        return;
-    }
-    if (id_of(st) != in.entry_id ||
-        (unlinkat(dir.fd(), in_entry, 0) != 0 && errno != ENOENT))
-        report(about_file::cant_unlink, inname);
+// Before a job starts: finished jobs must not wait on an input that may
+// block, and must be done before this job touches one of their names.
+// Runs before the input is opened: opening a FIFO already waits for a writer.
+void settle_finished_jobs(const job_dir& dir, const char* in_entry, const char* out_entry) {
+    struct stat st;
+    if (!dir.stat_entry(in_entry, st, true) || !S_ISREG(st.st_mode)) complete_removals();
+    complete_removals_if_pending(dir, in_entry);
+    complete_removals_if_pending(dir, out_entry);
 }
 
 }  // namespace
@@ -141,6 +147,7 @@ void file_compress(const char* name, const options& opts) {
     if (!dir.open_for(name)) die_perror(name);
     const char* in_entry = entry_of(name);
     refuse_by_name(dir, in_entry, name);
+    if (!opts.to_stdout) settle_finished_jobs(dir, in_entry, entry_of(outname));
     const int in_fd = openat(dir.fd(), in_entry, O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (in_fd < 0) die_perror(name);
     opened_input input{};
@@ -207,6 +214,7 @@ void file_uncompress(const char* name, const options& opts) {
     if (!dir.open_for(inname)) fail(about_file::cant_gzopen, inname);
     const char* in_entry = entry_of(inname);
     refuse_by_name(dir, in_entry, inname);
+    if (!opts.to_stdout) settle_finished_jobs(dir, in_entry, entry_of(outname));
     int in_fd;
     gzstream::gz_handle* in =
         dir.open_by_name([&] { return gzstream::gzopen(in_entry, "rb"); }, in_fd);

@@ -200,6 +200,61 @@ class SeveralFiles(ZpressTestCase):
             self.assertEqual(self.read(n), n.encode() * 1000)
 
 
+class FinishedJobs(ZpressTestCase):
+    """Inputs of finished jobs are removed in groups, once their outputs are
+    on disk; whatever ends the run, every finished job is completed."""
+
+    def test_more_files_than_a_group(self):
+        names = ["f%03d" % i for i in range(150)]
+        for n in names:
+            self.write(n, n.encode() * 50)
+        self.assertOutcome(self.run_zpress(*names), 0)
+        self.assertEqual(self.listing(), [n + ".gz" for n in names])
+        self.assertOutcome(self.run_zpress("-d", *names), 0)
+        self.assertEqual(self.listing(), names)
+        for n in names:
+            self.assertEqual(self.read(n), n.encode() * 50)
+
+    def test_a_failure_after_the_input_was_opened_completes_the_others(self):
+        self.write("a.gz", gzip_member(b"first"))
+        damaged = gzip_member(random_bytes(50000))
+        self.write("b.gz", damaged[:len(damaged) // 2])
+        self.write("c.gz", gzip_member(b"third"))
+        r = self.run_zpress("-d", "a.gz", "b.gz", "c.gz")
+        self.assertOutcome(r, 1, stderr=self.msg("b.gz: unexpected end of file"), stdout=b"")
+        # The partly written output stays, as after any failed copy.
+        self.assertEqual(self.listing(), ["a", "b", "b.gz", "c.gz"])
+        self.assertEqual(self.read("a"), b"first")
+
+    def test_an_existing_output_completes_the_others(self):
+        for n in ("a", "b", "c"):
+            self.write(n, n.encode())
+        self.write("b.gz", b"kept")
+        r = self.run_zpress("a", "b", "c")
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(self.listing(), ["a.gz", "b", "b.gz", "c"])
+        self.assertEqual(self.read("b.gz"), b"kept")
+
+    def test_a_job_on_a_pending_output(self):
+        self.write("f", REPORT)
+        self.assertOutcome(self.run_zpress("f", "f.gz"), 0)
+        self.assertEqual(self.listing(), ["f.gz.gz"])
+        self.assertEqual(gzip.decompress(gzip.decompress(self.read("f.gz.gz"))), REPORT)
+
+    def test_an_input_that_may_block_waits_for_no_finished_job(self):
+        self.write("a", REPORT)
+        os.mkfifo(self.path("slow"))
+        child = self.start_zpress("a", "slow")
+        fd = open_fifo_for_writing(self.path("slow"), child)
+        # The FIFO's writer has not written yet: the first job is complete.
+        self.assertEqual(sorted(self.listing()), ["a.gz", "slow"])
+        with open(fd, "wb") as w:
+            w.write(b"late")
+        self.assertOutcome(self.finish(child), 0)
+        self.assertEqual(self.listing(), ["a.gz", "slow.gz"])
+        self.assertEqual(gzip.decompress(self.read("a.gz")), REPORT)
+
+
 class FailingJobs(ZpressTestCase):
     def test_directory_as_input(self):
         os.mkdir(self.path("d"))
