@@ -82,15 +82,19 @@ struct decode_window {
     std::uint32_t position[code_count];  // where each code's string last appeared
 };
 
-// The writer's answers to "which code extends this string by this byte",
-// checked before the hash table, whose probes mostly miss the cache.  Both
-// hold only entries of the current table and are emptied with it; 0 means
-// unknown (no entry of the table is code 0).
-struct encode_cache {
-    // Per code: the byte that last extended it and the resulting code, as
-    // code << 9 | 0x100 | byte.
-    std::uint32_t last_child[code_count];
-    // Per literal and byte (literal << 8 | byte): the code of the pair.
+// The writer's dictionary: which code extends a string by a byte.  Pairs of
+// a literal and a byte are looked up directly; the others live in a hash
+// table with room for twice the largest number of entries, so that probe
+// sequences stay short even when the dictionary is full.  Each slot holds a
+// pair and its code together, so one load answers a probe.
+inline constexpr int encode_table_bits = 17;
+inline constexpr std::size_t encode_table_slots = std::size_t{1} << encode_table_bits;
+static_assert(encode_table_slots >= 2 * code_count);
+struct encode_table {
+    // 0 when empty, else code << 32 | pair tag (see zwrite.cpp).
+    std::uint64_t slot[encode_table_slots];
+    // Per literal and byte (literal << 8 | byte): the code of the pair, 0
+    // when there is none (no code of the table is 0).
     std::uint16_t literal_child[256 * 256];
 };
 
@@ -142,7 +146,7 @@ struct lzw_handle {
     };
     union {
         decode_window zs_window;  // reader
-        encode_cache zs_cache;    // writer
+        encode_table zs_table;    // writer
     };
 };
 

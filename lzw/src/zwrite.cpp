@@ -10,29 +10,35 @@
 namespace lzw {
 namespace {
 
-// Bits to shift a byte by in the hash index so that (byte << shift) ^ code
-// spreads over the table: the table's size rounded up to a power of two
-// decides it.
-constexpr int byte_shift_for(int slots) {
-    int s = 0;
-    for (long h = slots; h < 65536; h *= 2) ++s;
-    return 8 - s;
-}
-static_assert(byte_shift_for(hash_len) == 8);
-
 // Input bytes between two measurements of the compression ratio.
 constexpr int check_gap = 10000;
 
-void clear_keys(lzw_handle* zs) {
-    std::fill_n(zs->zs_keys, hash_len, -1);
-    // Only codes below the limit ever get an entry.
-    std::fill_n(zs->zs_cache.last_child, zs->zs_table_limit, 0u);
-    std::fill_n(zs->zs_cache.literal_child, 256 * 256, std::uint16_t{0});
+// Empties the dictionary.
+void clear_table(lzw_handle* zs) {
+    std::fill_n(zs->zs_table.slot, encode_table_slots, std::uint64_t{0});
+    std::fill_n(zs->zs_table.literal_child, 256 * 256, std::uint16_t{0});
 }
 
-// The cache word for `child`, the code of a string extended by `byte`.
-constexpr std::uint32_t child_entry(int child, int byte) {
-    return static_cast<std::uint32_t>(child) << 9 | 0x100u | static_cast<std::uint32_t>(byte);
+// What a slot holds for the string `prefix` (a code above the literals)
+// extended by `byte`: the pair, with a marker bit so that no pair reads as
+// an empty slot (0).  The pair's code goes above it, in the slot's high half.
+constexpr std::uint32_t pair_tag(std::uint32_t prefix, std::uint32_t byte) {
+    return prefix | byte << 16 | 1u << 24;
+}
+
+// Home slot of a pair.  The prefix goes in unmixed: a long match walks
+// through codes that were made one after the other, and their slots then
+// lie side by side in memory.  The byte picks one of 256 regions.
+constexpr std::size_t home_slot(std::uint32_t prefix, std::uint32_t byte) {
+    return std::size_t{byte} << (encode_table_bits - 8) ^ prefix;
+}
+
+// Step between probes after a collision: odd, so that the sequence reaches
+// every slot of the power-of-two table, and a hash of the whole pair, so
+// that pairs which share a home slot, or runs of neighbouring home slots
+// filled by one long match, part ways at once instead of piling up.
+constexpr std::size_t probe_step(std::uint32_t tag) {
+    return ((tag * 0x9E3779B1u) >> (32 - encode_table_bits)) | 1u;
 }
 
 // Code packing state, copied out of the handle for one call so that the
@@ -151,7 +157,7 @@ bool start_stream(lzw_handle* zs, unsigned char first) {
     zs->zs_next_code = first_free_code;
     restart_width(zs->zs_width, zs->zs_widen_after);
     zs->zs_writer.zs_prefix = first;
-    clear_keys(zs);
+    clear_table(zs);
     return true;
 }
 
@@ -182,7 +188,7 @@ int ratio_of(std::int64_t total_in, std::int64_t total_out) {
         return true;
     }
     best_ratio = 0;
-    clear_keys(zs);
+    clear_table(zs);
     sink.next_code = first_free_code;
     sink.reset = true;
     return sink.output(clear_code);
@@ -193,77 +199,60 @@ int ratio_of(std::int64_t total_in, std::int64_t total_out) {
 bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const end) {
     writer_record& wr = zs->zs_writer;
     code_sink sink(zs);
-    int* const keys = zs->zs_keys;
-    std::uint16_t* const codes = zs->zs_codes;
-    const int width_max = zs->zs_width_max;
-    // Both fixed by the table size; constants let the loop keep registers
-    // for what changes.
-    constexpr int shift = byte_shift_for(hash_len);
-    constexpr int probe_len = hash_len;
+    std::uint64_t* const slot = zs->zs_table.slot;
+    constexpr std::size_t mask = encode_table_slots - 1;
     const int limit = zs->zs_table_limit;
     const bool block = zs->zs_block_flag != 0;
     const unsigned char* const begin = p;
     const std::int64_t total_in_before = zs->zs_total_in;
     std::int64_t next_check = zs->zs_next_check;
     int best_ratio = zs->zs_best_ratio;
-    std::uint32_t* const last_child = zs->zs_cache.last_child;
-    std::uint16_t* const literal_child = zs->zs_cache.literal_child;
-    int ent = wr.zs_prefix;
+    std::uint16_t* const literal_child = zs->zs_table.literal_child;
+    auto ent = static_cast<std::uint32_t>(wr.zs_prefix);
     bool ok = true;
 
     while (p < end) {
-        const int c = *p++;
-        int i = 0;
-        int key = 0;
+        const std::uint32_t c = *p++;
+        const std::uint32_t tag = pair_tag(ent, c);
+        std::size_t i = 0;
         if (ent < 256) {
-            // Pairs of a literal and a byte live in literal_child alone.
-            const int child = literal_child[ent << 8 | c];
+            // Every string starts with a literal: these pairs take a share
+            // of the lookups, large on data that matches little.
+            const std::uint32_t child = literal_child[ent << 8 | c];
             if (child != 0) {
                 ent = child;
                 continue;
             }
         } else {
-            const std::uint32_t e = last_child[ent];
-            if ((e & 0x1FFu) == (0x100u | static_cast<std::uint32_t>(c))) {
-                ent = static_cast<int>(e >> 9);
-                continue;
-            }
-            key = (c << width_max) + ent;
-            i = (c << shift) ^ ent;
-            int k = keys[i];
-            if (k >= 0 && k != key) {
-                // Open addressing with a fixed step; the prime table size lets
-                // the sequence reach every slot, and the table never fills.
-                const int step = i == 0 ? 1 : probe_len - i;
+            i = home_slot(ent, c);
+            std::uint64_t e = slot[i];
+            if (static_cast<std::uint32_t>(e) != tag && e != 0) {
+                // At most half the slots are used: an empty one ends the
+                // sequence soon.
+                const std::size_t step = probe_step(tag);
                 do {
-                    i -= step;
-                    if (i < 0) i += probe_len;
-                    k = keys[i];
-                } while (k != key && k >= 0);
+                    i = (i + step) & mask;
+                    e = slot[i];
+                } while (static_cast<std::uint32_t>(e) != tag && e != 0);
             }
-            if (k == key) {
-                last_child[ent] = child_entry(codes[i], c);
-                ent = codes[i];
+            if (e != 0) {
+                ent = static_cast<std::uint32_t>(e >> 32);
                 continue;
             }
         }
         // A miss: the matched string goes out, the byte starts the next one.
-        if (!sink.output(ent)) {
+        if (!sink.output(static_cast<int>(ent))) {
             ok = false;
             break;
         }
-        const int matched = ent;
+        const std::uint32_t matched = ent;
         ent = c;
         if (sink.next_code < limit) {
-            const int code = sink.next_code++;
-            if (matched < 256) {
+            const auto code = static_cast<std::uint32_t>(sink.next_code++);
+            if (matched < 256)
                 literal_child[matched << 8 | c] = static_cast<std::uint16_t>(code);
-            } else {
-                last_child[matched] = child_entry(code, c);
-                // i is the empty slot that ended the probe.
-                codes[i] = static_cast<std::uint16_t>(code);
-                keys[i] = key;
-            }
+            else
+                slot[i] = std::uint64_t{code} << 32 | tag;
         } else if (block) {
             const std::int64_t total_in = total_in_before + (p - begin);
             if (total_in >= next_check &&
@@ -278,7 +267,7 @@ bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const
     zs->zs_total_in = total_in_before + (p - begin);
     zs->zs_next_check = next_check;
     zs->zs_best_ratio = best_ratio;
-    wr.zs_prefix = ent;
+    wr.zs_prefix = static_cast<int>(ent);
     return ok;
 }
 
