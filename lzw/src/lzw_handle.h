@@ -28,8 +28,9 @@ inline constexpr int first_free_code = 257;  // in block mode; 256 otherwise
 inline constexpr int hash_len = 69001;
 
 inline constexpr int io_buf_size = 8192;
-// The hot loops load and store whole 32-bit words; these spare bytes after the
-// buffer keep a word that starts near its end inside the buffer array.
+// The hot loops load and store whole words (32 bits reading, 64 writing);
+// these spare bytes after the buffer keep a word that starts near its end
+// inside the buffer array.
 inline constexpr int io_buf_slack = 8;
 
 // Codes are at most 16 bits.
@@ -169,6 +170,14 @@ inline void store_le32(unsigned char* p, std::uint32_t v) {
         p[1] = static_cast<unsigned char>(v >> 8);
         p[2] = static_cast<unsigned char>(v >> 16);
         p[3] = static_cast<unsigned char>(v >> 24);
+    }
+}
+
+inline void store_le64(unsigned char* p, std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
     }
 }
 

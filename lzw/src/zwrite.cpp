@@ -45,8 +45,11 @@ constexpr std::size_t probe_step(std::uint32_t tag) {
 // compiler keeps it in registers, and stored back at the end.
 struct code_sink {
     lzw_handle* zs;
-    unsigned char* gs;  // first byte of the group being filled
-    int offset;         // bit number in that group where the next code goes
+    unsigned char* gs;      // first byte of the group being filled
+    unsigned char* out;     // byte of that group where the next code starts
+    unsigned used;          // bits of *out already taken, 0 to 7
+    std::uint64_t pending;  // those bits
+    int codes_left;         // codes the group still takes, 1 to 8
     int width;
     int widen_after;
     int next_code;
@@ -56,7 +59,10 @@ struct code_sink {
     explicit code_sink(lzw_handle* h)
         : zs(h),
           gs(h->zs_group_start),
-          offset(h->zs_offset),
+          out(gs + (h->zs_offset >> 3)),
+          used(static_cast<unsigned>(h->zs_offset) & 7u),
+          pending(*out & rmask[used]),
+          codes_left(8 - h->zs_offset / h->zs_width),
           width(h->zs_width),
           widen_after(h->zs_widen_after),
           next_code(h->zs_next_code),
@@ -65,12 +71,20 @@ struct code_sink {
 
     void store() const {
         zs->zs_group_start = gs;
-        zs->zs_offset = offset;
+        zs->zs_offset = static_cast<int>(out - gs) * 8 + static_cast<int>(used);
         zs->zs_width = width;
         zs->zs_widen_after = widen_after;
         zs->zs_next_code = next_code;
         zs->zs_reset_pending = reset ? 1 : 0;
         zs->zs_total_out = total_out;
+    }
+
+    // A clear code is on its way out: the group ends after it and the width
+    // starts again.  The limit below every code sends output() to
+    // next_group(), which sees the flag.
+    void restart_after_next_code() {
+        reset = true;
+        widen_after = -1;
     }
 
     // Writes the bytes from the buffer's start up to `end`.  Returns false
@@ -85,13 +99,15 @@ struct code_sink {
     // Ends the group early (wider codes follow, or a clear code was just
     // written) and sets the width of the next group.
     void close_group() {
-        if (offset > 0) {
+        if (codes_left != 8) {
             // Readers skip the rest of the group; zeros keep the output a
             // function of the input alone.
-            const int used = (offset + 7) >> 3;
-            std::fill(gs + used, gs + width, static_cast<unsigned char>(0));
+            unsigned char* const cut = out + (used != 0 ? 1 : 0);
+            std::fill(cut, gs + width, static_cast<unsigned char>(0));
             gs += width;
-            offset = 0;
+            out = gs;
+            used = 0;
+            pending = 0;
         }
         if (reset) {
             restart_width(width, widen_after);
@@ -101,40 +117,49 @@ struct code_sink {
         }
     }
 
+    // After a code that filled its group or changed the width: starts the
+    // next group, writing the buffer out first when a whole group of the
+    // new width would not fit.  Only whole groups leave the buffer.
+    bool next_group() {
+        if (codes_left == 0) {
+            gs += width;  // eight codes of `width` bits fill `width` bytes
+            codes_left = 8;
+        }
+        if (next_code > widen_after) close_group();
+        codes_left = 8;  // out is at gs again
+        if (gs + width > zs->zs_io_buf + io_buf_size) {
+            if (!write_buffer(gs)) return false;
+            gs = out = zs->zs_io_buf;
+        }
+        return true;
+    }
+
     // Appends a code.  Returns false with errno from write() when the full
     // buffer could not be written.
     bool output(int code) {
-        const auto r = static_cast<unsigned>(offset) & 7u;
-        unsigned char* const p = gs + (offset >> 3);
-        // One word store covers the code's up to three bytes; the r low bits
-        // already in the first byte stay, everything above the code becomes 0.
-        const std::uint32_t bits = static_cast<std::uint32_t>(code) << r;
-        const std::uint32_t first = (p[0] & rmask[r]) | (bits & lmask[r]);
-        store_le32(p, (bits & ~std::uint32_t{0xFF}) | first);
-        offset += width;
-        if (offset == 8 * width) {
-            gs += width;
-            offset = 0;
-        }
-        if (next_code > widen_after || reset) [[unlikely]]
-            close_group();
-        // Only whole groups leave the buffer, and a whole group of the
-        // current width always fits after gs: a group was checked to fit
-        // when it was started, so none is open (offset is 0) here.
-        if (gs + width > zs->zs_io_buf + io_buf_size) [[unlikely]] {
-            if (!write_buffer(gs)) return false;
-            gs = zs->zs_io_buf;
-        }
+        // One word store puts the code after the bits already in *out and
+        // zeros after it, past the group's end only into bytes that later
+        // codes, padding or the buffer's slack take.
+        pending |= static_cast<std::uint64_t>(code) << used;
+        store_le64(out, pending);
+        used += static_cast<unsigned>(width);
+        out += used >> 3;
+        pending >>= used & ~7u;
+        used &= 7u;
+        if (--codes_left == 0 || next_code > widen_after) [[unlikely]]
+            return next_group();
         return true;
     }
 
     // Writes what the buffer holds, the last group cut to the bytes its codes
     // occupy.
     bool flush() {
-        if (offset > 0) gs += (offset + 7) >> 3;
-        if (gs > zs->zs_io_buf && !write_buffer(gs)) return false;
-        offset = 0;
-        gs = zs->zs_io_buf;
+        unsigned char* const end = out + (used != 0 ? 1 : 0);
+        if (end > zs->zs_io_buf && !write_buffer(end)) return false;
+        gs = out = zs->zs_io_buf;
+        used = 0;
+        pending = 0;
+        codes_left = 8;
         return true;
     }
 };
@@ -190,7 +215,7 @@ int ratio_of(std::int64_t total_in, std::int64_t total_out) {
     best_ratio = 0;
     clear_table(zs);
     sink.next_code = first_free_code;
-    sink.reset = true;
+    sink.restart_after_next_code();
     return sink.output(clear_code);
 }
 
