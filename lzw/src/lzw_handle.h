@@ -84,18 +84,19 @@ struct decode_window {
 };
 
 // The writer's dictionary: which code extends a string by a byte.  Pairs of
-// a literal and a byte are looked up directly; the others live in a hash
-// table with room for twice the largest number of entries, so that probe
-// sequences stay short even when the dictionary is full.  Each slot holds a
-// pair and its code together, so one load answers a probe.
-inline constexpr int encode_table_bits = 17;
+// a literal and a byte are looked up directly.  The others live in a hash
+// table of codes with four times as many slots as there can be entries, so
+// that most lookups end at the first slot even when the dictionary is full;
+// a slot holds only the code, 16 bits, and the pair of each code is kept
+// beside it, so the table stays small enough for the processor's caches.
+inline constexpr int encode_table_bits = 18;
 inline constexpr std::size_t encode_table_slots = std::size_t{1} << encode_table_bits;
-static_assert(encode_table_slots >= 2 * code_count);
+static_assert(encode_table_slots >= 4 * code_count);
 struct encode_table {
-    // 0 when empty, else code << 32 | pair tag (see zwrite.cpp).
-    std::uint64_t slot[encode_table_slots];
+    std::uint16_t code[encode_table_slots];  // 0 when empty (no entry is code 0)
+    std::uint32_t tag_of[code_count];        // per code: its prefix and byte (see zwrite.cpp)
     // Per literal and byte (literal << 8 | byte): the code of the pair, 0
-    // when there is none (no code of the table is 0).
+    // when there is none.
     std::uint16_t literal_child[256 * 256];
 };
 

@@ -15,20 +15,19 @@ constexpr int check_gap = 10000;
 
 // Empties the dictionary.
 void clear_table(lzw_handle* zs) {
-    std::fill_n(zs->zs_table.slot, encode_table_slots, std::uint64_t{0});
+    std::fill_n(zs->zs_table.code, encode_table_slots, std::uint16_t{0});
     std::fill_n(zs->zs_table.literal_child, 256 * 256, std::uint16_t{0});
 }
 
-// What a slot holds for the string `prefix` (a code above the literals)
-// extended by `byte`: the pair, with a marker bit so that no pair reads as
-// an empty slot (0).  The pair's code goes above it, in the slot's high half.
+// A pair of a prefix code and a byte as one number.
 constexpr std::uint32_t pair_tag(std::uint32_t prefix, std::uint32_t byte) {
-    return prefix | byte << 16 | 1u << 24;
+    return prefix | byte << 16;
 }
 
-// Home slot of a pair.  The prefix goes in unmixed: a long match walks
-// through codes that were made one after the other, and their slots then
-// lie side by side in memory.  The byte picks one of 256 regions.
+// Home slot of a pair whose prefix is above the literals.  The prefix goes
+// in unmixed: a long match walks through codes that were made one after the
+// other, and their slots then lie side by side in memory.  The byte picks
+// one of 256 regions.
 constexpr std::size_t home_slot(std::uint32_t prefix, std::uint32_t byte) {
     return std::size_t{byte} << (encode_table_bits - 8) ^ prefix;
 }
@@ -39,6 +38,29 @@ constexpr std::size_t home_slot(std::uint32_t prefix, std::uint32_t byte) {
 // filled by one long match, part ways at once instead of piling up.
 constexpr std::size_t probe_step(std::uint32_t tag) {
     return ((tag * 0x9E3779B1u) >> (32 - encode_table_bits)) | 1u;
+}
+
+// The code of the pair (prefix, byte), prefix above the literals, or 0 when
+// the dictionary lacks it; `slot` is then the empty slot where it belongs.
+// The load of a slot gives the code at once, so a match runs on to the next
+// byte while the check of the pair's tag is still under way.
+[[gnu::always_inline]] inline std::uint32_t find_pair(const encode_table& t, std::uint32_t prefix,
+                                                      std::uint32_t byte, std::size_t& slot) {
+    constexpr std::size_t mask = encode_table_slots - 1;
+    const std::uint32_t tag = pair_tag(prefix, byte);
+    std::size_t i = home_slot(prefix, byte);
+    std::uint32_t code = t.code[i];
+    if (code != 0 && t.tag_of[code] != tag) {
+        // At most a quarter of the slots are used: an empty one ends the
+        // sequence soon.
+        const std::size_t step = probe_step(tag);
+        do {
+            i = (i + step) & mask;
+            code = t.code[i];
+        } while (code != 0 && t.tag_of[code] != tag);
+    }
+    slot = i;
+    return code;
 }
 
 // Code packing state, copied out of the handle for one call so that the
@@ -224,70 +246,68 @@ int ratio_of(std::int64_t total_in, std::int64_t total_out) {
 bool compress(lzw_handle* zs, const unsigned char* p, const unsigned char* const end) {
     writer_record& wr = zs->zs_writer;
     code_sink sink(zs);
-    std::uint64_t* const slot = zs->zs_table.slot;
-    constexpr std::size_t mask = encode_table_slots - 1;
+    encode_table& table = zs->zs_table;
     const int limit = zs->zs_table_limit;
     const bool block = zs->zs_block_flag != 0;
     const unsigned char* const begin = p;
     const std::int64_t total_in_before = zs->zs_total_in;
     std::int64_t next_check = zs->zs_next_check;
     int best_ratio = zs->zs_best_ratio;
-    std::uint16_t* const literal_child = zs->zs_table.literal_child;
     auto ent = static_cast<std::uint32_t>(wr.zs_prefix);
     bool ok = true;
 
-    while (p < end) {
-        const std::uint32_t c = *p++;
-        const std::uint32_t tag = pair_tag(ent, c);
-        std::size_t i = 0;
-        if (ent < 256) {
-            // Every string starts with a literal: these pairs take a share
-            // of the lookups, large on data that matches little.
-            const std::uint32_t child = literal_child[ent << 8 | c];
-            if (child != 0) {
-                ent = child;
-                continue;
-            }
-        } else {
-            i = home_slot(ent, c);
-            std::uint64_t e = slot[i];
-            if (static_cast<std::uint32_t>(e) != tag && e != 0) {
-                // At most half the slots are used: an empty one ends the
-                // sequence soon.
-                const std::size_t step = probe_step(tag);
-                do {
-                    i = (i + step) & mask;
-                    e = slot[i];
-                } while (static_cast<std::uint32_t>(e) != tag && e != 0);
-            }
-            if (e != 0) {
-                ent = static_cast<std::uint32_t>(e >> 32);
-                continue;
-            }
-        }
-        // A miss: the matched string goes out, the byte starts the next one.
-        if (!sink.output(static_cast<int>(ent))) {
-            ok = false;
-            break;
-        }
+    // A miss on `c`: the matched string goes out, the pair becomes the next
+    // code (its slot found by the lookup), and `c` starts the next string.
+    const auto miss = [&](std::uint32_t c, std::size_t slot) __attribute__((always_inline)) {
+        if (!sink.output(static_cast<int>(ent))) return false;
         const std::uint32_t matched = ent;
         ent = c;
         if (sink.next_code < limit) {
             const auto code = static_cast<std::uint32_t>(sink.next_code++);
-            if (matched < 256)
-                literal_child[matched << 8 | c] = static_cast<std::uint16_t>(code);
-            else
-                slot[i] = std::uint64_t{code} << 32 | tag;
-        } else if (block) {
-            const std::int64_t total_in = total_in_before + (p - begin);
-            if (total_in >= next_check &&
-                !check_ratio(zs, sink, total_in, best_ratio, next_check)) {
-                ok = false;
-                break;
+            if (matched < 256) {
+                table.literal_child[matched << 8 | c] = static_cast<std::uint16_t>(code);
+            } else {
+                table.tag_of[code] = pair_tag(matched, c);
+                table.code[slot] = static_cast<std::uint16_t>(code);
             }
+            return true;
+        }
+        if (!block) return true;
+        const std::int64_t total_in = total_in_before + (p - begin);
+        return total_in < next_check || check_ratio(zs, sink, total_in, best_ratio, next_check);
+    };
+
+    // Every miss leaves a literal as the string, so the loop goes round in
+    // two steps: a literal and a byte (a direct lookup), then longer strings
+    // through the hash table until the next miss.
+    while (p < end) {
+        std::uint32_t c = *p++;
+        if (ent < 256) {
+            const std::uint32_t child = table.literal_child[ent << 8 | c];
+            if (child == 0) {
+                if (!miss(c, 0)) {
+                    ok = false;
+                    break;
+                }
+                continue;
+            }
+            ent = child;
+            if (p == end) break;
+            c = *p++;
+        }
+        std::size_t slot;
+        std::uint32_t code;
+        while ((code = find_pair(table, ent, c, slot)) != 0) {
+            ent = code;
+            if (p == end) goto done;
+            c = *p++;
+        }
+        if (!miss(c, slot)) {
+            ok = false;
+            break;
         }
     }
-
+done:
     sink.store();
     zs->zs_total_in = total_in_before + (p - begin);
     zs->zs_next_check = next_check;
