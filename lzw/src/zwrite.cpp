@@ -13,7 +13,8 @@ namespace {
 // Input bytes between two measurements of the compression ratio.
 constexpr int check_gap = 10000;
 
-// Empties the dictionary.
+// Empties the dictionary.  Only slots need clearing: the pair kept for a
+// code is read only through a slot that holds the code.
 void clear_table(lzw_handle* zs) {
     std::fill_n(zs->zs_table.code, encode_table_slots, std::uint16_t{0});
     std::fill_n(zs->zs_table.literal_child, 256 * 256, std::uint16_t{0});
