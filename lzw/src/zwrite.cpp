@@ -51,7 +51,7 @@ constexpr std::size_t probe_step(std::uint32_t tag) {
     const std::uint32_t tag = pair_tag(prefix, byte);
     std::size_t i = home_slot(prefix, byte);
     std::uint32_t code = t.code[i];
-    if (code != 0 && t.tag_of[code] != tag) {
+    if (code != 0 && t.tag_of[code] != tag) [[unlikely]] {
         // At most a quarter of the slots are used: an empty one ends the
         // sequence soon.
         const std::size_t step = probe_step(tag);
