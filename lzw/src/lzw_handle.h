@@ -24,9 +24,6 @@ inline constexpr int first_width = 9;
 inline constexpr int clear_code = 256;
 inline constexpr int first_free_code = 257;  // in block mode; 256 otherwise
 
-// The writer's hash table size: a prime, so a probe sequence can reach every slot.
-inline constexpr int hash_len = 69001;
-
 inline constexpr int io_buf_size = 8192;
 // The hot loops load and store whole words (32 bits reading, 64 writing);
 // these spare bytes after the buffer keep a word that starts near its end
@@ -36,14 +33,13 @@ inline constexpr int io_buf_slack = 8;
 // Codes are at most 16 bits.
 inline constexpr std::size_t code_count = 65536;
 
-// The reader's use of the writer's key storage.
+// The reader's tables, per code.
 struct decode_tables {
     unsigned char suffix[code_count];  // last byte of each code's string
     // Length of each code's string, so that a string can be copied or
     // unwound straight to its place.
     std::uint16_t length[code_count];
 };
-static_assert(sizeof(decode_tables) <= sizeof(int) * hash_len);
 
 enum : int {
     PHASE_FRESH = 0,        // nothing read or written yet
@@ -53,11 +49,9 @@ enum : int {
     PHASE_FAILED = 4,       // a read, write or format failure: only z_close is sound now
 };
 
-// rmask[i]: the low i bits of a byte.  lmask[i]: the high 8 - i bits.
+// rmask[i]: the low i bits of a byte.
 inline constexpr std::array<unsigned char, 9> rmask = {0x00, 0x01, 0x03, 0x07, 0x0F,
                                                        0x1F, 0x3F, 0x7F, 0xFF};
-inline constexpr std::array<unsigned char, 9> lmask = {0xFF, 0xFE, 0xFC, 0xF8, 0xF0,
-                                                       0xE0, 0xC0, 0x80, 0x00};
 
 // The reader's window of recent output.  Each code remembers where its string
 // last appeared there, so a string is copied in one go instead of being
@@ -126,11 +120,8 @@ struct lzw_handle {
     int zs_width_max;
     int zs_widen_after;  // the width grows once the next free code is above this
     int zs_table_limit;  // 2 to the power zs_width_max: no entry at or above it
-    union {
-        int zs_keys[hash_len];    // writer: the hash table's keys
-        decode_tables zs_decode;  // reader: the same storage
-    };
-    std::uint16_t zs_codes[hash_len];  // writer: code per slot; reader: prefix per code
+    decode_tables zs_decode;            // reader
+    std::uint16_t zs_codes[code_count];  // reader: prefix per code
     int zs_next_code;
     int zs_block_flag;     // 0x80 in block mode, else 0
     int zs_reset_pending;  // 1 from a clear code until the next code
@@ -163,17 +154,6 @@ inline std::uint32_t load_le32(const unsigned char* p) {
                std::uint32_t{p[3]} << 24;
     }
 }
-inline void store_le32(unsigned char* p, std::uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, &v, sizeof v);
-    } else {
-        p[0] = static_cast<unsigned char>(v);
-        p[1] = static_cast<unsigned char>(v >> 8);
-        p[2] = static_cast<unsigned char>(v >> 16);
-        p[3] = static_cast<unsigned char>(v >> 24);
-    }
-}
-
 inline void store_le64(unsigned char* p, std::uint64_t v) {
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(p, &v, sizeof v);
