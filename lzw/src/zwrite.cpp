@@ -25,12 +25,15 @@ constexpr std::uint32_t pair_tag(std::uint32_t prefix, std::uint32_t byte) {
     return prefix | byte << 16;
 }
 
-// Home slot of a pair whose prefix is above the literals.  The prefix goes
-// in unmixed: a long match walks through codes that were made one after the
-// other, and their slots then lie side by side in memory.  The byte picks
-// one of 256 regions.
+// Home slot of a pair whose prefix is above the literals: the prefix XOR a
+// hash of the byte.  The prefix goes in unmixed, so a long match, which
+// walks through codes made one after the other, finds their slots side by
+// side in memory, and the step from one byte to the next costs one XOR
+// after the load of the code.  The byte is mixed across all the slot bits:
+// text uses few byte values, which differ in their low bits, and shifted in
+// plainly they would crowd a quarter of the table.
 constexpr std::size_t home_slot(std::uint32_t prefix, std::uint32_t byte) {
-    return std::size_t{byte} << (encode_table_bits - 8) ^ prefix;
+    return std::size_t{prefix} ^ ((byte * 0x9E3779B1u) >> (32 - encode_table_bits));
 }
 
 // Step between probes after a collision: odd, so that the sequence reaches
