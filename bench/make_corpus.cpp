@@ -9,16 +9,15 @@
 //
 // --quick makes each file a 24th of that size (text and binary 2 MiB).
 //
-// Text and binary come from the seeded models in corpus_models.cpp; random and
-// zeros from the test suites' data generator.  run.py records the files'
-// sha256 sums beside them and compares them with the reference sums.
+// All four come from the test suites' seeded data generator (test_data.h).
+// run.py records the files' sha256 sums beside them and compares them with
+// the reference sums.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "corpus_models.h"
 #include "test_data.h"
 
 namespace {
@@ -62,8 +61,8 @@ int main(int argc, char** argv) {
     using zpress_test::DataKind;
     using zpress_test::make_data;
     const bool ok =
-        write_file(out + "text.bin", zpress_bench::make_text_like(48 * unit, kTextSeed)) &&
-        write_file(out + "binary.bin", zpress_bench::make_binary_like(48 * unit, kBinarySeed)) &&
+        write_file(out + "text.bin", make_data(DataKind::text, 48 * unit, kTextSeed)) &&
+        write_file(out + "binary.bin", make_data(DataKind::binary, 48 * unit, kBinarySeed)) &&
         write_file(out + "random.bin", make_data(DataKind::random, 16 * unit, kRandomSeed)) &&
         write_file(out + "zeros.bin", make_data(DataKind::zeros, 64 * unit, 0));
     return ok ? 0 : 1;

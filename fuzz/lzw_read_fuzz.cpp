@@ -27,18 +27,21 @@
 
 #include "common/check.h"
 #include "common/choices.h"
-#include "common/lzw_oracle.h"
-#include "common/mem_file.h"
 #include "common/short_reads.h"
+#include "mem_file.h"
+#include "reference_lzw.h"
 #include "zpress/zopen.h"
 
 namespace {
+
+using zpress_test::agree_on_common_part;
+using zpress_test::Bytes;
 
 constexpr std::size_t kOutputCap = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxChunk = 40000;
 
 struct outcome {
-    std::vector<unsigned char> data;
+    Bytes data;
     int last = 0;   // 0: normal end; -1: error
     int error = 0;  // errno with -1
     bool capped = false;
@@ -58,13 +61,13 @@ template <typename NextCount>
 outcome decode(const stream_bytes& s, fuzz::short_reads::plan plan, NextCount next_count,
                std::size_t cap) {
     outcome out;
-    const int fd = fuzz::memory_file(s.data, s.size);
+    const int fd = zpress_test::memfd_with({s.data, s.size});
     FUZZ_CHECK(fd >= 0);
     lzw::lzw_handle* z = lzw::z_open(fd, "r", 0, 0, 0, s.gotmagic ? 1 : 0);
     FUZZ_CHECK(z != nullptr);
     plan.fd = fd;
     fuzz::short_reads::arm(plan);
-    std::vector<unsigned char> buf(kMaxChunk);
+    Bytes buf(kMaxChunk);
     bool short_result = false;
     for (;;) {
         if (out.data.size() >= cap) {
@@ -111,12 +114,6 @@ outcome decode(const stream_bytes& s, fuzz::short_reads::plan plan, NextCount ne
     return out;
 }
 
-bool agree_on_common_part(const std::vector<unsigned char>& a,
-                          const std::vector<unsigned char>& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    return std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
@@ -135,9 +132,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     if (ref.last == -1) FUZZ_CHECK(ref.error == EINVAL);
     // A run stops asking at the cap, by which time it holds less than one
     // more request beyond it.
-    const fuzz::lzw_verdict judge =
-        fuzz::lzw_reference(in.data, in.size, gotmagic, kOutputCap + 16384);
-    FUZZ_CHECK(fuzz::lzw_agrees(judge, ref.data, ref.last, ref.error, ref.capped));
+    const lzw_ref::decode_result judge =
+        lzw_ref::decode_as_read({in.data, in.size}, gotmagic, kOutputCap + 16384);
+    FUZZ_CHECK(lzw_ref::codec_agrees(judge, ref.data, ref.last, ref.error, ref.capped));
 
     // Random request sizes over a descriptor that may slice the data.
     fuzz::short_reads::plan sliced;

@@ -22,20 +22,22 @@
 
 #include "common/check.h"
 #include "common/choices.h"
-#include "common/lzw_oracle.h"
-#include "common/mem_file.h"
 #include "common/short_reads.h"
+#include "mem_file.h"
+#include "reference_lzw.h"
 #include "zpress/zopen.h"
 
 namespace {
+
+using zpress_test::Bytes;
 
 constexpr std::uint32_t kMaxChunk = 70000;
 constexpr std::size_t kStretchLimit = 300000;
 
 // Copies of the data with a few bytes changed in each, up to about `limit`.
-std::vector<unsigned char> stretch(const std::vector<unsigned char>& data, std::size_t limit,
+Bytes stretch(const Bytes& data, std::size_t limit,
                                    fuzz::choices& pick) {
-    std::vector<unsigned char> out = data;
+    Bytes out = data;
     if (data.empty()) return out;
     while (out.size() < limit) {
         const std::size_t from = out.size();
@@ -48,9 +50,9 @@ std::vector<unsigned char> stretch(const std::vector<unsigned char>& data, std::
 }
 
 template <typename NextCount>
-std::vector<unsigned char> compress(const std::vector<unsigned char>& data, int bits,
+Bytes compress(const Bytes& data, int bits,
                                     NextCount next_count) {
-    const int fd = fuzz::empty_memory_file();
+    const int fd = zpress_test::memfd_with({});
     FUZZ_CHECK(fd >= 0);
     const int keep = dup(fd);
     FUZZ_CHECK(keep >= 0);
@@ -64,7 +66,7 @@ std::vector<unsigned char> compress(const std::vector<unsigned char>& data, int 
     }
     lzw::lzw_info info{};
     FUZZ_CHECK(lzw::z_close(z, &info) == 0);
-    std::vector<unsigned char> packed = fuzz::file_contents(keep);
+    Bytes packed = zpress_test::file_contents(keep);
     close(keep);
     FUZZ_CHECK(info.zs_total_in == static_cast<std::int64_t>(data.size()));
     FUZZ_CHECK(info.zs_total_out == static_cast<std::int64_t>(packed.size()));
@@ -72,20 +74,20 @@ std::vector<unsigned char> compress(const std::vector<unsigned char>& data, int 
 }
 
 struct read_back {
-    std::vector<unsigned char> data;
+    Bytes data;
     int last = 0;  // 0: normal end; -1: error
     int error = 0;
     bool capped = false;
 };
 
 // Reads a whole stream in 16 KiB requests, stopping once `cap` bytes are in.
-read_back read_whole(const std::vector<unsigned char>& z, std::size_t cap) {
+read_back read_whole(const Bytes& z, std::size_t cap) {
     read_back r;
-    const int fd = fuzz::memory_file(z.data(), z.size());
+    const int fd = zpress_test::memfd_with(z);
     FUZZ_CHECK(fd >= 0);
     lzw::lzw_handle* zs = lzw::z_open(fd, "r", 0, 0, 0, 0);
     FUZZ_CHECK(zs != nullptr);
-    std::vector<unsigned char> buf(16384);
+    Bytes buf(16384);
     for (;;) {
         if (r.data.size() >= cap) {
             r.capped = true;
@@ -105,9 +107,9 @@ read_back read_whole(const std::vector<unsigned char>& z, std::size_t cap) {
 }
 
 // A copy of the stream with one kind of damage; `cut` says which kind.
-std::vector<unsigned char> damage(const std::vector<unsigned char>& z, fuzz::choices& pick,
+Bytes damage(const Bytes& z, fuzz::choices& pick,
                                   bool& cut) {
-    std::vector<unsigned char> d = z;
+    Bytes d = z;
     const auto size = static_cast<std::uint32_t>(z.size());
     cut = false;
     switch (pick.below(3)) {
@@ -133,12 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const fuzz::split_input in = fuzz::split(input, size);
     const int bits = in.flags % 17;
     fuzz::choices pick(in.seed);
-    std::vector<unsigned char> data(in.data, in.data + in.size);
+    Bytes data(in.data, in.data + in.size);
     if (pick.one_in(4)) data = stretch(data, kStretchLimit, pick);
 
-    const std::vector<unsigned char> packed =
+    const Bytes packed =
         compress(data, bits, [&] { return pick.chunk(kMaxChunk); });
-    const std::vector<unsigned char> packed_whole =
+    const Bytes packed_whole =
         compress(data, bits, [&] { return static_cast<std::uint32_t>(data.size()); });
     FUZZ_CHECK(packed == packed_whole);
 
@@ -152,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     // Read back, the magic taken by the caller or not.
     const bool gotmagic = pick.one_in(2);
     const std::size_t skip = gotmagic ? 2 : 0;
-    const int fd = fuzz::memory_file(packed.data() + skip, packed.size() - skip);
+    const int fd = zpress_test::memfd_with(zpress_test::ByteView(packed).subspan(skip));
     FUZZ_CHECK(fd >= 0);
     lzw::lzw_handle* z = lzw::z_open(fd, "r", 0, 0, 0, gotmagic ? 1 : 0);
     FUZZ_CHECK(z != nullptr);
@@ -162,8 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     slicing.max_piece = pick.one_in(2) ? 1u + pick.below(64) : 0;
     slicing.interrupt = pick.one_in(4);
     fuzz::short_reads::arm(slicing);
-    std::vector<unsigned char> got;
-    std::vector<unsigned char> buf(kMaxChunk);
+    Bytes got;
+    Bytes buf(kMaxChunk);
     for (;;) {
         const int count = static_cast<int>(pick.chunk(kMaxChunk));
         const int n = lzw::zread(z, buf.data(), count);
@@ -183,12 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     // Damage is found, or decodes as the strict reference says; another
     // flags byte can make the rest of the stream expand, hence the cap.
     bool cut = false;
-    const std::vector<unsigned char> damaged = damage(packed, pick, cut);
+    const Bytes damaged = damage(packed, pick, cut);
     const std::size_t cap = 2 * data.size() + 65536;
     const read_back r = read_whole(damaged, cap);
-    const fuzz::lzw_verdict judge =
-        fuzz::lzw_reference(damaged.data(), damaged.size(), false, cap + 16384);
-    FUZZ_CHECK(fuzz::lzw_agrees(judge, r.data, r.last, r.error, r.capped));
+    const lzw_ref::decode_result judge = lzw_ref::decode_as_read(damaged, false, cap + 16384);
+    FUZZ_CHECK(lzw_ref::codec_agrees(judge, r.data, r.last, r.error, r.capped));
     if (cut && damaged.size() >= 2) {
         // The magic is all there: a cut stream ends cleanly with a prefix.
         FUZZ_CHECK(r.last == 0);

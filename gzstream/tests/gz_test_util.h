@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "mem_file.h"
 #include "temp_io.h"
 #include "zlib_oracle.h"
 #include "zpress/gzio.h"
@@ -28,7 +29,7 @@ inline int close_handle(GzPtr& h) {
 // read by zlib (not by our own reader); the stream must close and decode cleanly.
 inline Bytes close_and_gunzip(GzPtr& h, const std::string& path) {
     EXPECT_EQ(close_handle(h), 0);
-    const GunzipResult r = gunzip(read_file(path));
+    const GunzipResult r = inflate_gzip_strict(read_file(path));
     EXPECT_TRUE(r.ok) << r.error;
     return r.data;
 }

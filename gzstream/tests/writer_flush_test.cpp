@@ -24,7 +24,7 @@ class WriterFlush : public ::testing::Test {
         ASSERT_NE(h_, nullptr);
     }
     // What the bytes on disk decode to so far (the stream may be unfinished).
-    Bytes decodable_now() const { return gunzip(read_file(path_)).data; }
+    Bytes decodable_now() const { return inflate_gzip_strict(read_file(path_)).data; }
     Bytes finish() { return close_and_gunzip(h_, path_); }
 
     TempDir dir_;

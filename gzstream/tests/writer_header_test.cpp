@@ -76,7 +76,7 @@ TEST(WriterHeader, EmptyStreamIsHeaderFinalEmptyBlockAndZeroTrailer) {
         const Bytes expected = concat(
             {header_with_name("empty"), raw_deflate({}, level), Bytes{0, 0, 0, 0, 0, 0, 0, 0}});
         EXPECT_EQ(read_file(path), expected);
-        EXPECT_TRUE(gunzip(expected).ok);
+        EXPECT_TRUE(inflate_gzip_strict(expected).ok);
     }
 }
 

@@ -8,16 +8,15 @@
 #include <cerrno>
 #include <string>
 
+#include "lzw_test_util.h"
 #include "reference_lzw.h"
-#include "test_support.h"
+#include "seeded_rng.h"
+#include "test_data.h"
 
 namespace {
 
-using lzw_test::bytes;
-
-bool is_prefix(const bytes& part, const bytes& whole) {
-    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
-}
+using zpress_test::Bytes;
+using zpress_test::is_prefix;
 
 // Counts of the verdicts, so that a sweep can show it met both.
 struct tally {
@@ -25,7 +24,7 @@ struct tally {
     int taken = 0;
 };
 
-void judge(const bytes& z, const std::string& what, tally& t) {
+void judge(const Bytes& z, const std::string& what, tally& t) {
     const auto ref = lzw_ref::decode(z);
     const auto d = lzw_test::decompress(z);
     if (ref.ok && !ref.rejected) {
@@ -42,8 +41,8 @@ void judge(const bytes& z, const std::string& what, tally& t) {
 
 // Cuts (all, or `samples` of them) and single-bit flips (all, or `samples`
 // of them) of the stream z of `original`.
-tally sweep(const bytes& z, const bytes& original, std::size_t samples, std::uint32_t seed) {
-    lzw_test::rng32 rng(seed);
+tally sweep(const Bytes& z, const Bytes& original, std::size_t samples, std::uint32_t seed) {
+    zpress_test::SeededRng rng(seed);
     auto positions = [&](std::size_t n) {
         std::vector<std::size_t> at;
         if (n <= samples) {
@@ -55,7 +54,7 @@ tally sweep(const bytes& z, const bytes& original, std::size_t samples, std::uin
     };
     tally t;
     for (const std::size_t n : positions(z.size())) {
-        const auto d = lzw_test::decompress(bytes(z.begin(), z.begin() + static_cast<long>(n)));
+        const auto d = lzw_test::decompress(Bytes(z.begin(), z.begin() + static_cast<long>(n)));
         if (n < 2) {
             EXPECT_EQ(d.last, -1) << "cut at " << n;  // no magic
         } else {
@@ -64,7 +63,7 @@ tally sweep(const bytes& z, const bytes& original, std::size_t samples, std::uin
         }
     }
     for (const std::size_t bit : positions(8 * z.size())) {
-        bytes damaged = z;
+        Bytes damaged = z;
         damaged[bit / 8] = static_cast<unsigned char>(damaged[bit / 8] ^ (1u << (bit % 8)));
         judge(damaged, "flip of bit " + std::to_string(bit), t);
     }
@@ -74,9 +73,9 @@ tally sweep(const bytes& z, const bytes& original, std::size_t samples, std::uin
 TEST(DamagedStreams, WriterStreamsOfEveryWidth) {
     for (int bits = 9; bits <= 16; ++bits) {
         const auto seed = static_cast<std::uint32_t>(bits);
-        for (const bytes& in : {lzw_test::text_like(4000, seed), lzw_test::binary_like(3000, seed),
-                                lzw_test::random_bytes(1500, seed)}) {
-            const bytes z = lzw_test::compress(in, bits);
+        for (const Bytes& in : {zpress_test::text_like(4000, seed), zpress_test::binary_like(3000, seed),
+                                zpress_test::random_bytes(1500, seed)}) {
+            const Bytes z = lzw_test::compress(in, bits);
             const tally t = sweep(z, in, 200, seed);
             EXPECT_GT(t.refused, 0) << bits;
         }
@@ -85,14 +84,14 @@ TEST(DamagedStreams, WriterStreamsOfEveryWidth) {
 
 TEST(DamagedStreams, StreamsWithClearCodes) {
     // The writer's own clears: a full 9-bit table over random data.
-    const bytes noise = lzw_test::random_bytes(40000, 3);
-    const bytes z = lzw_test::compress(noise, 9);
+    const Bytes noise = zpress_test::random_bytes(40000, 3);
+    const Bytes z = lzw_test::compress(noise, 9);
     ASSERT_GT(lzw_ref::decode(z).clears, 0);
     sweep(z, noise, 200, 4);
 
     // Every bit of a short stream with a clear every few dozen codes, and
     // codes equal to the next free code right after each clear.
-    lzw_test::rng32 rng(5);
+    zpress_test::SeededRng rng(5);
     std::vector<int> codes = {'s'};
     int next_code = 257;
     for (int n = 0; n < 300; ++n) {
@@ -105,7 +104,7 @@ TEST(DamagedStreams, StreamsWithClearCodes) {
         if (codes.back() == 256) codes.back() = 'c';
         ++next_code;
     }
-    const bytes packed = lzw_ref::pack_codes(0x8C, codes);
+    const Bytes packed = lzw_ref::pack_codes(0x8C, codes);
     const auto ref = lzw_ref::decode(packed);
     ASSERT_FALSE(ref.rejected);
     ASSERT_EQ(ref.clears, 7);
@@ -115,8 +114,8 @@ TEST(DamagedStreams, StreamsWithClearCodes) {
 }
 
 TEST(DamagedStreams, EveryFlagsByte) {
-    const bytes in = lzw_test::text_like(3000, 8);
-    bytes z = lzw_test::compress(in, 12);
+    const Bytes in = zpress_test::text_like(3000, 8);
+    Bytes z = lzw_test::compress(in, 12);
     tally t;
     for (int flags = 0; flags < 256; ++flags) {
         z[2] = static_cast<unsigned char>(flags);

@@ -7,23 +7,24 @@
 #include <thread>
 #include <vector>
 
-#include "test_support.h"
+#include "lzw_test_util.h"
+#include "test_data.h"
 #include "zpress/zopen.h"
 
 namespace {
 
-using lzw_test::bytes;
+using zpress_test::Bytes;
 
 TEST(LargeStreams, CountsPastTwoGigabytes) {
     constexpr std::int64_t block_size = 1 << 20;
     constexpr std::int64_t blocks = 2048 + 128;  // 2 GiB + 128 MiB
     // Mostly runs, which compress fast, with text among them so that the
     // ratio changes and the table gets cleared now and then.
-    std::vector<bytes> kinds;
+    std::vector<Bytes> kinds;
     for (std::uint32_t k = 0; k < 8; ++k)
-        kinds.push_back(k % 4 == 3 ? lzw_test::text_like(block_size, k)
-                                   : lzw_test::runs(block_size, k));
-    auto block = [&](std::int64_t n) -> const bytes& {
+        kinds.push_back(k % 4 == 3 ? zpress_test::text_like(block_size, k)
+                                   : zpress_test::runs(block_size, k));
+    auto block = [&](std::int64_t n) -> const Bytes& {
         return kinds[static_cast<std::size_t>((n * 5 + n / 8) % 8)];
     };
 
@@ -41,7 +42,7 @@ TEST(LargeStreams, CountsPastTwoGigabytes) {
             last = lzw::zread(zs, buf.data(), static_cast<int>(block_size));
             if (last <= 0) break;
             if (mismatch_at < 0 &&
-                (n >= blocks || bytes(buf.begin(), buf.begin() + last) != block(n)))
+                (n >= blocks || Bytes(buf.begin(), buf.begin() + last) != block(n)))
                 mismatch_at = decoded;
             decoded += last;
         }

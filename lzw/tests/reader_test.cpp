@@ -9,25 +9,27 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <random>
 #include <thread>
 
+#include "lzw_test_util.h"
+#include "mem_file.h"
 #include "reference_lzw.h"
-#include "test_support.h"
+#include "seeded_rng.h"
+#include "test_data.h"
 #include "zpress/zopen.h"
 
 namespace {
 
-using lzw_test::bytes;
+using zpress_test::Bytes;
 using lzw_test::decompress;
 using lzw_test::fixed_size;
 
-bytes as_bytes(const char* s) {
-    return bytes(s, s + std::char_traits<char>::length(s));
+Bytes as_bytes(const char* s) {
+    return Bytes(s, s + std::char_traits<char>::length(s));
 }
 
 TEST(ReaderHeader, WorkedExampleWithAndWithoutMagic) {
-    const bytes z = {0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00};
+    const Bytes z = {0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00};
     const auto plain = decompress(z);
     EXPECT_EQ(plain.data, as_bytes("ab"));
     EXPECT_EQ(plain.last, 0);
@@ -64,7 +66,7 @@ TEST(ReaderHeader, MagicTakenAndNothingAfterIt) {
 TEST(ReaderHeader, FlagsByte) {
     // Width 17 is refused, and the handle stays refused.
     lzw::lzw_handle* zs =
-        lzw::z_open(lzw_test::memfd_with({0x1F, 0x9D, 0x91, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
+        lzw::z_open(zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x91, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[16];
     errno = 0;
@@ -78,7 +80,7 @@ TEST(ReaderHeader, FlagsByte) {
 }
 
 TEST(ReaderHeader, WrongOrShortMagic) {
-    for (const bytes& z : {bytes{0x1F, 0x8B, 0x08, 0x00}, bytes{0x1F}, bytes{}}) {
+    for (const Bytes& z : {Bytes{0x1F, 0x8B, 0x08, 0x00}, Bytes{0x1F}, Bytes{}}) {
         const auto d = decompress(z);
         EXPECT_EQ(d.last, -1);
         EXPECT_EQ(d.error, EINVAL);
@@ -87,7 +89,7 @@ TEST(ReaderHeader, WrongOrShortMagic) {
 
 TEST(ReaderHeader, CountZeroDoesNothing) {
     lzw::lzw_handle* zs =
-        lzw::z_open(lzw_test::memfd_with({0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
+        lzw::z_open(zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[4];
     EXPECT_EQ(lzw::zread(zs, buf, 0), 0);  // must not consume the header
@@ -122,7 +124,7 @@ TEST(ReaderCodes, NoBlockModeMakes256AnEntry) {
 
 TEST(ReaderCodes, ClearCodeLast) {
     lzw::lzw_handle* zs = lzw::z_open(
-        lzw_test::memfd_with(lzw_ref::pack_codes(0x90, {'a', 'b', 256})), "r", 0, 0, 0, 0);
+        zpress_test::memfd_with(lzw_ref::pack_codes(0x90, {'a', 'b', 256})), "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[16];
     EXPECT_EQ(lzw::zread(zs, buf, sizeof buf), 2);
@@ -134,8 +136,8 @@ TEST(ReaderCodes, CodeDefinedByItselfAndRuns) {
     // a, then 257 before it exists: "a" + "a" + "a".
     EXPECT_EQ(decompress(lzw_ref::pack_codes(0x90, {'a', 257})).data, as_bytes("aaa"));
     // 300 equal bytes from the writer use such codes throughout.
-    const bytes in(300, 'x');
-    const bytes z = lzw_test::compress(in, 16);
+    const Bytes in(300, 'x');
+    const Bytes z = lzw_test::compress(in, 16);
     EXPECT_EQ(z, lzw_ref::encode(in, 16));
     EXPECT_EQ(decompress(z).data, in);
     EXPECT_EQ(decompress(z, fixed_size(1)).data, in);
@@ -143,13 +145,13 @@ TEST(ReaderCodes, CodeDefinedByItselfAndRuns) {
 
 TEST(ReaderCodes, SmallAndNineBitWidths) {
     // Width 9: once 511 is defined the codes are 10 bits wide and stay so.
-    const bytes text = lzw_test::text_like(60000, 7);
-    const bytes z9 = lzw_ref::encode(text, 9);
+    const Bytes text = zpress_test::text_like(60000, 7);
+    const Bytes z9 = lzw_ref::encode(text, 9);
     EXPECT_EQ(lzw_ref::decode(z9).widest, 10);
     EXPECT_EQ(decompress(z9).data, text);
     // Width 8 or less: no entries, every byte one 9-bit code.
     for (const int bits : {1, 8}) {
-        const bytes z = lzw_ref::encode(text, bits);
+        const Bytes z = lzw_ref::encode(text, bits);
         const auto ref = lzw_ref::decode(z);
         EXPECT_EQ(ref.widest, 9);
         EXPECT_EQ(ref.codes, text.size() + static_cast<std::size_t>(ref.clears));
@@ -159,7 +161,7 @@ TEST(ReaderCodes, SmallAndNineBitWidths) {
 
 // Decodes z and expects the damage to be found: -1 with EINVAL.  The call
 // that meets it delivers nothing; earlier calls only what comes before it.
-void expect_refused(const bytes& z) {
+void expect_refused(const Bytes& z) {
     const auto ref = lzw_ref::decode(z);
     EXPECT_TRUE(ref.rejected);
     for (const int count : {1, 16384}) {
@@ -210,8 +212,8 @@ TEST(ReaderCodes, CodesNoWriterMakesAreRefused) {
 TEST(ReaderCodes, DamageLateInTheStreamFailsAfterTheGoodPart) {
     // What came before the damage may have been delivered by earlier calls;
     // the call that meets it fails, and so does every later one.
-    const bytes text = lzw_test::text_like(20000, 5);
-    bytes z = lzw_ref::encode(text, 16);
+    const Bytes text = zpress_test::text_like(20000, 5);
+    Bytes z = lzw_ref::encode(text, 16);
     // Codes of 13 bits by now, the next one with its top bits set: past
     // every entry made so far.
     z.insert(z.end(), {0xFF, 0xFF, 0xFF});
@@ -240,7 +242,7 @@ TEST(ReaderCodes, StringsFromFarBackAndAcrossTheWindow) {
     int next_code = 259;
     for (int n = 0; n < 1000; ++n) codes.push_back(next_code++);
     for (const int c : {257, 258, next_code - 1, int{'x'}, next_code, 257}) codes.push_back(c);
-    const bytes z = lzw_ref::pack_codes(0x90, codes);
+    const Bytes z = lzw_ref::pack_codes(0x90, codes);
     const auto ref = lzw_ref::decode(z);
     ASSERT_FALSE(ref.rejected);
     ASSERT_GT(ref.data.size(), 500000u);
@@ -255,7 +257,7 @@ TEST(ReaderCodes, StringsFromFarBackAndAcrossTheWindow) {
 
 TEST(ReaderEnds, CutInsideACode) {
     // Four 9-bit codes take 36 bits; 32 bits hold three of them.
-    bytes z = lzw_ref::pack_codes(0x90, {'a', 'b', 'c', 'd'});
+    Bytes z = lzw_ref::pack_codes(0x90, {'a', 'b', 'c', 'd'});
     ASSERT_EQ(z.size(), 3u + 5u);
     z.pop_back();
     const auto d = decompress(z);
@@ -267,7 +269,7 @@ TEST(ReaderEnds, CutOneByteIntoAGroup) {
     // A whole group of eight codes plus one byte of the next group: that byte
     // cannot hold a code, and nothing may be made up from stale buffer bytes.
     const std::vector<int> codes = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'};
-    bytes z = lzw_ref::pack_codes(0x90, codes);
+    Bytes z = lzw_ref::pack_codes(0x90, codes);
     z.resize(3 + 9 + 1);
     // Taken with zeros as its high bits, the lone byte would read as 'i'.
     const auto d = decompress(z);
@@ -276,8 +278,8 @@ TEST(ReaderEnds, CutOneByteIntoAGroup) {
 }
 
 TEST(ReaderEnds, ReadSizesDoNotChangeTheResult) {
-    const bytes in = lzw_test::mixed(400000, 3);
-    const bytes z = lzw_test::compress(in, 16);
+    const Bytes in = zpress_test::mixed(400000, 3);
+    const Bytes z = lzw_test::compress(in, 16);
     EXPECT_EQ(decompress(z, fixed_size(1)).data, in);
     EXPECT_EQ(decompress(z, fixed_size(16384)).data, in);
     EXPECT_EQ(decompress(z, lzw_test::random_sizes(5, 70000)).data, in);
@@ -287,9 +289,9 @@ TEST(ReaderEnds, ReadSizesDoNotChangeTheResult) {
 // read, so that every read() returns less than a group.  Before each piece
 // the reading thread gets a signal whose handler does not restart calls, so
 // a read() waiting for data fails with EINTR.
-void trickle(int fd, const bytes& data, std::uint32_t seed, pthread_t reader,
+void trickle(int fd, const Bytes& data, std::uint32_t seed, pthread_t reader,
              const std::atomic<bool>* reader_done) {
-    lzw_test::rng32 rng(seed);
+    zpress_test::SeededRng rng(seed);
     std::size_t done = 0;
     while (done < data.size() && !*reader_done) {
         pthread_kill(reader, SIGUSR1);
@@ -306,12 +308,12 @@ void trickle(int fd, const bytes& data, std::uint32_t seed, pthread_t reader,
 TEST(ReaderPipes, SmallPiecesAndSignalsFromAPipe) {
     lzw_test::interrupt_with(SIGUSR1);
     const auto old_pipe = std::signal(SIGPIPE, SIG_IGN);  // should the reader stop early
-    const bytes in = lzw_test::mixed(30000, 11);
-    const bytes z = lzw_test::compress(in, 12);
+    const Bytes in = zpress_test::mixed(30000, 11);
+    const Bytes z = lzw_test::compress(in, 12);
     for (const bool gotmagic : {false, true}) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        const bytes fed(z.begin() + (gotmagic ? 2 : 0), z.end());
+        const Bytes fed(z.begin() + (gotmagic ? 2 : 0), z.end());
         std::atomic<bool> reader_done{false};
         std::thread feeder(trickle, fds[1], fed, 9, pthread_self(), &reader_done);
         const auto d = lzw_test::decompress_fd(fds[0], gotmagic, lzw_test::random_sizes(2, 5000));
@@ -333,7 +335,7 @@ TEST(ReaderFailures, ReadFailureIsAnError) {
     EXPECT_EQ(d.error, EISDIR);
 
     // Mid-stream: a non-blocking pipe runs dry with its writer still open.
-    const bytes z = lzw_test::compress(lzw_test::text_like(50000, 4), 16);
+    const Bytes z = lzw_test::compress(zpress_test::text_like(50000, 4), 16);
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
     ASSERT_EQ(write(fds[1], z.data(), z.size() / 2), static_cast<ssize_t>(z.size() / 2));
@@ -344,7 +346,7 @@ TEST(ReaderFailures, ReadFailureIsAnError) {
     close(fds[1]);
 
     // A closed descriptor.
-    const int fd = lzw_test::memfd_with(z);
+    const int fd = zpress_test::memfd_with(z);
     lzw::lzw_handle* zs = lzw::z_open(fd, "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[64];
@@ -363,7 +365,7 @@ TEST(ReaderFailures, CodesThatWouldMakeAPrefixLoopAreRefused) {
     // 258 as first code, then 257 before it exists, would make 257 -> 258
     // and 258 -> 257, a chain that never reaches a literal.  The first code
     // already gives the damage away.
-    const bytes z = lzw_ref::pack_codes(0x90, {258, 257, 'A', 258, 'B'});
+    const Bytes z = lzw_ref::pack_codes(0x90, {258, 257, 'A', 258, 'B'});
     for (const int count : {1, 7, 100000}) {
         const auto d = decompress(z, fixed_size(count));
         EXPECT_EQ(d.last, -1) << count;
@@ -375,7 +377,7 @@ TEST(ReaderFailures, CodesThatWouldMakeAPrefixLoopAreRefused) {
 // Checks the codec against the reference on a stream that may be damaged:
 // equal data when the reference takes it all; otherwise an EINVAL failure
 // after data that agrees with the reference's.
-void expect_agreement(const bytes& z, std::uint32_t seed) {
+void expect_agreement(const Bytes& z, std::uint32_t seed) {
     const auto ref = lzw_ref::decode(z);
     const auto d = decompress(z, lzw_test::random_sizes(seed, 9000));
     if (!ref.rejected) {
@@ -394,11 +396,11 @@ void expect_agreement(const bytes& z, std::uint32_t seed) {
 TEST(ReaderFailures, GarbageIsRefusedLikeTheReferenceDoes) {
     // Random bytes after a valid header, and random codes of which some are
     // not defined yet: the sanitizer build also watches every write.
-    lzw_test::rng32 rng(17);
+    zpress_test::SeededRng rng(17);
     for (int round = 0; round < 40; ++round) {
         const int bits = 9 + round % 8;
-        bytes z = {0x1F, 0x9D, static_cast<unsigned char>(0x80 | bits)};
-        const bytes noise = lzw_test::random_bytes(2000 + rng() % 20000, rng());
+        Bytes z = {0x1F, 0x9D, static_cast<unsigned char>(0x80 | bits)};
+        const Bytes noise = zpress_test::random_bytes(2000 + rng() % 20000, rng());
         z.insert(z.end(), noise.begin(), noise.end());
         expect_agreement(z, rng());
 

@@ -3,23 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
+#include "lzw_test_util.h"
 #include "reference_lzw.h"
-#include "test_support.h"
+#include "seeded_rng.h"
+#include "test_data.h"
 
 namespace {
 
-using lzw_test::bytes;
+using zpress_test::Bytes;
 
 class RoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(RoundTrip, MixedDataAgreesWithTheReference) {
     const int bits = GetParam();
-    const bytes in = lzw_test::mixed(1 << 20, static_cast<std::uint32_t>(bits));
+    const Bytes in = zpress_test::mixed(1 << 20, static_cast<std::uint32_t>(bits));
     const auto sizes = static_cast<std::uint32_t>(100 + bits);
 
-    const bytes z = lzw_test::compress(in, bits, lzw_test::random_sizes(sizes, 70000));
+    const Bytes z = lzw_test::compress(in, bits, lzw_test::random_sizes(sizes, 70000));
     // The reference writes the same bytes, ratio-check clear codes included.
     EXPECT_EQ(z, lzw_ref::encode(in, bits));
 
@@ -41,10 +42,10 @@ INSTANTIATE_TEST_SUITE_P(Widths, RoundTrip, ::testing::Range(9, 17));
 TEST(RoundTripLong, SeveralMegabytesWithLongRuns) {
     // Long runs make strings thousands of bytes long, read back in pieces
     // smaller and larger than a string.
-    bytes in = lzw_test::runs(2 << 20, 3);
-    const bytes more = lzw_test::mixed(2 << 20, 4);
+    Bytes in = zpress_test::runs(2 << 20, 3);
+    const Bytes more = zpress_test::mixed(2 << 20, 4);
     in.insert(in.end(), more.begin(), more.end());
-    const bytes z = lzw_test::compress(in, 16, lzw_test::random_sizes(1, 1 << 20));
+    const Bytes z = lzw_test::compress(in, 16, lzw_test::random_sizes(1, 1 << 20));
     EXPECT_EQ(lzw_ref::decode(z).data, in);
     EXPECT_EQ(lzw_test::decompress(z, lzw_test::random_sizes(2, 1 << 16)).data, in);
 }
@@ -53,7 +54,7 @@ TEST(RoundTripLong, CodecReadsAHandMadeStreamOfEveryWidth) {
     // Streams packed code by code from random codes that are all valid
     // (defined, or the next free code while the table has room), including
     // clear codes in the middle, each followed by a literal.
-    lzw_test::rng32 rng(99);
+    zpress_test::SeededRng rng(99);
     for (int bits = 9; bits <= 16; ++bits) {
         std::vector<int> codes = {static_cast<int>(rng() % 256)};
         int next_code = 257;
@@ -74,7 +75,7 @@ TEST(RoundTripLong, CodecReadsAHandMadeStreamOfEveryWidth) {
                 ++next_code;
             }
         }
-        const bytes z = lzw_ref::pack_codes(0x80 | bits, codes);
+        const Bytes z = lzw_ref::pack_codes(0x80 | bits, codes);
         const auto ref = lzw_ref::decode(z);
         ASSERT_FALSE(ref.rejected) << bits;
         const auto d = lzw_test::decompress(z, lzw_test::random_sizes(rng(), 5000));

@@ -2,24 +2,25 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <thread>
 
+#include "lzw_test_util.h"
+#include "mem_file.h"
 #include "reference_lzw.h"
-#include "test_support.h"
+#include "test_data.h"
 #include "zpress/zopen.h"
 
 namespace {
 
-using lzw_test::bytes;
+using zpress_test::Bytes;
 
 TEST(WriterBytes, WorkedExamples) {
-    EXPECT_EQ(lzw_test::compress({0x61, 0x62}, 16), (bytes{0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}));
-    EXPECT_EQ(lzw_test::compress({0x61}, 16), (bytes{0x1F, 0x9D, 0x90, 0x61, 0x00}));
+    EXPECT_EQ(lzw_test::compress({0x61, 0x62}, 16), (Bytes{0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}));
+    EXPECT_EQ(lzw_test::compress({0x61}, 16), (Bytes{0x1F, 0x9D, 0x90, 0x61, 0x00}));
     EXPECT_EQ(lzw_test::compress({0x61}, 12)[2], 0x8C);
     EXPECT_EQ(lzw_test::compress({0x61}, 0)[2], 0x90);
     EXPECT_EQ(lzw_test::compress({0x61}, 1)[2], 0x81);
@@ -28,7 +29,7 @@ TEST(WriterBytes, WorkedExamples) {
 TEST(WriterBytes, NothingWrittenLeavesNoOutput) {
     EXPECT_TRUE(lzw_test::compress({}, 16).empty());
     // A zwrite of 0 bytes writes no header either.
-    const int fd = memfd_create("lzw-out", 0);
+    const int fd = zpress_test::memfd_with({});
     lzw::lzw_handle* zs = lzw::z_open(fd, "w", 0, 16, 0, 0);
     ASSERT_NE(zs, nullptr);
     const unsigned char byte = 'x';
@@ -41,9 +42,9 @@ TEST(WriterBytes, NothingWrittenLeavesNoOutput) {
 }
 
 TEST(WriterBytes, CountsReported) {
-    const bytes in = lzw_test::mixed(200000, 21);
+    const Bytes in = zpress_test::mixed(200000, 21);
     lzw::lzw_info info{};
-    const bytes z = lzw_test::compress(in, 16, lzw_test::fixed_size(16384), &info);
+    const Bytes z = lzw_test::compress(in, 16, lzw_test::fixed_size(16384), &info);
     EXPECT_EQ(info.reserved0, 0u);
     EXPECT_EQ(info.reserved1, 0xFFFFFFFFu);
     EXPECT_EQ(info.reserved2, 0u);
@@ -53,8 +54,8 @@ TEST(WriterBytes, CountsReported) {
 }
 
 TEST(WriterBytes, SameOutputWhateverTheCallSizes) {
-    const bytes in = lzw_test::mixed(1 << 20, 5);
-    const bytes whole = lzw_test::compress(in, 16, lzw_test::fixed_size(1 << 20));
+    const Bytes in = zpress_test::mixed(1 << 20, 5);
+    const Bytes whole = lzw_test::compress(in, 16, lzw_test::fixed_size(1 << 20));
     EXPECT_EQ(lzw_test::compress(in, 16, lzw_test::fixed_size(1)), whole);
     EXPECT_EQ(lzw_test::compress(in, 16, lzw_test::random_sizes(8, 100000)), whole);
     EXPECT_EQ(whole, lzw_ref::encode(in, 16));
@@ -63,9 +64,9 @@ TEST(WriterBytes, SameOutputWhateverTheCallSizes) {
 TEST(WriterBytes, IncompressibleInputGetsClearCodes) {
     // Past the full table the ratio is measured every 10000 bytes, and a
     // ratio that does not improve clears the table.
-    const bytes in = lzw_test::random_bytes(300000, 1);
+    const Bytes in = zpress_test::random_bytes(300000, 1);
     for (const int bits : {16, 12, 8}) {
-        const bytes z = lzw_test::compress(in, bits);
+        const Bytes z = lzw_test::compress(in, bits);
         const auto ref = lzw_ref::decode(z);
         EXPECT_GT(ref.clears, 0) << bits;
         EXPECT_EQ(ref.data, in);
@@ -77,7 +78,7 @@ TEST(WriterBytes, SignalsDuringWritesToAPipe) {
     // Incompressible data fills the pipe, so the writer blocks in write();
     // signals then interrupt it (EINTR, or a partial write) and it carries on.
     lzw_test::interrupt_with(SIGUSR1);
-    const bytes in = lzw_test::random_bytes(1 << 20, 6);
+    const Bytes in = zpress_test::random_bytes(1 << 20, 6);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     int closed = -2;
@@ -87,7 +88,7 @@ TEST(WriterBytes, SignalsDuringWritesToAPipe) {
             if (lzw::zwrite(zs, in.data() + at, 4096) != 4096) break;
         closed = lzw::z_close(zs, nullptr);
     });
-    bytes z;
+    Bytes z;
     unsigned char buf[1000];
     ssize_t n;
     while ((n = read(fds[0], buf, sizeof buf)) != 0) {
@@ -102,7 +103,7 @@ TEST(WriterBytes, SignalsDuringWritesToAPipe) {
 }
 
 TEST(WriterFailures, GotmagicWriterRefuses) {
-    const int fd = memfd_create("lzw-out", 0);
+    const int fd = zpress_test::memfd_with({});
     const int keep = dup(fd);
     lzw::lzw_handle* zs = lzw::z_open(fd, "w", 0, 16, 0, 1);
     ASSERT_NE(zs, nullptr);
@@ -115,11 +116,11 @@ TEST(WriterFailures, GotmagicWriterRefuses) {
 
 TEST(WriterFailures, WrongDirectionIsRefused) {
     unsigned char buf[4] = {'a', 'b', 'c', 'd'};
-    lzw::lzw_handle* r = lzw::z_open(lzw_test::memfd_with({}), "r", 0, 0, 0, 0);
+    lzw::lzw_handle* r = lzw::z_open(zpress_test::memfd_with({}), "r", 0, 0, 0, 0);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(lzw::zwrite(r, buf, 4), -1);
     EXPECT_EQ(lzw::z_close(r, nullptr), 0);
-    lzw::lzw_handle* w = lzw::z_open(lzw_test::memfd_with({}), "w", 0, 0, 0, 0);
+    lzw::lzw_handle* w = lzw::z_open(zpress_test::memfd_with({}), "w", 0, 0, 0, 0);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(lzw::zread(w, buf, 4), -1);
     EXPECT_EQ(lzw::z_close(w, nullptr), 0);
@@ -129,7 +130,7 @@ TEST(WriterFailures, FailedWritesAreReported) {
     // The header cannot be written to a read-only descriptor.
     lzw::lzw_handle* zs = lzw::z_open(open("/dev/null", O_RDONLY), "w", 0, 16, 0, 0);
     ASSERT_NE(zs, nullptr);
-    const bytes in = lzw_test::text_like(100000, 2);
+    const Bytes in = zpress_test::text_like(100000, 2);
     EXPECT_EQ(lzw::zwrite(zs, in.data(), 10), -1);
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(lzw::zwrite(zs, in.data(), 10), -1) << "a broken stream stays broken";

@@ -48,14 +48,4 @@ Bytes gzip_member(ByteView plain, const MemberParts& parts) {
     return concat({header, body, trailer});
 }
 
-Bytes concat(std::initializer_list<ByteView> parts) {
-    Bytes out;
-    for (ByteView part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-Bytes bytes_of(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-
 }  // namespace zpress_test

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -92,10 +91,5 @@ struct MemberParts {
     }
 };
 Bytes gzip_member(ByteView plain, const MemberParts& parts = {});
-
-// The concatenation of byte strings.
-Bytes concat(std::initializer_list<ByteView> parts);
-
-Bytes bytes_of(std::string_view text);
 
 }  // namespace zpress_test

@@ -1,7 +1,6 @@
 #include "temp_io.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,26 +65,6 @@ std::size_t size_on_disk(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) fail("stat " + path);
     return static_cast<std::size_t>(st.st_size);
-}
-
-int memfd_with(ByteView data) {
-    const int fd = ::memfd_create("zpress-test", MFD_CLOEXEC);
-    if (fd < 0) fail("memfd_create");
-    write_all(fd, data.data(), data.size());
-    if (::lseek(fd, 0, SEEK_SET) != 0) fail("lseek");
-    return fd;
-}
-
-Bytes read_all_fd(int fd) {
-    Bytes out;
-    unsigned char chunk[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.insert(out.end(), chunk, chunk + n);
-    }
-    return out;
 }
 
 PipeFeeder::PipeFeeder(Bytes data, std::size_t piece) {

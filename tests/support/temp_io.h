@@ -1,4 +1,4 @@
-// Files, in-memory descriptors and pipes for stream tests.
+// Temporary files and fed pipes for stream tests.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "zlib_oracle.h"
+#include "bytes.h"
 
 namespace zpress_test {
 
@@ -32,12 +32,6 @@ Bytes read_file(const std::string& path);
 // Size of the file as the system sees it (stat), without touching any stdio
 // stream that may still hold buffered bytes for it.
 std::size_t size_on_disk(const std::string& path);
-
-// A seekable in-memory descriptor holding `data`, positioned at offset 0.
-int memfd_with(ByteView data);
-
-// Reads everything left on a descriptor (until end of file).
-Bytes read_all_fd(int fd);
 
 // A pipe whose write end is fed by a thread in pieces of `piece` bytes; the
 // write end is closed after the last piece.  The read end belongs to whoever

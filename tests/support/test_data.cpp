@@ -1,46 +1,70 @@
 #include "test_data.h"
 
 #include <algorithm>
-#include <array>
-#include <random>
-#include <string_view>
+
+#include "seeded_rng.h"
 
 namespace zpress_test {
-namespace {
 
-// Words with lines of varying length: compresses like prose, with newlines
-// for line-oriented reads.
-void append_text(Bytes& out, std::size_t size, std::mt19937& rng) {
-    static constexpr std::array<std::string_view, 16> words = {
-        "stream", "member", "deflate", "header", "trailer", "window", "block", "length",
-        "the",    "a",      "of",      "zpress", "gzip",    "crc",    "byte",  "seek"};
-    std::size_t column = 0;
+Bytes random_bytes(std::size_t size, std::uint32_t seed) {
+    SeededRng rng(seed);
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<unsigned char>(rng.next());
+    return out;
+}
+
+Bytes runs(std::size_t size, std::uint32_t seed) {
+    SeededRng rng(seed);
+    Bytes out;
+    out.reserve(size + 3000);
     while (out.size() < size) {
-        const std::string_view word = words[rng() % words.size()];
-        out.insert(out.end(), word.begin(), word.end());
-        column += word.size() + 1;
-        if (column > 20 + rng() % 60) {
-            out.push_back('\n');
-            column = 0;
-        } else {
-            out.push_back(' ');
-        }
+        const std::uint32_t r = rng.next();
+        out.insert(out.end(), 1 + (r >> 8) % 3000, static_cast<unsigned char>(r % 4 == 0 ? 0 : r));
     }
     out.resize(size);
+    return out;
 }
 
-void append_random(Bytes& out, std::size_t size, std::mt19937& rng) {
-    while (out.size() < size) out.push_back(static_cast<unsigned char>(rng()));
+Bytes mixed(std::size_t size, std::uint32_t seed) {
+    SeededRng rng(seed);
+    // Short pieces in short inputs, so that even they change kind; long ones
+    // in long inputs, so that each kind lasts past the LZW writer's checks.
+    const std::size_t longest = std::max<std::size_t>(9000, size / 8);
+    Bytes out;
+    out.reserve(size);
+    while (out.size() < size) {
+        const std::size_t piece = std::min(size - out.size(), rng.between(1, longest));
+        const std::uint32_t piece_seed = rng.next();
+        Bytes part;
+        switch (rng.below(4)) {
+            case 0:
+                part = text_like(piece, piece_seed);
+                break;
+            case 1:
+                part = binary_like(piece, piece_seed);
+                break;
+            case 2:
+                part = random_bytes(piece, piece_seed);
+                break;
+            default:
+                part = runs(piece, piece_seed);
+                break;
+        }
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
 }
-
-}  // namespace
 
 std::string to_string(DataKind kind) {
     switch (kind) {
         case DataKind::text:
             return "text";
+        case DataKind::binary:
+            return "binary";
         case DataKind::random:
             return "random";
+        case DataKind::runs:
+            return "runs";
         case DataKind::zeros:
             return "zeros";
         case DataKind::mixed:
@@ -50,40 +74,21 @@ std::string to_string(DataKind kind) {
 }
 
 Bytes make_data(DataKind kind, std::size_t size, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes out;
-    out.reserve(size);
     switch (kind) {
         case DataKind::text:
-            append_text(out, size, rng);
-            break;
+            return text_like(size, seed);
+        case DataKind::binary:
+            return binary_like(size, seed);
         case DataKind::random:
-            append_random(out, size, rng);
-            break;
+            return random_bytes(size, seed);
+        case DataKind::runs:
+            return runs(size, seed);
         case DataKind::zeros:
-            out.assign(size, 0);
             break;
         case DataKind::mixed:
-            // Runs of each kind, so block types and match lengths change
-            // inside one stream.
-            while (out.size() < size) {
-                const std::size_t run = std::min<std::size_t>(size - out.size(), 1 + rng() % 9000);
-                const std::size_t target = out.size() + run;
-                switch (rng() % 3) {
-                    case 0:
-                        append_text(out, target, rng);
-                        break;
-                    case 1:
-                        append_random(out, target, rng);
-                        break;
-                    default:
-                        out.resize(target, static_cast<unsigned char>(rng() % 4 == 0 ? 'x' : 0));
-                        break;
-                }
-            }
-            break;
+            return mixed(size, seed);
     }
-    return out;
+    return Bytes(size, 0);
 }
 
 }  // namespace zpress_test

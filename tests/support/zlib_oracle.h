@@ -3,16 +3,14 @@
 // stream layer (whose header shares names with zlib's) can include it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
-#include <vector>
+
+#include "bytes.h"
 
 namespace zpress_test {
-
-using Bytes = std::vector<unsigned char>;
-using ByteView = std::span<const unsigned char>;
 
 // Strategy codes as the engine numbers them (4, fixed Huffman codes only, is
 // not offered by the stream layer but is handy for building members).
@@ -29,9 +27,30 @@ struct GunzipResult {
     std::string error;  // empty when ok
 };
 
-// Decodes one or more concatenated gzip members with inflate (window bits 31).
-// Anything after the last member, or a damaged member, makes the result not ok.
-GunzipResult gunzip(ByteView stream);
+// Decodes one or more concatenated gzip members with inflate (window bits 31)
+// and checks everything zlib checks, header CRC and ISIZE included.  Anything
+// after the last member, or a damaged member, makes the result not ok.  For
+// judging what the stream layer writes.
+GunzipResult inflate_gzip_strict(ByteView stream);
+
+enum class Verdict {
+    ok,       // every member decodes and checks; anything after the last is ignored
+    error,    // damaged: a reader must report an error
+    unknown,  // the two readers may disagree (header CRC, ISIZE) or the cap was hit
+};
+
+struct TolerantResult {
+    Bytes data;  // what decoded before the verdict, at most the cap
+    Verdict outcome = Verdict::ok;
+    std::size_t trailing = 0;  // bytes after the last member (ok only)
+};
+
+// Decodes the members of a stream that begins with the gzip magic, the way
+// the stream layer reads: after a member, bytes that do not begin with 1F 8B
+// end the stream.  zlib also checks the header CRC and ISIZE, which the layer
+// skips by design; those mismatches give `unknown`, as does output past `cap`.
+// For judging what the stream layer reads.
+TolerantResult inflate_gzip_tolerant(ByteView stream, std::size_t cap);
 
 // Header fields for gzip_reference; absent fields are not written.
 struct GzipFields {

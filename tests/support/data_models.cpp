@@ -1,28 +1,18 @@
-#include "corpus_models.h"
+// The text-like and binary-like models.  Integer arithmetic only: floating
+// point (pow, log) may round differently from one C library to the next,
+// which would change the data.  Each draw is a statement of its own, since
+// the operands of + may be evaluated in any order.
+#include "test_data.h"
 
 #include <algorithm>
 #include <array>
-#include <random>
 #include <string>
 #include <string_view>
 
-namespace zpress_bench {
+#include "seeded_rng.h"
+
+namespace zpress_test {
 namespace {
-
-// Integer arithmetic only: floating point (pow, log) may round differently
-// from one C library to the next, which would change the corpus.
-class Rng {
-public:
-    explicit Rng(std::uint32_t seed) : engine_(seed) {}
-    std::uint32_t next() { return static_cast<std::uint32_t>(engine_()); }
-    // 0 <= result < n, for n below 2^32.
-    std::size_t below(std::size_t n) { return next() % n; }
-    std::size_t between(std::size_t lo, std::size_t hi) { return lo + below(hi - lo + 1); }
-    bool percent(unsigned p) { return below(100) < p; }
-
-private:
-    std::mt19937 engine_;
-};
 
 // Index i drawn with weight proportional to 1 / (i + offset): a few items
 // dominate and a long tail follows, as with words and opcodes.
@@ -36,7 +26,7 @@ public:
             cumulative_.push_back(total);
         }
     }
-    std::size_t pick(Rng& rng) const {
+    std::size_t pick(SeededRng& rng) const {
         const std::uint32_t r = rng.next() % cumulative_.back();
         return static_cast<std::size_t>(
             std::upper_bound(cumulative_.begin(), cumulative_.end(), r) - cumulative_.begin());
@@ -72,7 +62,7 @@ constexpr std::array<std::string_view, 20> kSeparators = {
 
 constexpr std::array<std::string_view, 8> kLineEnds = {";", "", " {", ")", ",", "}", ":", ");"};
 
-std::string make_word(Rng& rng) {
+std::string make_word(SeededRng& rng) {
     static constexpr std::array<std::size_t, 18> lengths = {2, 3, 3, 4, 4, 4, 5, 5, 5,
                                                             6, 6, 7, 7, 8, 9, 10, 11, 12};
     std::string w;
@@ -91,9 +81,7 @@ std::string upper(std::string w) {
     return w;
 }
 
-// Each draw is a statement of its own: the operands of + may be evaluated in
-// any order, which would let compilers disagree about the corpus.
-std::string make_token(Rng& rng) {
+std::string make_token(SeededRng& rng) {
     static constexpr char kHex[] = "0123456789abcdef";
     const std::size_t style = rng.below(100);
     if (style < 40) return make_word(rng);
@@ -200,7 +188,7 @@ private:
         }
     }
 
-    Rng rng_;
+    SeededRng rng_;
     Zipf words_, separators_, ends_, recent_;
     std::vector<std::string> vocabulary_;
     std::array<std::string, kHistory> history_;
@@ -367,7 +355,7 @@ private:
         }
     }
 
-    Rng rng_;
+    SeededRng rng_;
     Zipf instructions_, opcode_bytes_, operand_, small_, pool_, functions_, frames_;
     std::array<Instruction, kInstructions> table_{};
     std::array<unsigned char, 64> modrm_{};
@@ -380,10 +368,10 @@ private:
 
 }  // namespace
 
-Bytes make_text_like(std::size_t size, std::uint32_t seed) { return TextModel(seed).make(size); }
+Bytes text_like(std::size_t size, std::uint32_t seed) { return TextModel(seed).make(size); }
 
-Bytes make_binary_like(std::size_t size, std::uint32_t seed) {
+Bytes binary_like(std::size_t size, std::uint32_t seed) {
     return BinaryModel(seed).make(size);
 }
 
-}  // namespace zpress_bench
+}  // namespace zpress_test

@@ -1,6 +1,8 @@
 #include "reference_lzw.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <unordered_map>
 
@@ -40,15 +42,15 @@ void group_packer::put(int code, int width) {
 
 void group_packer::close_group() {
     if (group_.empty()) return;
-    const bytes g = pack_group(false);
+    const Bytes g = pack_group(false);
     done_.insert(done_.end(), g.begin(), g.end());
     group_.clear();
 }
 
-bytes group_packer::pack_group(bool cut) const {
+Bytes group_packer::pack_group(bool cut) const {
     const int width = group_.front().second;
     int bits = 0;
-    bytes g(static_cast<std::size_t>(width), 0);
+    Bytes g(static_cast<std::size_t>(width), 0);
     for (const auto& [code, w] : group_) {
         for (int b = 0; b < w; ++b, ++bits) {
             auto& byte = g[static_cast<std::size_t>(bits / 8)];
@@ -59,16 +61,16 @@ bytes group_packer::pack_group(bool cut) const {
     return g;
 }
 
-bytes group_packer::finish() const {
-    bytes all = done_;
+Bytes group_packer::finish() const {
+    Bytes all = done_;
     if (!group_.empty()) {
-        const bytes g = pack_group(true);
+        const Bytes g = pack_group(true);
         all.insert(all.end(), g.begin(), g.end());
     }
     return all;
 }
 
-bytes encode(const bytes& in, int bits) {
+Bytes encode(const Bytes& in, int bits) {
     if (in.empty()) return {};
     const int width_max = bits == 0 ? 16 : bits;
     const int limit = 1 << width_max;
@@ -132,13 +134,13 @@ bytes encode(const bytes& in, int bits) {
     }
     emit(prefix);
 
-    bytes out = {0x1F, 0x9D, static_cast<unsigned char>(0x80 | width_max)};
-    const bytes body = packer.finish();
+    Bytes out = {0x1F, 0x9D, static_cast<unsigned char>(0x80 | width_max)};
+    const Bytes body = packer.finish();
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
 
-decode_result decode(const bytes& z, std::size_t max_output) {
+decode_result decode(const Bytes& z, std::size_t max_output) {
     decode_result r;
     if (z.size() < 3 || z[0] != 0x1F || z[1] != 0x9D || (z[2] & 0x1F) > 16) return r;
     r.ok = true;
@@ -190,7 +192,7 @@ decode_result decode(const bytes& z, std::size_t max_output) {
     int prev_code = code;
     int lead = code;  // first byte of the string decoded last
     bool after_clear = false;
-    bytes reversed;
+    Bytes reversed;
     while (r.data.size() < max_output && (code = next()) >= 0) {
         if (block && code == clear && !after_clear) {
             ++r.clears;
@@ -229,7 +231,24 @@ decode_result decode(const bytes& z, std::size_t max_output) {
     return r;
 }
 
-bytes pack_codes(int flags, const std::vector<int>& codes) {
+decode_result decode_as_read(ByteView data, bool gotmagic, std::size_t max_output) {
+    Bytes z(data.begin(), data.end());
+    if (gotmagic) {
+        z.erase(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(z.size(), 2)));
+        z.insert(z.begin(), {0x1F, 0x9D});
+    }
+    if (z.size() < 3) z.resize(3, 0);
+    return decode(z, max_output);
+}
+
+bool codec_agrees(const decode_result& ref, ByteView data, int last, int error, bool capped) {
+    const bool prefix = zpress_test::is_prefix(data, ref.data);
+    if (!ref.ok || ref.rejected) return prefix && (capped || (last == -1 && error == EINVAL));
+    if (capped) return prefix;
+    return !ref.capped && last == 0 && std::equal(data.begin(), data.end(), ref.data.begin(), ref.data.end());
+}
+
+Bytes pack_codes(int flags, const std::vector<int>& codes) {
     const int width_max = flags & 0x1F;
     const bool block = (flags & 0x80) != 0;
     const int limit = 1 << width_max;
@@ -256,8 +275,8 @@ bytes pack_codes(int flags, const std::vector<int>& codes) {
             if (next_code < limit) ++next_code;
         }
     }
-    bytes out = {0x1F, 0x9D, static_cast<unsigned char>(flags)};
-    const bytes body = packer.finish();
+    Bytes out = {0x1F, 0x9D, static_cast<unsigned char>(flags)};
+    const Bytes body = packer.finish();
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }

@@ -1,6 +1,9 @@
 // A plain, slow .Z encoder and decoder written straight from the format
 // description, used as an independent check on the codec.  Clarity over
-// speed: strings are kept whole, bits are placed one at a time.
+// speed: strings are kept whole, bits are placed one at a time.  It also
+// judges runs of the codec (unit tests and fuzz targets alike): it takes only
+// the codes a writer can make, so damaged data that the codec hands out as
+// good output is a finding.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "bytes.h"
+
 namespace lzw_ref {
 
-using bytes = std::vector<unsigned char>;
+using zpress_test::Bytes;
+using zpress_test::ByteView;
 
 // Lays codes out in groups: eight codes of one width fill exactly `width`
 // bytes; a group closed early is padded with zero bytes to its full size.
@@ -22,24 +28,24 @@ class group_packer {
     // Bytes of whole (full or closed) groups so far.
     std::size_t complete_bytes() const { return done_.size(); }
     // All bytes, the last group cut to the bytes its codes occupy.
-    bytes finish() const;
+    Bytes finish() const;
 
   private:
-    bytes pack_group(bool cut) const;
+    Bytes pack_group(bool cut) const;
 
-    bytes done_;
+    Bytes done_;
     std::vector<std::pair<int, int>> group_;  // (code, width)
 };
 
 // What the writer produces for `in` with largest width `bits` (0 means 16),
 // including the clear codes of its ratio check.
-bytes encode(const bytes& in, int bits);
+Bytes encode(const Bytes& in, int bits);
 
 struct decode_result {
     bool ok = false;        // header valid
     bool rejected = false;  // a code no writer makes: data stops before it
     bool capped = false;    // decoding stopped at the output limit
-    bytes data;
+    Bytes data;
     int clears = 0;  // clear codes met
     int widest = 0;  // widest code read
     std::size_t codes = 0;
@@ -49,10 +55,24 @@ struct decode_result {
 // can make: a literal byte first and after each clear code, then codes that
 // are defined or the one being defined (the next free code, while the table
 // still has room for it).  Stops once `max_output` bytes are decoded.
-decode_result decode(const bytes& z, std::size_t max_output = SIZE_MAX);
+decode_result decode(const Bytes& z, std::size_t max_output = SIZE_MAX);
+
+// Decodes the stream as the codec sees it on a descriptor holding `data`:
+// with `gotmagic` the first two bytes are taken for 1F 9D, and a header byte
+// that the data does not deliver reads as 0.
+decode_result decode_as_read(ByteView data, bool gotmagic, std::size_t max_output);
+
+// Whether a run of the codec agrees with the reference's result: where the
+// reference refuses, the codec fails with EINVAL after at most the bytes
+// before the refusal; otherwise it ends normally with exactly the reference's
+// bytes.  `last` is the codec's last result (0 or -1) and `error` its errno;
+// `capped` says the run stopped at a cap of its own before either end, so
+// only its bytes can be compared.  The reference's cap must be above the
+// most such a run can deliver.
+bool codec_agrees(const decode_result& ref, ByteView data, int last, int error, bool capped);
 
 // Header `flags` plus the codes, laid out with the width a reader expects for
 // each code.  For building streams by hand.
-bytes pack_codes(int flags, const std::vector<int>& codes);
+Bytes pack_codes(int flags, const std::vector<int>& codes);
 
 }  // namespace lzw_ref
