@@ -30,8 +30,8 @@
 
 #include "common/check.h"
 #include "common/choices.h"
-#include "common/failing_io.h"
 #include "mem_file.h"
+#include "stdio_faults.h"
 #include "zlib_oracle.h"
 #include "zpress/gzio.h"
 
@@ -126,7 +126,7 @@ long plain_pass(const source& src, const expectation& want, fuzz::choices& pick,
                 long fail_at = 0) {
     bool seekable;
     const int fd = source_fd(src, seekable);
-    fuzz::failing_io::arm(fuzz::failing_io::kind::reads, fd, fail_at);
+    zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::reads, fd, fail_at);
     gz::gz_handle* h = open_fd(src, fd);
     Bytes got;
     Bytes buf(kMaxChunk);
@@ -151,9 +151,9 @@ long plain_pass(const source& src, const expectation& want, fuzz::choices& pick,
         }
         got.insert(got.end(), buf.begin(), buf.begin() + n);
     }
-    const long reads = fuzz::failing_io::calls();
-    const bool read_failed = fuzz::failing_io::fired();
-    fuzz::failing_io::disarm();
+    const long reads = zpress_test::stdio_faults::calls();
+    const bool read_failed = zpress_test::stdio_faults::fired();
+    zpress_test::stdio_faults::disarm();
     // gzclose agrees with what gzread said: a stream read to its end without
     // an error closes with 0, a failed one with its negative status.
     const int closed = gz::gzclose(h);

@@ -29,8 +29,8 @@
 
 #include "common/check.h"
 #include "common/choices.h"
-#include "common/failing_io.h"
 #include "mem_file.h"
+#include "stdio_faults.h"
 #include "zlib_oracle.h"
 #include "zpress/gzio.h"
 
@@ -68,7 +68,7 @@ class writer {
         const int closed = gz::gzclose(h_);
         if (faulty_) {
             // The failure happens by the close at the latest: never a 0 then.
-            FUZZ_CHECK(fuzz::failing_io::fired());
+            FUZZ_CHECK(zpress_test::stdio_faults::fired());
             FUZZ_CHECK(closed < 0);
         } else {
             FUZZ_CHECK(closed == 0);
@@ -83,7 +83,7 @@ class writer {
     // After a failed write to the file, every call fails: checked on the
     // result of each call, and then nothing else about it is.
     bool failed_with(bool failure_value) {
-        if (!faulty_ || !fuzz::failing_io::fired()) return false;
+        if (!faulty_ || !zpress_test::stdio_faults::fired()) return false;
         FUZZ_CHECK(failure_value);
         int status = 0;
         gz::gzerror(h_, &status);
@@ -248,10 +248,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     {
         const int w = dup(fd);
         FUZZ_CHECK(w >= 0);
-        fuzz::failing_io::arm(fuzz::failing_io::kind::writes, w, 0);  // counts the calls only
+        zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::writes, w, 0);  // counts the calls only
         writer(w, mode_for(in.flags, false), expected, pick).run(in.data, split_at);
-        first_member_calls = fuzz::failing_io::calls();
-        fuzz::failing_io::disarm();
+        first_member_calls = zpress_test::stdio_faults::calls();
+        zpress_test::stdio_faults::disarm();
     }
     const Bytes first_member = zpress_test::file_contents(fd);
     if (two_members) {
@@ -284,9 +284,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         const int w = dup(faulty_fd);
         FUZZ_CHECK(w >= 0);
         Bytes ignored;
-        fuzz::failing_io::arm(fuzz::failing_io::kind::writes, w, fail_at);
+        zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::writes, w, fail_at);
         writer(w, mode_for(in.flags, false), ignored, replay, true).run(in.data, split_at);
-        fuzz::failing_io::disarm();
+        zpress_test::stdio_faults::disarm();
     }
     const Bytes damaged = zpress_test::file_contents(faulty_fd);
     close(faulty_fd);

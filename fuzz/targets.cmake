@@ -13,8 +13,7 @@ function(zpress_add_fuzz_executable exe name)
   target_link_libraries(${exe} PRIVATE zpress_test_support zpress_warnings)
   if(name MATCHES "^gz_")
     # The layer's fwrite, fflush and fread calls pass through the wrappers in
-    # failing_io.cpp.
-    target_sources(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/common/failing_io.cpp)
+    # the support library's stdio_faults.cpp.
     target_link_libraries(${exe} PRIVATE gzstream)
     target_link_options(${exe} PRIVATE -Wl,--wrap=fwrite -Wl,--wrap=fflush -Wl,--wrap=fread)
   else()

@@ -1,9 +1,9 @@
 // Failures of the file under the stream layer that happen once and then go
-// away.  This executable is linked with --wrap for fwrite, fread and fflush:
-// for one armed descriptor the wrappers make one chosen call fail, and every
-// other call works.  A writer must then fail for good (the output can no
-// longer decode, so gzclose must not return 0) without writing any accepted
-// byte twice; a reader must report the failure through gzread and never take
+// away.  This executable is linked with --wrap for fwrite, fread and fflush
+// (stdio_faults): for one armed descriptor the wrappers make one chosen call
+// fail, and every other call works.  A writer must then fail for good (the
+// output can no longer decode, so gzclose must not return 0) without writing
+// any accepted byte twice; a reader must report the failure through gzread and never take
 // it for the end of the data.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,93 +18,16 @@
 
 #include "gz_test_util.h"
 #include "gzip_builder.h"
+#include "stdio_faults.h"
 #include "test_data.h"
-
-extern "C" {
-std::size_t __real_fwrite(const void* data, std::size_t size, std::size_t count, std::FILE* f);
-std::size_t __real_fread(void* data, std::size_t size, std::size_t count, std::FILE* f);
-int __real_fflush(std::FILE* f);
-}
-
-namespace {
-
-// One injected failure: the call numbered `fail_at` (from 1) on descriptor
-// `fd` fails; the calls on it are counted either way.
-struct Fault {
-    int fd = -1;
-    long fail_at = 0;
-    long calls = 0;
-    bool fired = false;
-
-    bool hits(std::FILE* f) {
-        if (fd < 0 || f == nullptr || fileno(f) != fd) return false;
-        return ++calls == fail_at;
-    }
-};
-
-Fault g_write;  // fwrite and fflush, counted together
-Fault g_read;
-
-// Runs a read with the descriptor briefly pointing at a directory, so that
-// read() fails with EISDIR and stdio records a genuine error; afterwards the
-// descriptor is what it was, with its offset untouched.
-std::size_t read_failing_once(void* data, std::size_t size, std::size_t count, std::FILE* f) {
-    const int fd = fileno(f);
-    const int saved = dup(fd);
-    const int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    dup2(dir, fd);
-    const std::size_t n = __real_fread(data, size, count, f);
-    dup2(saved, fd);
-    close(saved);
-    close(dir);
-    return n;
-}
-
-}  // namespace
-
-extern "C" std::size_t __wrap_fwrite(const void* data, std::size_t size, std::size_t count,
-                                     std::FILE* f) {
-    if (!g_write.hits(f) || size != 1 || count == 0) return __real_fwrite(data, size, count, f);
-    // The file takes the first half and then fails, as a non-blocking
-    // descriptor or a full disk can.
-    g_write.fired = true;
-    const std::size_t taken = __real_fwrite(data, 1, count / 2, f);
-    errno = ENOSPC;
-    return taken;
-}
-
-extern "C" int __wrap_fflush(std::FILE* f) {
-    if (!g_write.hits(f)) return __real_fflush(f);
-    g_write.fired = true;  // nothing is written: the bytes stay in stdio's buffer
-    errno = EIO;
-    return EOF;
-}
-
-extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t count,
-                                    std::FILE* f) {
-    if (!g_read.hits(f)) return __real_fread(data, size, count, f);
-    const std::size_t n = read_failing_once(data, size, count, f);
-    g_read.fired = std::ferror(f) != 0;
-    return n;
-}
 
 namespace zpress_test {
 namespace {
 
 using namespace gzstream;
 
-class ArmedFault {
-  public:
-    ArmedFault(Fault& fault, int fd, long fail_at) : fault_(fault) {
-        fault_ = Fault{fd, fail_at, 0, false};
-    }
-    ~ArmedFault() { fault_ = Fault{}; }
-    long calls() const { return fault_.calls; }
-    bool fired() const { return fault_.fired; }
-
-  private:
-    Fault& fault_;
-};
+using ArmedFault = stdio_faults::scoped_fault;
+using stdio_faults::kind;
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -171,7 +94,7 @@ struct WriterRun {
 WriterRun run_writer(const std::vector<Step>& script, long fail_at) {
     WriterRun run;
     const int fd = memfd_with({});
-    ArmedFault armed(g_write, fd, fail_at);
+    ArmedFault armed(kind::writes, fd, fail_at);
     GzPtr h(gzdopen(fd, "wb1"));
     EXPECT_NE(h, nullptr);
     if (h == nullptr) return run;
@@ -188,8 +111,8 @@ WriterRun run_writer(const std::vector<Step>& script, long fail_at) {
     }
     const int dup_fd = dup(fd);
     run.close_status = close_handle(h);
-    run.fault_calls = armed.calls();
-    run.fired = armed.fired();
+    run.fault_calls = stdio_faults::calls();
+    run.fired = stdio_faults::fired();
     run.file = file_contents(dup_fd);
     close(dup_fd);
     return run;
@@ -300,7 +223,7 @@ struct ReaderRun {
 ReaderRun run_reader(const Bytes& input, long fail_at, bool clear) {
     ReaderRun run;
     const int fd = memfd_with(input);
-    ArmedFault armed(g_read, fd, fail_at);
+    ArmedFault armed(kind::reads, fd, fail_at);
     GzPtr h(gzdopen(fd, "rb"));
     EXPECT_NE(h, nullptr);
     if (h == nullptr) return run;
@@ -325,8 +248,8 @@ ReaderRun run_reader(const Bytes& input, long fail_at, bool clear) {
         }
         break;
     }
-    run.fired = armed.fired();
-    run.calls = armed.calls();
+    run.fired = stdio_faults::fired();
+    run.calls = stdio_faults::calls();
     run.close_status = close_handle(h);
     return run;
 }

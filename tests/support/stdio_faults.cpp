@@ -1,4 +1,4 @@
-#include "failing_io.h"
+#include "stdio_faults.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@ int __wrap_fflush(std::FILE* f);
 std::size_t __wrap_fread(void* data, std::size_t size, std::size_t count, std::FILE* f);
 }
 
-namespace fuzz::failing_io {
+namespace zpress_test::stdio_faults {
 namespace {
 
 kind armed_kind = kind::writes;
@@ -56,29 +56,36 @@ void mark_fired() {
     has_fired = true;
 }
 
-}  // namespace fuzz::failing_io
+}  // namespace zpress_test::stdio_faults
 
-using fuzz::failing_io::kind;
+using zpress_test::stdio_faults::kind;
 
 extern "C" std::size_t __wrap_fwrite(const void* data, std::size_t size, std::size_t count,
                                      std::FILE* f) {
-    if (!fuzz::failing_io::fails_now(kind::writes, f)) return __real_fwrite(data, size, count, f);
-    fuzz::failing_io::mark_fired();
+    if (!zpress_test::stdio_faults::fails_now(kind::writes, f))
+        return __real_fwrite(data, size, count, f);
+    // The file takes the first half and then fails, as a non-blocking
+    // descriptor or a full disk can.
+    zpress_test::stdio_faults::mark_fired();
     const std::size_t taken = size == 0 ? 0 : __real_fwrite(data, size, count / 2, f);
     errno = ENOSPC;
     return taken;
 }
 
 extern "C" int __wrap_fflush(std::FILE* f) {
-    if (!fuzz::failing_io::fails_now(kind::writes, f)) return __real_fflush(f);
-    fuzz::failing_io::mark_fired();
+    if (!zpress_test::stdio_faults::fails_now(kind::writes, f)) return __real_fflush(f);
+    zpress_test::stdio_faults::mark_fired();  // nothing is written: the bytes stay buffered
     errno = EIO;
     return EOF;
 }
 
 extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t count,
                                     std::FILE* f) {
-    if (!fuzz::failing_io::fails_now(kind::reads, f)) return __real_fread(data, size, count, f);
+    if (!zpress_test::stdio_faults::fails_now(kind::reads, f))
+        return __real_fread(data, size, count, f);
+    // The read runs with the descriptor briefly pointing at a directory, so
+    // that read() fails with EISDIR and stdio records a genuine error; then
+    // the descriptor is what it was, with its offset untouched.
     const int fd = fileno(f);
     const int saved = dup(fd);
     const int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -89,6 +96,6 @@ extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t co
     dup2(saved, fd);
     close(saved);
     close(dir);
-    if (!had_error && std::ferror(f)) fuzz::failing_io::mark_fired();
+    if (!had_error && std::ferror(f)) zpress_test::stdio_faults::mark_fired();
     return n;
 }

@@ -1,5 +1,5 @@
-// Control over the stdio calls of the gzip stream layer.  The gzip targets
-// are linked with -Wl,--wrap for fwrite, fflush and fread, so the layer's
+// Control over the stdio calls of the gzip stream layer.  Executables that use
+// this are linked with -Wl,--wrap for fwrite, fflush and fread, so the layer's
 // calls pass through wrappers that, for the stream on one chosen descriptor,
 // count the calls of one kind and make one chosen call fail once: an fwrite
 // hands the file only the first half of its bytes, an fflush writes nothing,
@@ -9,7 +9,7 @@
 // not ready or unreadable.  Every other stream is served normally.
 #pragma once
 
-namespace fuzz::failing_io {
+namespace zpress_test::stdio_faults {
 
 enum class kind {
     writes,  // fwrite and fflush, counted together
@@ -26,4 +26,13 @@ long calls();
 // from its own buffer does not reach the descriptor and cannot fail.
 bool fired();
 
-}  // namespace fuzz::failing_io
+// Arms for its lifetime.
+class scoped_fault {
+  public:
+    scoped_fault(kind k, int fd, long fail_at) { arm(k, fd, fail_at); }
+    ~scoped_fault() { disarm(); }
+    scoped_fault(const scoped_fault&) = delete;
+    scoped_fault& operator=(const scoped_fault&) = delete;
+};
+
+}  // namespace zpress_test::stdio_faults
