@@ -30,7 +30,7 @@ constexpr std::uint32_t kTextSeed = 1;
 constexpr std::uint32_t kBinarySeed = 2;
 constexpr std::uint32_t kRandomSeed = 3;
 
-bool write_file(const std::string& path, const std::vector<unsigned char>& data) {
+bool write_file(const std::string& path, const zpress_test::Bytes& data) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) {
         std::fprintf(stderr, "zpress_corpus: %s: %s\n", path.c_str(), std::strerror(errno));

@@ -2,22 +2,21 @@
 // memory-backed descriptors (memfd), so that a change to either stream layer
 // can be judged in seconds without touching a disk.
 //
-// The input is 4 MiB of generated text-like data (same bytes on every run), or
-// the file named by the environment variable ZPRESS_MICROBENCH_INPUT.
+// The input is 4 MiB of the corpus's text-like data (same bytes on every run),
+// or the file named by the environment variable ZPRESS_MICROBENCH_INPUT.
 #include <benchmark/benchmark.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
+#include "mem_file.h"
+#include "test_data.h"
 #include "zpress/gzio.h"
 #include "zpress/zopen.h"
 
@@ -26,54 +25,16 @@ namespace {
 constexpr std::size_t kBlock = 16384;
 constexpr std::size_t kGeneratedSize = 4u << 20;
 
-// Lines of words drawn with a Zipf-like skew from a few thousand made-up
-// words, with some numbers: it compresses and searches for matches roughly like
-// prose or source code (deflate keeps about 37% of it).
-std::vector<unsigned char> generated_text() {
-    std::uint64_t state = 0x2545F4914F6CDD1DULL;
-    auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
-    // Made-up words of 2 to 9 letters, weighted towards the common letters.
-    static const char letters[] = "eeeeeeetttttaaaaooooiiiinnnnsssshhhrrrdddllcumwfgypbvkjxqz";
-    constexpr std::uint64_t kLetters = sizeof letters - 1;
-    std::vector<std::string> vocab(4096);
-    for (auto& w : vocab) {
-        for (std::uint64_t n = 2 + next() % 8; n > 0; --n) w += letters[next() % kLetters];
-    }
-    std::vector<unsigned char> out;
-    out.reserve(kGeneratedSize + 64);
-    while (out.size() < kGeneratedSize) {
-        const std::uint64_t words = 3 + next() % 12;
-        for (std::uint64_t i = 0; i < words; ++i) {
-            // Log-uniform index: word k is picked about as often as 1/k.
-            const double u = static_cast<double>(next() >> 11) / 9007199254740992.0;
-            const auto k = static_cast<std::size_t>(std::pow(4096.0, u)) - 1;
-            out.insert(out.end(), vocab[k].begin(), vocab[k].end());
-            if (next() % 16 == 0) {
-                const std::string num = std::to_string(next() % 100000);
-                out.insert(out.end(), num.begin(), num.end());
-            }
-            out.push_back(i + 1 == words ? '\n' : ' ');
-        }
-    }
-    out.resize(kGeneratedSize);
-    return out;
-}
-
-const std::vector<unsigned char>& input() {
-    static const std::vector<unsigned char> data = [] {
+const zpress_test::Bytes& input() {
+    static const zpress_test::Bytes data = [] {
         if (const char* path = std::getenv("ZPRESS_MICROBENCH_INPUT")) {
             std::ifstream f(path, std::ios::binary);
-            std::vector<unsigned char> d((std::istreambuf_iterator<char>(f)),
+            zpress_test::Bytes d((std::istreambuf_iterator<char>(f)),
                                          std::istreambuf_iterator<char>());
             if (!d.empty()) return d;
             std::fprintf(stderr, "microbench: cannot read %s, using generated data\n", path);
         }
-        return generated_text();
+        return zpress_test::text_like(kGeneratedSize, 1);
     }();
     return data;
 }
@@ -82,9 +43,7 @@ const std::vector<unsigned char>& input() {
 // are given, so each open gets a dup() sharing this file and its offset.
 class mem_file {
   public:
-    mem_file() : fd_(memfd_create("zpress-microbench", 0)) {
-        if (fd_ < 0) std::abort();
-    }
+    mem_file() : fd_(zpress_test::memfd_with({})) {}
     ~mem_file() { ::close(fd_); }
     mem_file(const mem_file&) = delete;
     mem_file& operator=(const mem_file&) = delete;
@@ -101,7 +60,7 @@ class mem_file {
     int fd_;
 };
 
-bool gz_compress_into(mem_file& file, const std::vector<unsigned char>& data, int level) {
+bool gz_compress_into(mem_file& file, const zpress_test::Bytes& data, int level) {
     const char mode[] = {'w', 'b', static_cast<char>('0' + level), '\0'};
     gzstream::gz_handle* gz = gzstream::gzdopen(file.fresh_fd(true), mode);
     if (gz == nullptr) return false;
@@ -123,7 +82,7 @@ bool gz_decompress_from(mem_file& file, std::size_t expected) {
     return gzstream::gzclose(gz) == 0 && n == 0 && total == expected;
 }
 
-bool z_compress_into(mem_file& file, const std::vector<unsigned char>& data) {
+bool z_compress_into(mem_file& file, const zpress_test::Bytes& data) {
     lzw::lzw_handle* zs = lzw::z_open(file.fresh_fd(true), "w", 0, 16, 0, 0);
     if (zs == nullptr) return false;
     bool ok = true;

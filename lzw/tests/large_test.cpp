@@ -36,7 +36,7 @@ TEST(LargeStreams, CountsPastTwoGigabytes) {
     lzw::lzw_info read_info{};
     std::thread reader([&] {
         lzw::lzw_handle* zs = lzw::z_open(fds[0], "r", 0, 0, 0, 0);
-        std::vector<unsigned char> buf(block_size);
+        Bytes buf(block_size);
         for (std::int64_t n = 0;; ++n) {
             // Whole blocks at a time: every call but the last fills the buffer.
             last = lzw::zread(zs, buf.data(), static_cast<int>(block_size));

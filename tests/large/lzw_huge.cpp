@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-#include <vector>
 
+#include "test_data.h"
 #include "zpress/zopen.h"
 
 namespace {
@@ -24,25 +24,13 @@ namespace {
 constexpr std::size_t kBlock = std::size_t{4} << 20;
 constexpr int kPipeSize = 1 << 20;
 
-// Text-like bytes that do not repeat within a block; each block is stamped
-// with its number every 64 KiB, so no two blocks are alike.
+// Text-like bytes from the tests' generator; each block is stamped with its
+// number every 64 KiB, so no two blocks are alike.
 class pattern {
   public:
-    pattern() : block_(kBlock) {
-        static const char* const words[] = {"alpha", "beta",   "gamma",  "delta", "epsilon", "zeta",
-                                            "eta",   "theta",  "iota",   "kappa", "lambda",  "mu",
-                                            "\n",    "012345", "zpress", ", "};
-        std::uint32_t state = 12345;
-        std::size_t at = 0;
-        while (at < kBlock) {
-            state = state * 1103515245u + 12345u;
-            for (const char* w = words[(state >> 16) & 15]; *w != '\0' && at < kBlock; ++w)
-                block_[at++] = static_cast<unsigned char>(*w);
-            if (at < kBlock) block_[at++] = ' ';
-        }
-    }
+    pattern() : block_(zpress_test::text_like(kBlock, 12345)) {}
 
-    const std::vector<unsigned char>& next(std::uint64_t index) {
+    const zpress_test::Bytes& next(std::uint64_t index) {
         char stamp[24];
         const int n = std::snprintf(stamp, sizeof stamp, "<%016" PRIx64 ">", index);
         for (std::size_t at = 0; at + static_cast<std::size_t>(n) <= kBlock; at += 65536)
@@ -52,7 +40,7 @@ class pattern {
     }
 
   private:
-    std::vector<unsigned char> block_;
+    zpress_test::Bytes block_;
 };
 
 std::uint32_t crc_of(std::uint32_t crc, const unsigned char* p, std::size_t n) {
@@ -75,7 +63,7 @@ void write_stream(int fd, std::uint64_t total, writer_result& r) {
     std::uint64_t sent = 0;
     bool ok = true;
     for (std::uint64_t index = 0; ok && sent < total; ++index) {
-        const std::vector<unsigned char>& block = data.next(index);
+        const zpress_test::Bytes& block = data.next(index);
         const std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, total - sent));
         r.crc = crc_of(r.crc, block.data(), n);
@@ -106,7 +94,7 @@ int main(int argc, char** argv) {
         std::perror("z_open");
         return 1;
     }
-    std::vector<unsigned char> buf(kBlock);
+    zpress_test::Bytes buf(kBlock);
     std::uint32_t crc = 0;
     std::uint64_t length = 0;
     int n;

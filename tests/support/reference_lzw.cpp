@@ -151,7 +151,7 @@ decode_result decode(const Bytes& z, std::size_t max_output) {
 
     // Each entry is its prefix code plus one byte; codes below 256 are bytes.
     std::vector<int> prefix(65536, 0);
-    std::vector<unsigned char> suffix(65536, 0);
+    Bytes suffix(65536, 0);
     int next_code = block ? 257 : 256;
     bool reset = false;
     std::size_t group_start = 3;
