@@ -6,30 +6,27 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "engine.h"
+#include "seeded_rng.h"
+#include "test_data.h"
 
 namespace {
 
-std::vector<unsigned char> random_buffer(std::size_t size, std::uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::vector<unsigned char> b(size);
-    for (auto& c : b) c = static_cast<unsigned char>(gen());
-    return b;
-}
+using zpress_test::Bytes;
+using zpress_test::random_bytes;
 
 std::uint32_t reference(std::uint32_t crc, const unsigned char* p, std::size_t n) {
     return static_cast<std::uint32_t>(::crc32(crc, p, static_cast<uInt>(n)));
 }
 
 TEST(Crc32, EveryShortLengthAtEveryAlignment) {
-    const auto buf = random_buffer(1200, 1);
-    std::mt19937 gen(2);
+    const Bytes buf = random_bytes(1200, 1);
+    zpress_test::SeededRng gen(2);
     for (std::size_t offset = 0; offset < 16; ++offset) {
         for (std::size_t len = 0; len + offset <= 1100; ++len) {
-            const auto start = static_cast<std::uint32_t>(gen());
+            const std::uint32_t start = gen();
             ASSERT_EQ(gzstream::engine::crc32(start, buf.data() + offset, len),
                       reference(start, buf.data() + offset, len))
                 << "offset " << offset << ", length " << len;
@@ -38,10 +35,9 @@ TEST(Crc32, EveryShortLengthAtEveryAlignment) {
 }
 
 TEST(Crc32, ChunkedEqualsWholeOnEveryKindOfData) {
-    std::vector<std::vector<unsigned char>> inputs = {random_buffer(3 << 20, 3),
-                                                      std::vector<unsigned char>(1 << 20, 0),
-                                                      std::vector<unsigned char>(1 << 20, 0xff)};
-    std::mt19937 gen(4);
+    const std::vector<Bytes> inputs = {random_bytes(3 << 20, 3), Bytes(1 << 20, 0),
+                                       Bytes(1 << 20, 0xff)};
+    zpress_test::SeededRng gen(4);
     for (const auto& data : inputs) {
         const std::uint32_t whole = reference(0, data.data(), data.size());
         ASSERT_EQ(gzstream::engine::crc32(0, data.data(), data.size()), whole);
