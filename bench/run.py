@@ -55,7 +55,7 @@ REPO = Path(__file__).resolve().parent.parent
 MIB = 1 << 20
 RSS_GOAL_KIB = 2560  # 2.5 MiB
 
-# sha256 of the generated corpus: a change of make_corpus or corpus_models
+# sha256 of the generated corpus: a change of make_corpus or of the test support data models
 # changes these, and figures from before and after are not comparable.
 REFERENCE_SUMS = {  # by quick
     False: {
