@@ -456,7 +456,7 @@ class Bench:
     def __init__(self, args: argparse.Namespace, work: Path):
         self.quick = args.quick
         self.rounds = args.rounds or (2 if self.quick else 5)
-        self.peer_rounds = args.peer_rounds or (2 if self.quick else 3)
+        self.peer_rounds = args.peer_rounds or (2 if self.quick else 5)
         self.n_small = args.small_files or (200 if self.quick else 2000)
         self.n_reads = args.random_reads or (20 if self.quick else 100)
         bench_dir = args.build_dir / "bench"
