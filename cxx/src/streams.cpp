@@ -33,6 +33,27 @@ void detach(std::ios& moved_from) noexcept {
     moved_from.rdbuf(nullptr);
 }
 
+// close() of either direction: failbit when nothing is open, else the
+// buffer's close, whose failure becomes badbit or the buffer's error.
+template <typename Buffer>
+void close_buffer(std::ios& stream, Buffer* buffer) {
+    if (buffer == nullptr || !buffer->is_open()) {
+        stream.setstate(std::ios::failbit);
+        return;
+    }
+    try {
+        buffer->close();
+    } catch (const error&) {
+        report_close_failure(stream, std::current_exception());
+    }
+}
+
+template <typename Buffer>
+const std::string& error_text(const Buffer* buffer) noexcept {
+    static const std::string none;
+    return buffer ? buffer->last_error() : none;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -51,10 +72,10 @@ input_stream::input_stream(input_stream&& other) noexcept
 input_stream& input_stream::operator=(input_stream&& other) noexcept {
     if (this != &other) {
         std::istream::operator=(std::move(other));
-        std::unique_ptr<input_buffer> previous = std::exchange(buffer_, std::move(other.buffer_));
+        // The file held before closes, quietly, as `previous` goes.
+        const auto previous = std::exchange(buffer_, std::move(other.buffer_));
         set_rdbuf(buffer_.get());
         detach(other);
-        previous.reset();  // closes the file held before, quietly
     }
     return *this;
 }
@@ -63,22 +84,9 @@ input_stream::~input_stream() = default;
 
 bool input_stream::is_open() const noexcept { return buffer_ && buffer_->is_open(); }
 
-void input_stream::close() {
-    if (!is_open()) {
-        setstate(std::ios::failbit);
-        return;
-    }
-    try {
-        buffer_->close();
-    } catch (const error&) {
-        report_close_failure(*this, std::current_exception());
-    }
-}
+void input_stream::close() { close_buffer(*this, buffer_.get()); }
 
-const std::string& input_stream::last_error() const noexcept {
-    static const std::string none;
-    return buffer_ ? buffer_->last_error() : none;
-}
+const std::string& input_stream::last_error() const noexcept { return error_text(buffer_.get()); }
 
 // ---------------------------------------------------------------------------
 
@@ -96,10 +104,10 @@ output_stream::output_stream(output_stream&& other) noexcept
 output_stream& output_stream::operator=(output_stream&& other) noexcept {
     if (this != &other) {
         std::ostream::operator=(std::move(other));
-        std::unique_ptr<output_buffer> previous = std::exchange(buffer_, std::move(other.buffer_));
+        // The file held before closes, quietly, as `previous` goes.
+        const auto previous = std::exchange(buffer_, std::move(other.buffer_));
         set_rdbuf(buffer_.get());
         detach(other);
-        previous.reset();  // closes the file held before, quietly
     }
     return *this;
 }
@@ -108,21 +116,8 @@ output_stream::~output_stream() = default;
 
 bool output_stream::is_open() const noexcept { return buffer_ && buffer_->is_open(); }
 
-void output_stream::close() {
-    if (!is_open()) {
-        setstate(std::ios::failbit);
-        return;
-    }
-    try {
-        buffer_->close();
-    } catch (const error&) {
-        report_close_failure(*this, std::current_exception());
-    }
-}
+void output_stream::close() { close_buffer(*this, buffer_.get()); }
 
-const std::string& output_stream::last_error() const noexcept {
-    static const std::string none;
-    return buffer_ ? buffer_->last_error() : none;
-}
+const std::string& output_stream::last_error() const noexcept { return error_text(buffer_.get()); }
 
 }  // namespace zpress::detail
