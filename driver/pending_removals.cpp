@@ -1,8 +1,10 @@
 #include "pending_removals.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -12,13 +14,25 @@
 namespace driver {
 namespace {
 
-// Two descriptors per job: a group this size stays far below the usual
-// limit of 1024 open files.
+// Two descriptors per job: a full group stays far below the usual limit of
+// 1024 open files.  Under a lower limit the group shrinks, down to one job,
+// leaving room for the descriptors a running job opens.
 constexpr std::size_t GROUP_SIZE = 64;
+constexpr rlim_t DESCRIPTORS_FOR_A_JOB = 32;
 
+std::size_t group_size() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return GROUP_SIZE;
+    if (limit.rlim_cur <= DESCRIPTORS_FOR_A_JOB + 2) return 1;
+    return std::min<std::size_t>(GROUP_SIZE, (limit.rlim_cur - DESCRIPTORS_FOR_A_JOB) / 2);
+}
+
+// Never destroyed: the exit hook below may still need it after static
+// objects have gone.
 std::vector<finished_job>& pending() {
-    static std::vector<finished_job> jobs;
-    return jobs;
+    static auto* const jobs = new std::vector<finished_job>;
+    return *jobs;
 }
 
 file_id dir_id(int fd) {
@@ -90,8 +104,9 @@ void complete_at_exit() {
 
 void defer_removal(finished_job job) {
     static const bool hooked = std::atexit(complete_at_exit) == 0;
+    static const std::size_t capacity = group_size();
     pending().push_back(std::move(job));
-    if (!hooked || pending().size() >= GROUP_SIZE) complete_removals();
+    if (!hooked || pending().size() >= capacity) complete_removals();
 }
 
 void complete_removals() {
