@@ -17,15 +17,27 @@ namespace {
 // part of the caller's buffer, and the engine's per-call costs (its copy of
 // the last 32 KiB of output into its window above all) shrink to a small
 // share.  Pipes and terminals keep small steps, because a read waits until
-// its whole size has come and would hold back output a slow writer already sent.
-unsigned read_size_for(std::FILE* file) {
+// its whole size has come and would hold back output a slow writer already
+// sent.  A stdio stream without a descriptor of its own counts as a pipe.
+unsigned read_size_for(int fd) {
     struct stat st {};
-    if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) return FILE_READ_SIZE;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return FILE_READ_SIZE;
     return STREAM_BUFFER_SIZE;
 }
 
-gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
-    if (path == nullptr || mode == nullptr) return nullptr;
+// What a handle reads or writes: a path to open, or a descriptor or a stdio
+// stream the caller opened.  The caller's descriptor or stream becomes the
+// handle's only once the open has succeeded.
+struct open_target {
+    const char* path = nullptr;
+    int fd = -1;
+    std::FILE* file = nullptr;
+};
+
+// `name` names the stream in gzerror texts and, for a writer, in the member
+// header.
+gz_handle* gz_open(const char* name, const char* mode, open_target target, int gotmagic) {
+    if (name == nullptr || mode == nullptr) return nullptr;
     auto* s = new (std::nothrow) gz_handle;
     if (s == nullptr) return nullptr;
     auto fail = [s] {
@@ -35,7 +47,7 @@ gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
         return nullptr;
     };
     try {
-        s->display_name = path;
+        s->display_name = name;
     } catch (const std::bad_alloc&) {
         return fail();
     }
@@ -55,15 +67,26 @@ gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
     }
     s->engine.avail_out = STREAM_BUFFER_SIZE;
 
+    // Everything that can fail is done before a caller's descriptor or stream
+    // is taken over, so that a failed open leaves it as it was.
     errno = 0;
-    s->file = fd < 0 ? std::fopen(path, m.stdio_mode) : fdopen(fd, m.stdio_mode);
-    if (s->file == nullptr) return fail();
-
+    if (target.path != nullptr) {
+        s->file = std::fopen(target.path, m.stdio_mode);
+        if (s->file == nullptr) return fail();
+    }
     if (s->direction == 'r') {
-        s->read_size = read_size_for(s->file);
+        s->read_size = read_size_for(target.path != nullptr ? fileno(s->file)
+                                     : target.file != nullptr ? fileno(target.file)
+                                                              : target.fd);
         s->read_buffer.reset(new (std::nothrow) unsigned char[s->read_size]);
         if (!s->read_buffer) return fail();
         s->engine.next_in = s->read_buffer.get();
+    }
+    if (target.file != nullptr) {
+        s->file = target.file;
+    } else if (target.path == nullptr) {
+        s->file = fdopen(target.fd, m.stdio_mode);
+        if (s->file == nullptr) return fail();
     }
 
     if (s->direction == 'w') {
@@ -79,22 +102,30 @@ gz_handle* gz_dopen(int fd, const char* mode, int gotmagic) {
     if (fd < 0) return nullptr;
     char name[sizeof "<fd:-2147483648>"];
     std::snprintf(name, sizeof name, "<fd:%d>", fd);
-    return gz_open(name, mode, fd, gotmagic);
+    return gz_open(name, mode, {.fd = fd}, gotmagic);
 }
 
 }  // namespace
 
 gz_handle* gzopen(const char* path, const char* mode) {
-    return gz_open(path, mode, -1, 0);
+    return gz_open(path, mode, {.path = path}, 0);
 }
 gz_handle* gzopen_gotmagic(const char* path, const char* mode) {
-    return gz_open(path, mode, -1, 1);
+    return gz_open(path, mode, {.path = path}, 1);
 }
 gz_handle* gzdopen(int fd, const char* mode) {
     return gz_dopen(fd, mode, 0);
 }
 gz_handle* gzdopen_gotmagic(int fd, const char* mode) {
     return gz_dopen(fd, mode, 1);
+}
+gz_handle* gzdopen_named(int fd, const char* name, const char* mode) {
+    if (fd < 0) return nullptr;
+    return gz_open(name, mode, {.fd = fd}, 0);
+}
+gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode) {
+    if (file == nullptr) return nullptr;
+    return gz_open(name, mode, {.file = file}, 0);
 }
 
 int gzclose(gz_handle* s) {

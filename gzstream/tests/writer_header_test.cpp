@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "gz_test_util.h"
@@ -61,6 +62,38 @@ TEST(WriterHeader, DescriptorStreamStoresFdName) {
     ASSERT_EQ(close_handle(h), 0);
     const Bytes expected = header_with_name("<fd:" + std::to_string(fd) + ">");
     EXPECT_EQ(slice(read_file(path), 0, expected.size()), expected);
+}
+
+// The caller's name stands for the path: stored as gzopen would store it, and
+// the start of every error text.  A failed open leaves the caller's
+// descriptor or stdio stream open.
+TEST(WriterHeader, NamedOpenersStoreAndShowTheGivenName) {
+    TempDir dir;
+    const std::string path = dir.path("out");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(gzdopen_named(fd, "d/report.txt.gz", "b6"), nullptr);  // no direction
+    GzPtr h(gzdopen_named(fd, "d/report.txt.gz", "wb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(close_handle(h), 0);
+    const Bytes expected = header_with_name("report.txt");
+    EXPECT_EQ(slice(read_file(path), 0, expected.size()), expected);
+
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(gzopen_stdio(in, "shown", "b"), nullptr);
+    ASSERT_EQ(std::fseek(in, 3, SEEK_SET), 0);  // still open: cut inside the header
+    GzPtr r(gzopen_stdio(in, "shown", "rb"));
+    ASSERT_NE(r, nullptr);
+    char c;
+    EXPECT_EQ(gzread(r.get(), &c, 1), 1);  // not a member from byte 3 on: plain data
+    std::FILE* cut = fmemopen(const_cast<unsigned char*>(expected.data()), 4, "rb");
+    ASSERT_NE(cut, nullptr);
+    GzPtr damaged(gzopen_stdio(cut, "shown", "rb"));
+    ASSERT_NE(damaged, nullptr);
+    EXPECT_EQ(gzread(damaged.get(), &c, 1), -1);
+    int status;
+    EXPECT_STREQ(gzerror(damaged.get(), &status), "shown: data error");
 }
 
 // Header + name + the engine's final empty block + CRC 0 and length 0.

@@ -20,6 +20,7 @@
 #endif
 
 #include <cstdint>
+#include <cstdio>
 
 namespace gzstream {
 
@@ -86,6 +87,17 @@ gz_handle* gzopen(const char* path, const char* mode);
 gz_handle* gzopen_gotmagic(const char* path, const char* mode);
 gz_handle* gzdopen(int fd, const char* mode);
 gz_handle* gzdopen_gotmagic(int fd, const char* mode);
+// As gzdopen, but the stream is called `name`: gzerror texts begin with it,
+// and a writer stores its base name, without a final ".gz", in the member
+// header, as gzopen does with its path.  For a caller that opens the file
+// itself (relative to a directory, exclusively, with chosen permissions).
+gz_handle* gzdopen_named(int fd, const char* name, const char* mode);
+// As gzdopen_named, on a stdio stream the caller opened in the matching
+// direction (fmemopen, fopencookie, ...).  The handle owns the stream once
+// the open succeeds: gzclose closes it; a failed open leaves it open.  A
+// stream without a descriptor of its own is read in small steps and cannot
+// be repositioned, as a pipe.
+gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode);
 
 // Finishes a write stream (the final deflate data and the trailer), closes
 // the file and releases the handle, in every case.  Returns 0, the stream's
