@@ -18,10 +18,9 @@ namespace {
 // the last 32 KiB of output into its window above all) shrink to a small
 // share.  Pipes and terminals keep small steps, because a read waits until
 // its whole size has come and would hold back output a slow writer already sent.
-unsigned read_size_for(std::FILE* file) {
+bool is_regular(std::FILE* file) {
     struct stat st {};
-    if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) return FILE_READ_SIZE;
-    return STREAM_BUFFER_SIZE;
+    return fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
@@ -60,7 +59,8 @@ gz_handle* gz_open(const char* path, const char* mode, int fd, int gotmagic) {
     if (s->file == nullptr) return fail();
 
     if (s->direction == 'r') {
-        s->read_size = read_size_for(s->file);
+        s->regular_file = is_regular(s->file);
+        s->read_size = s->regular_file ? FILE_READ_SIZE : STREAM_BUFFER_SIZE;
         s->read_buffer.reset(new (std::nothrow) unsigned char[s->read_size]);
         if (!s->read_buffer) return fail();
         s->engine.next_in = s->read_buffer.get();
