@@ -2,8 +2,8 @@
 """Whole-process benchmark of zpress against the zlib engine's floor and the
 peer utilities gzip, pigz (-p 1), compress, libdeflate-gzip and igzip.
 
-    python3 bench/run.py            full run on the reference corpus (about 25 minutes)
-    python3 bench/run.py --quick    the same corpus at a 24th of its size (about 2 minutes)
+    python3 bench/run.py            full run on the reference corpus (about 20 minutes on 2 cores)
+    python3 bench/run.py --quick    the same corpus at a 24th of its size (about a minute)
 
 Peers that are missing are installed with apt-get when this runs as root
 (Debian packages gzip, pigz, ncompress, libdeflate-tools, isal, time,
@@ -993,7 +993,7 @@ class Bench:
                          "belong to no commit and are no reference")
         lines += [
             f"- machine load: {self.meter.summary()}",
-            f"- duration: {minutes} min {seconds} s, corpus and set-up included",
+            f"- duration: {minutes} min {seconds} s (making the corpus included, the build not)",
             f"- rounds: {self.rounds} timed for zpress, the floor and the API tools, "
             f"{self.peer_rounds} for the peers, each after one warm-up run.  Each row shows "
             "both commands' median wall and user+sys times over the rounds in which both ran, "
@@ -1093,8 +1093,15 @@ def main() -> int:
 
 
 def filesystem_of(path: Path) -> str:
-    r = subprocess.run(["stat", "-f", "-c", "%T", str(path)], capture_output=True, text=True)
-    return r.stdout.strip() or "an unknown file system"
+    for argv in (["findmnt", "-n", "-o", "FSTYPE", "-T", str(path)],
+                 ["stat", "-f", "-c", "%T", str(path)]):
+        try:
+            r = subprocess.run(argv, capture_output=True, text=True)
+        except OSError:
+            continue
+        if r.returncode == 0 and r.stdout.strip():
+            return r.stdout.strip()
+    return "an unknown file system"
 
 
 def cpu_model() -> str:
