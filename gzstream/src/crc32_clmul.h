@@ -3,7 +3,10 @@
 // zlib's table-driven crc32 runs at about 2 GB/s, which is a fifth of the time
 // of decompressing text: the CRC of every output byte is as costly as a good
 // part of the inflating itself.  Folding 64 bytes at a time with PCLMULQDQ
-// runs several times faster.  Processors without it use zlib's crc32.
+// runs several times faster (about 10 GB/s), and folding 256 bytes at a time
+// with the 512-bit VPCLMULQDQ where the processor has it about four times
+// faster still, which takes the CRC from some 5 % of the time of
+// decompressing text to about 1 %.  Processors without either use zlib's crc32.
 #pragma once
 
 #include <cstddef>

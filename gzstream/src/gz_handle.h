@@ -3,6 +3,7 @@
 // (gz_write.cpp), the reader (gz_read.cpp) and positioning (gz_seek.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -17,6 +18,24 @@ namespace gzstream {
 inline constexpr unsigned STREAM_BUFFER_SIZE = 16384;
 // Compressed input read at a time from a regular file.
 inline constexpr unsigned FILE_READ_SIZE = 131072;
+// Decoded bytes kept ahead of gzgetc and gzgets.
+inline constexpr unsigned READ_AHEAD_SIZE = 65536;
+
+// Reading: bytes the engine decoded ahead of a gzgetc or gzgets caller, taken
+// from memory until they run out.  The handle's bytes_out, status and
+// input_ended stay what that caller has seen: what the engine met after these
+// bytes (the end, an error) waits here until the last of them is taken.  The
+// engine runs only once they are all taken, so the access points (gz_index.cpp),
+// noted while it runs, still find its position in bytes_out.
+struct read_ahead {
+    std::unique_ptr<unsigned char[]> data;  // READ_AHEAD_SIZE bytes, made on first use
+    const unsigned char* next = nullptr;
+    const unsigned char* end = nullptr;
+    int status = Z_OK;       // the engine's status behind the bytes
+    bool ends_input = false; // the engine saw the input end behind them
+    bool empty() const { return next == end; }
+    std::size_t size() const { return static_cast<std::size_t>(end - next); }
+};
 
 struct gz_handle {
     engine::stream engine;  // deflate (writing) or inflate (reading) state and cursors
@@ -25,6 +44,7 @@ struct gz_handle {
     std::FILE* file = nullptr;
     std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
     unsigned read_size = STREAM_BUFFER_SIZE;        // reading: the size of read_buffer
+    bool regular_file = false;  // reading: the input is a regular file, whose reads never wait
     std::unique_ptr<unsigned char[]> write_buffer;  // compressed output; discard block when reading
     std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
     std::string error_text;         // the text last built by gzerror
@@ -34,6 +54,7 @@ struct gz_handle {
     gz_off_t data_start = 0;        // file offset behind the first member header
     gz_off_t bytes_in = 0;    // reading: compressed bytes consumed; writing: uncompressed accepted
     gz_off_t bytes_out = 0;   // reading: uncompressed delivered; writing: compressed produced
+    read_ahead ahead;         // reading: decoded, not yet delivered (bytes_out excludes them)
     int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
     int pushback_at_end = 0;  // that byte was handed back after the end of the data
     bool has_member = false;  // reading: the input began with a member header

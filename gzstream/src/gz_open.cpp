@@ -19,10 +19,9 @@ namespace {
 // share.  Pipes and terminals keep small steps, because a read waits until
 // its whole size has come and would hold back output a slow writer already
 // sent.  A stdio stream without a descriptor of its own counts as a pipe.
-unsigned read_size_for(int fd) {
+bool is_regular(int fd) {
     struct stat st {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return FILE_READ_SIZE;
-    return STREAM_BUFFER_SIZE;
+    return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // What a handle reads or writes: a path to open, or a descriptor or a stdio
@@ -75,9 +74,10 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
         if (s->file == nullptr) return fail();
     }
     if (s->direction == 'r') {
-        s->read_size = read_size_for(target.path != nullptr ? fileno(s->file)
+        s->regular_file = is_regular(target.path != nullptr   ? fileno(s->file)
                                      : target.file != nullptr ? fileno(target.file)
                                                               : target.fd);
+        s->read_size = s->regular_file ? FILE_READ_SIZE : STREAM_BUFFER_SIZE;
         s->read_buffer.reset(new (std::nothrow) unsigned char[s->read_size]);
         if (!s->read_buffer) return fail();
         s->engine.next_in = s->read_buffer.get();

@@ -1,9 +1,12 @@
 // The reader: member header parsing, inflating, the trailer check,
 // concatenated members, pass-through of data that is not gzip, and the byte
-// handed back by gzungetc, with the character and line input built on gzread.
+// handed back by gzungetc, with the character and line input taking bytes
+// decoded ahead in bulk.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "engine.h"
 #include "gz_handle.h"
@@ -144,46 +147,69 @@ unsigned read_plain(gz_handle* s, unsigned char* out, unsigned space) {
     return n;
 }
 
-}  // namespace
-
-void check_header(gz_handle* s, int gotmagic) {
-    const int verdict = parse_header(s, gotmagic);
-    if (verdict == kNotAMember) {
-        s->has_member = true;
-        s->in_member = s->status == Z_OK;
-    } else {
-        s->pass_through = verdict;
-    }
+// The last byte decoded ahead was taken: what the engine met behind it
+// becomes the caller's, as a read that had delivered those bytes would leave it.
+void ahead_taken(gz_handle* s) {
+    read_ahead& a = s->ahead;
+    if (a.status != Z_OK) s->status = a.status;
+    if (a.ends_input) s->input_ended = 1;
+    a.status = Z_OK;
+    a.ends_input = false;
 }
 
-int gzread(gz_handle* s, void* buf, unsigned len) {
-    if (s == nullptr || s->direction != 'r' || len > INT_MAX) return Z_STREAM_ERROR;
+void drop_ahead(gz_handle* s) {
+    read_ahead& a = s->ahead;
+    a.next = a.end = nullptr;
+    a.status = Z_OK;
+    a.ends_input = false;
+}
+
+unsigned take_ahead(gz_handle* s, unsigned char* to, std::size_t room) {
+    read_ahead& a = s->ahead;
+    const std::size_t n = a.size() < room ? a.size() : room;
+    std::memcpy(to, a.next, n);
+    a.next += n;
+    s->bytes_out += static_cast<gz_off_t>(n);
+    if (a.empty()) ahead_taken(s);
+    return static_cast<unsigned>(n);
+}
+
+// gzread's work.  `for_ahead`: the call fills the read-ahead buffer, and
+// stops rather than wait for the file once it has bytes to give.
+int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
     // An error stays until gzclearerr or gzrewind: a caller that stops at 0
     // must never take a damaged or unreadable stream for a complete one.
     if (s->status < 0) return -1;
     if (s->status == Z_STREAM_END) return 0;
 
     engine::stream& z = s->engine;
-    auto* const dest = static_cast<unsigned char*>(buf);
     z.next_out = dest;
     z.avail_out = len;
-    unsigned char* crc_mark = dest;
 
     if (len != 0 && s->pushback_char != -1) {
         *z.next_out++ = static_cast<unsigned char>(s->pushback_char);
         z.avail_out--;
         s->bytes_out++;
         s->pushback_char = -1;
-        crc_mark = z.next_out;  // a handed-back byte was counted when first read
         if (s->pushback_at_end) {
             s->status = Z_STREAM_END;
             return 1;
         }
     }
+    if (z.avail_out != 0 && !s->ahead.empty()) {
+        const unsigned n = take_ahead(s, z.next_out, z.avail_out);
+        z.next_out += n;
+        z.avail_out -= n;
+        // A read that had decoded these bytes would have stopped behind them.
+        if (!s->ahead.empty() || s->status != Z_OK || s->input_ended)
+            return static_cast<int>(len - z.avail_out);
+    }
+    // The handed-back byte and the bytes decoded ahead were counted in the
+    // CRC when they were first decoded.
+    unsigned char* crc_mark = z.next_out;
 
     while (z.avail_out != 0) {
         if (s->pass_through) {
-            // A handed-back byte was counted when it was first read.
             const unsigned got = read_plain(s, z.next_out, z.avail_out);
             s->bytes_in += got;
             s->bytes_out += got;
@@ -192,6 +218,8 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
             return n == 0 && s->status < 0 ? -1 : static_cast<int>(n);
         }
         if (z.avail_in == 0 && !s->input_ended) {
+            // The caller of gzgetc or gzgets needs bytes now, not a full buffer.
+            if (for_ahead && z.avail_out != len) break;
             z.avail_in = refill(s, s->read_buffer.get(), s->read_size);
             z.next_in = s->read_buffer.get();
             if (z.avail_in == 0) {
@@ -241,9 +269,66 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
     return static_cast<int>(delivered);
 }
 
-int gzgetc(gz_handle* s) {
+// Whether gzgetc and gzgets may decode ahead, making the buffer on first use.
+// Plain data from a pipe or terminal is read a byte at a time: a large read
+// would wait for input that an interactive writer has not sent yet.
+bool can_read_ahead(gz_handle* s) {
+    if (s->direction != 'r' || (s->pass_through && !s->regular_file)) return false;
+    if (!s->ahead.data) s->ahead.data.reset(new (std::nothrow) unsigned char[READ_AHEAD_SIZE]);
+    return s->ahead.data != nullptr;
+}
+
+// Refills the empty read-ahead buffer.  The caller's view (position, status,
+// end of input) stays as it was until the bytes are taken.
+int fill_ahead(gz_handle* s) {
+    read_ahead& a = s->ahead;
+    const int status = s->status;
+    const int ended = s->input_ended;
+    const int n = read_into(s, a.data.get(), READ_AHEAD_SIZE, true);
+    if (n <= 0) return n;
+    a.next = a.data.get();
+    a.end = a.next + n;
+    a.status = s->status;
+    a.ends_input = s->input_ended && !ended;
+    s->status = status;
+    s->input_ended = ended;
+    s->bytes_out -= n;
+    return n;
+}
+
+// gzgetc when no decoded byte waits in memory, or a handed-back one does.
+int getc_slow(gz_handle* s) {
     unsigned char c;
-    return gzread(s, &c, 1) == 1 ? c : -1;
+    if (s == nullptr || s->pushback_char != -1 || (s->ahead.empty() && !can_read_ahead(s)))
+        return gzread(s, &c, 1) == 1 ? c : -1;
+    if (s->ahead.empty() && fill_ahead(s) <= 0) return -1;
+    take_ahead(s, &c, 1);
+    return c;
+}
+
+}  // namespace
+
+void check_header(gz_handle* s, int gotmagic) {
+    const int verdict = parse_header(s, gotmagic);
+    if (verdict == kNotAMember) {
+        s->has_member = true;
+        s->in_member = s->status == Z_OK;
+    } else {
+        s->pass_through = verdict;
+    }
+}
+
+int gzread(gz_handle* s, void* buf, unsigned len) {
+    if (s == nullptr || s->direction != 'r' || len > INT_MAX) return Z_STREAM_ERROR;
+    return read_into(s, static_cast<unsigned char*>(buf), len, false);
+}
+
+int gzgetc(gz_handle* s) {
+    // The last byte decoded ahead goes the slow way: taking it hands over
+    // what the engine met behind it.
+    if (s == nullptr || s->pushback_char != -1 || s->ahead.size() < 2) return getc_slow(s);
+    s->bytes_out++;
+    return *s->ahead.next++;
 }
 
 int gzungetc(int c, gz_handle* s) {
@@ -258,10 +343,23 @@ int gzungetc(int c, gz_handle* s) {
 
 char* gzgets(gz_handle* s, char* buf, int size) {
     if (buf == nullptr || size <= 0) return nullptr;
-    int stored = 0;
-    while (stored < size - 1) {
-        if (gzread(s, buf + stored, 1) != 1) break;
-        if (buf[stored++] == '\n') break;
+    std::size_t stored = 0;
+    const auto room = static_cast<std::size_t>(size - 1);
+    while (stored < room) {
+        if (s == nullptr || s->pushback_char != -1 || s->ahead.empty()) {
+            const int c = getc_slow(s);
+            if (c < 0) break;
+            buf[stored++] = static_cast<char>(c);
+            if (c == '\n') break;
+            continue;
+        }
+        // Up to the newline, as far as the buffer and the decoded bytes go.
+        std::size_t n = std::min(room - stored, s->ahead.size());
+        const void* newline = std::memchr(s->ahead.next, '\n', n);
+        if (newline != nullptr) n = static_cast<std::size_t>(
+            static_cast<const unsigned char*>(newline) - s->ahead.next + 1);
+        stored += take_ahead(s, reinterpret_cast<unsigned char*>(buf) + stored, n);
+        if (newline != nullptr) break;
     }
     buf[stored] = '\0';
     return stored == 0 && size > 1 ? nullptr : buf;
@@ -276,6 +374,7 @@ gz_off_t skip_pushback(gz_handle* s, gz_off_t skip) {
 }
 
 void restart_reader(gz_handle* s) {
+    drop_ahead(s);
     s->status = Z_OK;
     s->input_ended = 0;
     s->pushback_char = -1;
@@ -291,6 +390,7 @@ void restart_reader(gz_handle* s) {
 }
 
 void forget_plain_input(gz_handle* s) {
+    drop_ahead(s);
     s->pushback_char = -1;
     s->engine.next_in = s->read_buffer.get();
     s->engine.avail_in = 0;

@@ -1,9 +1,14 @@
 // Character and line input: gzgetc, gzungetc, gzgets, and their effect on
 // the position and the end state.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "gz_test_util.h"
 #include "gzip_builder.h"
@@ -153,6 +158,76 @@ TEST(CharIo, GetsAcrossMembers) {
     EXPECT_STREQ(gzgets(h.get(), buf, sizeof buf), "two\n");
     EXPECT_EQ(gzgets(h.get(), buf, sizeof buf), nullptr);
     EXPECT_EQ(gzeof(h.get()), 1);
+}
+
+// Lines and characters are decoded in bulk ahead of the caller, but what the
+// stream holds behind them (a cut in the deflate data or in the trailer)
+// shows only once they are taken: until then no error, no end, and the
+// position of the bytes taken.
+TEST(CharIo, ErrorComesAfterTheBytesBeforeIt) {
+    const Bytes plain = make_data(DataKind::text, 200000, 2);
+    const Bytes member = gzip_member(plain);
+    for (const std::ptrdiff_t cut : {12, 3}) {
+        SCOPED_TRACE(cut);
+        GzPtr h = open_bytes(Bytes(member.begin(), member.end() - cut));
+        char line[300];
+        ASSERT_EQ(gzgets(h.get(), line, sizeof line), line);
+        Bytes got = bytes_of(line);
+        for (;;) {
+            // A damaged trailer shows with the last byte, as after a gzread
+            // that delivered it.
+            if (got.size() < plain.size()) {
+                int code = -9;
+                error_of(h.get(), &code);
+                ASSERT_EQ(code, 0) << "at " << got.size();
+                ASSERT_EQ(gzeof(h.get()), 0);
+                ASSERT_EQ(gztell(h.get()), static_cast<gz_off_t>(got.size()));
+            }
+            const int c = gzgetc(h.get());
+            if (c == -1) break;
+            got.push_back(static_cast<unsigned char>(c));
+        }
+        const auto whole = cut == 3 ? plain.size() : got.size();
+        EXPECT_GT(got.size(), 100000u);
+        EXPECT_EQ(got, Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(whole)));
+        int code = 0;
+        error_of(h.get(), &code);
+        EXPECT_EQ(code, Z_DATA_ERROR);
+        EXPECT_EQ(gzeof(h.get()), 1);
+        EXPECT_EQ(gztell(h.get()), -1);
+        EXPECT_EQ(gzgets(h.get(), line, sizeof line), nullptr);
+        EXPECT_LT(close_handle(h), 0);
+    }
+}
+
+// Plain data on a pipe: a line that has arrived is given at once, without
+// waiting for a bulk read to fill while the writer is still there.
+TEST(CharIo, PlainPipeGivesWhatHasArrived) {
+    const std::string text = std::string(20000, 'p') + "\nlast\n";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    std::mutex m;
+    std::condition_variable cv;
+    bool read_all = false, gave_up = false;
+    std::thread writer([&] {
+        std::unique_lock<std::mutex> lock(m);
+        gave_up = !cv.wait_for(lock, std::chrono::seconds(20), [&] { return read_all; });
+        ::close(fds[1]);
+    });
+    GzPtr h(gzdopen(fds[0], "rb"));
+    ASSERT_NE(h, nullptr);
+    std::string got;
+    char buf[100];
+    while (got.size() < text.size() && gzgets(h.get(), buf, sizeof buf) != nullptr) got += buf;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        read_all = true;
+    }
+    cv.notify_one();
+    writer.join();
+    EXPECT_FALSE(gave_up);
+    EXPECT_EQ(got, text);
 }
 
 TEST(CharIo, ClearerrKeepsTheEndButClearsErrors) {
