@@ -1,23 +1,22 @@
 #include "cleanup.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
+#include "finished_jobs.h"
+#include "handler_record.h"
 #include "report.h"
 
 namespace driver {
+
+handler_record handler_state;
+
 namespace {
 
 constexpr int kCleanupSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-// The handler reads the record through one pointer, read whole.
-std::atomic<const output_record*> current_output{nullptr};
-static_assert(std::atomic<const output_record*>::is_always_lock_free);
 
 sigset_t cleanup_signals() {
     sigset_t set;
@@ -26,42 +25,46 @@ sigset_t cleanup_signals() {
     return set;
 }
 
-sigset_t saved_mask;
-
 }  // namespace
 
 cleanup_window::cleanup_window() {
     const sigset_t block = cleanup_signals();
-    sigprocmask(SIG_BLOCK, &block, &saved_mask);
-    struct sigaction sa {};
-    sa.sa_handler = cleanup_handler;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
+    sigprocmask(SIG_BLOCK, &block, &saved_);
 }
 
 cleanup_window::~cleanup_window() {
-    sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+void install_cleanup_handler() {
+    struct sigaction sa {};
+    sa.sa_handler = cleanup_handler;
+    // One clean-up at a time: a second signal waits, and the first one's
+    // handler ends the process.
+    sa.sa_mask = cleanup_signals();
+    for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
 }
 
 void record_output(const output_record* record) {
-    current_output.store(record);
+    handler_state.output.store(record);
+}
+
+void remove_output(int dir_fd, const char* entry, file_id id, const char* shown) noexcept {
+    struct stat st;
+    if (fstatat(dir_fd, entry, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (id_of(st) == id && unlinkat(dir_fd, entry, 0) != 0 && errno != ENOENT)
+            report(about_file::cant_unlink, shown);
+    } else if (errno != ENOENT) {
+        report(about_file::cant_unlink, shown);
+    }
 }
 
 void cleanup_handler(int) {
-    // Only async-signal-safe calls here: the signal may arrive anywhere.  A
-    // name that no longer refers to the file the job created is someone
-    // else's: it stays.
-    const output_record* out = current_output.load();
-    if (out != nullptr) {
-        struct stat st;
-        if (fstatat(out->dir_fd, out->entry, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (id_of(st) == out->id && unlinkat(out->dir_fd, out->entry, 0) != 0 &&
-                errno != ENOENT)
-                report_cant_unlink_from_handler(out->shown);
-        } else if (errno != ENOENT) {
-            report_cant_unlink_from_handler(out->shown);
-        }
-    }
+    // Only async-signal-safe calls from here on: the signal may have come
+    // anywhere in the main flow.
+    if (const output_record* out = handler_state.output.load())
+        remove_output(out->dir_fd, out->entry, out->id, out->shown);
+    if (finished_jobs* finished = handler_state.finished.load()) finished->complete_in_handler();
     _exit(1);
 }
 

@@ -1,5 +1,10 @@
-// Removal of a half-written output when a signal interrupts a file job.
+// What a signal (SIGHUP, SIGINT, SIGQUIT, SIGTERM) does to a run of file
+// jobs: the output of the job in progress is removed, every job that had
+// finished is completed as if the run had ended there (see finished_jobs.h),
+// and the process ends with status 1.
 #pragma once
+
+#include <signal.h>
 
 #include "job_dir.h"
 
@@ -13,22 +18,35 @@ struct output_record {
     const char* shown;    // the output's name in reports
 };
 
-// Holds back the clean-up signals while a job creates its output and
-// publishes its record, so that the handler can only ever see a complete
-// record of a file this job created.  Installs the handler.
+// Holds back the clean-up signals for its lifetime, so that the handler
+// sees the records of the output and of the finished jobs either before or
+// after a change, never in the middle of one.
 class cleanup_window {
 public:
     cleanup_window();
     ~cleanup_window();
     cleanup_window(const cleanup_window&) = delete;
     cleanup_window& operator=(const cleanup_window&) = delete;
+
+private:
+    sigset_t saved_;
 };
 
-// Publishes the record (it must stay valid until withdrawn) or withdraws it.
+// Installs the handler for the four signals.  Once per run, before the
+// first output file is created.
+void install_cleanup_handler();
+
+// Publishes the record of the output in progress (it must stay valid until
+// withdrawn with null).  Call inside a cleanup_window.
 void record_output(const output_record* record);
 
-// Removes the recorded output, if the name still refers to the file the job
-// created, and ends the process with status 1.
+// Removes a job's output, provided its name still refers to the file the job
+// created: a name that leads elsewhere is someone else's file.  Reports a
+// failed removal.  Async-signal-safe.
+void remove_output(int dir_fd, const char* entry, file_id id, const char* shown) noexcept;
+
+// Removes the recorded output, completes the finished jobs and ends the
+// process with status 1.
 void cleanup_handler(int sig);
 
 }  // namespace driver

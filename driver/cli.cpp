@@ -1,22 +1,21 @@
 #include "cli.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "file_jobs.h"
-#include "pending_removals.h"
 #include "filters.h"
-#include "job_stdout.h"
+#include "finished_jobs.h"
+#include "handler_record.h"
 #include "state.h"
 #include "zpress/gzio.h"
 
 namespace driver {
-
-const char* prog = "zpress";
-
 namespace {
 
 // With standard error closed, the first file opened would take descriptor 2
@@ -34,10 +33,26 @@ bool is_level_option(const char* arg) {
     return arg[0] == '-' && arg[1] >= '1' && arg[1] <= '9' && arg[2] == '\0';
 }
 
+// One job per name, in order, up to the first that fails.  However the run
+// ends, the jobs that finished are completed.
+int run_file_jobs(char** names, int count, const options& opts, copy_buffers& buffers) {
+    // Every job allocates and frees the same engine state, a few hundred
+    // KiB.  Handing it back to the system after each job and faulting it in
+    // again for the next costs system calls and page faults per file.
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
+    finished_jobs finished;
+    file_run jobs{opts, buffers, finished};
+    outcome result = outcome::done;
+    for (int i = 0; i < count && result == outcome::done; ++i)
+        result = opts.decompress ? file_uncompress(names[i], jobs) : file_compress(names[i], jobs);
+    if (finished.complete() == outcome::failed) result = outcome::failed;
+    return result == outcome::failed || finished.inputs_kept() ? 1 : 0;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
-    if (argc > 0 && argv[0] != nullptr) prog = argv[0];
+    if (argc > 0 && argv[0] != nullptr) handler_state.prog = argv[0];
     keep_stderr_away_from_files();
 
     options opts;
@@ -51,10 +66,10 @@ int run(int argc, char** argv) {
         } else if (std::strcmp(arg, "-f") == 0) {
             opts.force = true;
         } else if (std::strcmp(arg, "-h") == 0) {
-            std::printf("usage: %s [-cdfhV19] [file ...]\n", prog);
+            std::printf("usage: %s [-cdfhV19] [file ...]\n", handler_state.prog);
             return 0;
         } else if (std::strcmp(arg, "-V") == 0) {
-            std::printf("%s, based on zlib %s\n", prog, gzstream::engine_version());
+            std::printf("%s, based on zlib %s\n", handler_state.prog, gzstream::engine_version());
             return 0;
         } else if (is_level_option(arg)) {
             opts.mode[2] = arg[1];
@@ -63,23 +78,11 @@ int run(int argc, char** argv) {
         }
     }
 
-    if (i < argc) {
-        if (opts.to_stdout) keep_stdout_for_jobs();
-        for (; i < argc; ++i) {
-            if (opts.decompress)
-                file_uncompress(argv[i], opts);
-            else
-                file_compress(argv[i], opts);
-            if (opts.to_stdout) restore_stdout_after_job();
-        }
-        complete_removals();
-        return 0;
-    }
-    if (opts.decompress)
-        decompress_filter();
-    else
-        compress_filter(opts.mode);
-    return 0;
+    const auto buffers = std::make_unique_for_overwrite<copy_buffers>();
+    if (i < argc) return run_file_jobs(argv + i, argc - i, opts, *buffers);
+    const outcome result =
+        opts.decompress ? decompress_filter(*buffers) : compress_filter(opts.mode, *buffers);
+    return result == outcome::failed ? 1 : 0;
 }
 
 }  // namespace driver

@@ -3,7 +3,7 @@
 
 namespace driver {
 
-// Runs the utility; returns the exit status (failures exit directly with 1).
+// Runs the utility and returns the exit status.
 int run(int argc, char** argv);
 
 }  // namespace driver

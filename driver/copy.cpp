@@ -1,44 +1,50 @@
 #include "copy.h"
 
 #include "raw_io.h"
-#include "state.h"
 
 namespace driver {
 
-void gz_compress(std::FILE* in, gzstream::gz_handle* out, stream_name out_name) {
-    static unsigned char buf[BLOCK_SIZE];
+outcome gz_compress(stdio_stream& in, gz_writer& out, copy_buffers& buffers) {
+    unsigned char* const buf = buffers.block;
     for (;;) {
-        const std::size_t n = std::fread(buf, 1, sizeof buf, in);
-        if (std::ferror(in)) die_perror("fread");
+        const std::size_t n = std::fread(buf, 1, BLOCK_SIZE, in.get());
+        if (std::ferror(in.get())) return system_error("fread");
         if (n == 0) break;
-        if (gzstream::gzwrite(out, buf, static_cast<unsigned>(n)) != static_cast<int>(n))
-            fail_stream(out, out_name);
+        if (gzstream::gzwrite(out.get(), buf, static_cast<unsigned>(n)) != static_cast<int>(n))
+            return fail_stream(out.get());
     }
-    std::fclose(in);
-    if (gzstream::gzclose(out) != 0) error("failed gzclose");
+    in.reset();  // everything was read: how the close goes changes nothing
+    if (gzstream::gzclose(out.release()) != 0) return error("failed gzclose");
+    return outcome::done;
 }
 
-void gz_uncompress(gzstream::gz_handle* in, std::FILE* out, stream_name in_name) {
-    static unsigned char buf[INFLATE_BLOCK_SIZE];
+outcome gz_uncompress(gz_reader& in, stdio_stream& out, copy_buffers& buffers) {
+    unsigned char* const buf = buffers.inflate_block;
     for (;;) {
-        const int n = gzstream::gzread(in, buf, sizeof buf);
-        if (n < 0) fail_stream(in, in_name);
+        const int n = gzstream::gzread(in.get(), buf, INFLATE_BLOCK_SIZE);
+        if (n < 0) return fail_stream(in.get());
         if (n == 0) break;
-        if (std::fwrite(buf, 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n))
-            error("failed fwrite");
+        if (std::fwrite(buf, 1, static_cast<std::size_t>(n), out.get()) !=
+            static_cast<std::size_t>(n))
+            return error("failed fwrite");
     }
-    if (std::fclose(out) != 0) error("failed fclose");
-    if (gzstream::gzclose(in) != 0) error("failed gzclose");
+    const bool keep_open = out.get_deleter().keep_open;
+    std::FILE* const file = out.release();
+    if ((keep_open ? std::fflush(file) : std::fclose(file)) != 0) return error("failed fclose");
+    if (gzstream::gzclose(in.release()) != 0) return error("failed gzclose");
+    return outcome::done;
 }
 
-void lzw_uncompress(lzw::lzw_handle* in, int out_fd) {
-    static unsigned char buf[BLOCK_SIZE];
+outcome lzw_uncompress(lzw_reader& in, int out_fd, copy_buffers& buffers) {
+    unsigned char* const buf = buffers.block;
     int n;
-    while ((n = lzw::zread(in, buf, sizeof buf)) > 0) {
-        if (!write_fully(out_fd, buf, static_cast<std::size_t>(n))) error("can't write output\n");
+    while ((n = lzw::zread(in.get(), buf, BLOCK_SIZE)) > 0) {
+        if (!write_fully(out_fd, buf, static_cast<std::size_t>(n)))
+            return error("can't write output\n");
     }
-    if (n < 0) error("can't zread\n");
-    if (lzw::z_close(in, nullptr) < 0) error("can't z_close");
+    if (n < 0) return error("can't zread\n");
+    if (lzw::z_close(in.release(), nullptr) < 0) return error("can't z_close");
+    return outcome::done;
 }
 
 }  // namespace driver

@@ -1,23 +1,22 @@
 // The copy loops of both modes.  Each moves the data in blocks through a
-// fixed buffer, closes its two streams and returns only on success; every
-// failure ends the process after its report.
+// buffer of the run, closes its two streams when the copy is complete and
+// reports the first failure.
 #pragma once
 
-#include <cstdio>
-
 #include "report.h"
-#include "zpress/gzio.h"
-#include "zpress/zopen.h"
+#include "state.h"
+#include "streams.h"
 
 namespace driver {
 
 // stdio stream -> gzip stream.
-void gz_compress(std::FILE* in, gzstream::gz_handle* out, stream_name out_name = {});
+outcome gz_compress(stdio_stream& in, gz_writer& out, copy_buffers& buffers);
 
-// gzip stream -> stdio stream.
-void gz_uncompress(gzstream::gz_handle* in, std::FILE* out, stream_name in_name = {});
+// gzip stream -> stdio stream.  An output kept open (standard output under
+// "-c") is flushed instead of closed.
+outcome gz_uncompress(gz_reader& in, stdio_stream& out, copy_buffers& buffers);
 
 // .Z stream -> descriptor, one write per block below stdio.
-void lzw_uncompress(lzw::lzw_handle* in, int out_fd);
+outcome lzw_uncompress(lzw_reader& in, int out_fd, copy_buffers& buffers);
 
 }  // namespace driver

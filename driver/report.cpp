@@ -3,10 +3,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "state.h"
+#include "handler_record.h"
 
 namespace driver {
 namespace {
@@ -27,50 +26,83 @@ const char* format_of(about_file what) {
             return "%s: can't fsync %s\n";
         case about_file::output_lost:
             return "%s: %s was removed or replaced while it was written; input kept\n";
+        case about_file::input_changed:
+            return "%s: %s changed after it was opened; input kept\n";
     }
     return "%s: %s\n";
 }
 
+// Collects a line and writes it with as few write() calls as its length
+// allows; async-signal-safe.
+class line_writer {
+public:
+    void put(const char* text, std::size_t len) noexcept {
+        while (len > 0) {
+            if (used_ == sizeof line_) flush();
+            const std::size_t n = len < sizeof line_ - used_ ? len : sizeof line_ - used_;
+            std::memcpy(line_ + used_, text, n);
+            used_ += n;
+            text += n;
+            len -= n;
+        }
+    }
+    void flush() noexcept {
+        const char* p = line_;
+        while (used_ > 0) {
+            const ssize_t n = ::write(STDERR_FILENO, p, used_);
+            if (n <= 0) break;  // nowhere to report to
+            p += n;
+            used_ -= static_cast<std::size_t>(n);
+        }
+        used_ = 0;
+    }
+
+private:
+    char line_[512];
+    std::size_t used_ = 0;
+};
+
 }  // namespace
 
-void error(const char* message) {
-    std::fprintf(stderr, "%s: %s\n", prog, message);
-    std::exit(1);
+outcome error(const char* message) {
+    std::fprintf(stderr, "%s: %s\n", handler_state.prog, message);
+    return outcome::failed;
 }
 
-void die_perror(const char* what) {
+outcome system_error(const char* what) {
     std::perror(what);
-    std::exit(1);
+    return outcome::failed;
 }
 
-void report(about_file what, const char* name) {
-    std::fprintf(stderr, format_of(what), prog, name);
+void report(about_file what, const char* name) noexcept {
+    // The format's first %s is the program name, the second the file's.
+    const char* const args[] = {handler_state.prog, name};
+    std::size_t next = 0;
+    line_writer out;
+    for (const char* f = format_of(what); *f != '\0';) {
+        if (f[0] == '%' && f[1] == 's' && next < 2) {
+            out.put(args[next], std::strlen(args[next]));
+            ++next;
+            f += 2;
+            continue;
+        }
+        const char* end = f + 1;
+        while (*end != '\0' && *end != '%') ++end;
+        out.put(f, static_cast<std::size_t>(end - f));
+        f = end;
+    }
+    out.flush();
 }
 
-void fail(about_file what, const char* name) {
+outcome fail(about_file what, const char* name) {
     report(what, name);
-    std::exit(1);
+    return outcome::failed;
 }
 
-void report_cant_unlink_from_handler(const char* name) noexcept {
-    const char* parts[] = {prog, ": can't unlink ", name, "\n"};
-    for (const char* part : parts) {
-        if (write(STDERR_FILENO, part, std::strlen(part)) < 0) break;
-    }
-}
-
-void fail_stream(gzstream::gz_handle* stream, stream_name name) {
+outcome fail_stream(gzstream::gz_handle* stream) {
     int ignored;
-    const std::string_view text = gzstream::gzerror(stream, &ignored);
-    if (!name.opened_as.empty() && text.starts_with(name.opened_as) &&
-        text.substr(name.opened_as.size()).starts_with(": ")) {
-        const std::string_view rest = text.substr(name.opened_as.size());
-        std::fprintf(stderr, "%s: %s%.*s\n", prog, name.shown_as, static_cast<int>(rest.size()),
-                     rest.data());
-        std::exit(1);
-    }
-    std::fprintf(stderr, "%s: %.*s\n", prog, static_cast<int>(text.size()), text.data());
-    std::exit(1);
+    std::fprintf(stderr, "%s: %s\n", handler_state.prog, gzstream::gzerror(stream, &ignored));
+    return outcome::failed;
 }
 
 }  // namespace driver

@@ -1,10 +1,10 @@
-// Process-wide state and the options of one run of the command-line driver.
+// The options of one run of the command-line driver, and the sizes of its
+// buffers.
 #pragma once
 
-namespace driver {
+#include <cstddef>
 
-// The first argument, unchanged: it begins every diagnostic.
-extern const char* prog;
+namespace driver {
 
 // What the command line asked for, handed down to the roads and jobs.
 struct options {
@@ -19,5 +19,14 @@ inline constexpr unsigned BLOCK_SIZE = 16384;
 // The gzip decompression loop's buffer: the reader inflates straight into it,
 // so a large one lets each inflate call run long.  Chosen by measurement.
 inline constexpr unsigned INFLATE_BLOCK_SIZE = 262144;
+
+// The buffers of the copy loops, owned by the run and allocated once.
+struct copy_buffers {
+    unsigned char block[BLOCK_SIZE];
+    unsigned char inflate_block[INFLATE_BLOCK_SIZE];
+};
+
+// A file job's names: up to 1023 characters and the terminating zero.
+inline constexpr std::size_t NAME_BUFFER_SIZE = 1024;
 
 }  // namespace driver

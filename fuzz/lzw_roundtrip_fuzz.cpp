@@ -190,8 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const read_back r = read_whole(damaged, cap);
     const lzw_ref::decode_result judge = lzw_ref::decode_as_read(damaged, false, cap + 16384);
     FUZZ_CHECK(lzw_ref::codec_agrees(judge, r.data, r.last, r.error, r.capped));
-    if (cut && damaged.size() >= 2) {
-        // The magic is all there: a cut stream ends cleanly with a prefix.
+    if (cut && damaged.size() >= 3) {
+        // The header is all there: a cut stream ends cleanly with a prefix.
         FUZZ_CHECK(r.last == 0);
         FUZZ_CHECK(r.data.size() <= data.size() &&
                    std::equal(r.data.begin(), r.data.end(), data.begin()));

@@ -45,18 +45,32 @@ int next_byte(gz_handle* s) {
 // Parses one member header.  Returns kNotAMember when a member header was
 // consumed (`status` then says whether it was good), otherwise the number of
 // bytes (0 or 1) when fewer than two were left, or 1 when they do not begin a
-// member; in those cases nothing is consumed.
+// member; in those cases nothing is consumed.  After a magic the caller took
+// (gotmagic), the method and flags bytes must follow: without them the
+// header is cut off, a data error.
 int parse_header(gz_handle* s, int gotmagic) {
     engine::stream& z = s->engine;
     unsigned char* buf = s->read_buffer.get();
     if (z.avail_in < 2) {
+        // A pipe may deliver the two bytes one at a time: a single byte is
+        // not yet the end of the input.
         unsigned have = z.avail_in;
         if (have == 1) buf[0] = *z.next_in;
-        const unsigned got = refill(s, buf + have, s->read_size >> have);
-        if (got == 0 && std::ferror(s->file)) s->status = Z_ERRNO;
-        z.avail_in = have + got;
         z.next_in = buf;
-        if (z.avail_in < 2) return static_cast<int>(z.avail_in);
+        while (have < 2) {
+            const unsigned got = refill(s, buf + have, s->read_size - have);
+            if (got == 0) {
+                if (std::ferror(s->file)) s->status = Z_ERRNO;
+                break;
+            }
+            have += got;
+        }
+        z.avail_in = have;
+        if (have < 2) {
+            if (!gotmagic) return static_cast<int>(have);
+            if (s->status != Z_ERRNO) s->status = Z_DATA_ERROR;
+            return kNotAMember;
+        }
     }
     if (!gotmagic) {
         if (z.next_in[0] != kMagic1 || z.next_in[1] != kMagic2) return 1;
@@ -105,6 +119,34 @@ bool read_le32(gz_handle* s, std::uint32_t& value) {
     return c != -1;
 }
 
+// After the last member: zero bytes up to the end of the input are padding
+// and end the stream normally.  Anything else (a later member whose magic was
+// damaged, a stray byte, data appended by mistake) is a data error: it must
+// not pass for a clean end, since it may be data that can no longer be read.
+void skip_padding(gz_handle* s) {
+    engine::stream& z = s->engine;
+    for (;;) {
+        const unsigned char* const end = z.next_in + z.avail_in;
+        const unsigned char* const other = std::find_if(
+            z.next_in, end, [](unsigned char c) { return c != 0; });
+        z.avail_in -= static_cast<unsigned>(other - z.next_in);
+        z.next_in = other;
+        if (other != end) {
+            s->status = Z_DATA_ERROR;
+            z.msg = "trailing garbage";
+            return;
+        }
+        const unsigned got = refill(s, s->read_buffer.get(), s->read_size);
+        z.next_in = s->read_buffer.get();
+        z.avail_in = got;
+        if (got == 0) {
+            s->input_ended = 1;
+            if (std::ferror(s->file)) s->status = Z_ERRNO;
+            return;
+        }
+    }
+}
+
 // Verifies the trailer of the member just inflated and looks for another.
 void end_member(gz_handle* s) {
     s->in_member = false;
@@ -118,15 +160,20 @@ void end_member(gz_handle* s) {
         s->status = Z_DATA_ERROR;
         return;
     }
-    // Whatever follows the last member and does not begin another one is
-    // ignored; it never turns the stream into a pass-through stream.
-    if (parse_header(s, 0) == kNotAMember && s->status == Z_OK) {
-        engine::inflate_reset(s->engine);
-        s->running_crc = engine::crc32(0, nullptr, 0);
-        s->in_member = true;
-        s->member_start = s->bytes_out;
-        if (s->index) s->index->member_started(s);
+    const int verdict = parse_header(s, 0);
+    if (verdict == kNotAMember) {
+        if (s->status == Z_OK) {
+            engine::inflate_reset(s->engine);
+            s->running_crc = engine::crc32(0, nullptr, 0);
+            s->in_member = true;
+            s->member_start = s->bytes_out;
+            if (s->index) s->index->member_started(s);
+        }
+        return;
     }
+    // No further member.  What follows never turns the stream into a
+    // pass-through stream; it must be zero padding (tape blocks) or nothing.
+    if (verdict > 0 && s->status >= 0) skip_padding(s);
 }
 
 // Copies plain input: first what is buffered, then straight from the file

@@ -104,18 +104,36 @@ TEST_F(ReaderFormat, ConcatenatedMembersReadAsOneStream) {
     EXPECT_EQ(close_handle(h), 0);
 }
 
-// What follows the last member ends the stream normally unless it starts a
-// member: zeros, one byte, two bytes, text.
-TEST_F(ReaderFormat, TrailingBytesThatStartNoMemberAreIgnored) {
+// Zero bytes after the last member are padding, also past a buffer's worth.
+TEST_F(ReaderFormat, ZeroPaddingAfterTheLastMemberIsIgnored) {
     const Bytes a = make_data(DataKind::text, 3000, 4);
-    for (const Bytes& tail : {Bytes(512, 0), Bytes{0x1F}, Bytes{0x1F, 0x8C}, bytes_of("garbage"),
-                              Bytes{0x8B, 0x1F, 0x8B}}) {
-        GzPtr h = open(concat({gzip_member(a), tail}));
+    for (const std::size_t zeros : {1u, 512u, 300000u}) {
+        GzPtr h = open(concat({gzip_member(a), Bytes(zeros, 0)}));
         const ReadOutcome r = read_to_end(h.get(), 1000);
         EXPECT_EQ(r.last, 0);
         EXPECT_EQ(r.data, a);
         EXPECT_EQ(gzeof(h.get()), 1);
         EXPECT_EQ(close_handle(h), 0);
+    }
+}
+
+// Anything else after the last member may be a member whose magic was hit,
+// or data appended by mistake: a data error, once the data before it has
+// been delivered.
+TEST_F(ReaderFormat, OtherBytesAfterTheLastMemberAreADataError) {
+    const Bytes a = make_data(DataKind::text, 3000, 4);
+    for (const Bytes& tail : {Bytes{0x1F}, Bytes{0x1F, 0x8C}, bytes_of("garbage"),
+                              Bytes{0x8B, 0x1F, 0x8B}, concat({Bytes(200000, 0), bytes_of("x")}),
+                              concat({Bytes(10, 0), gzip_member(a)})}) {
+        GzPtr h = open(concat({gzip_member(a), tail}));
+        Bytes buf(10000);
+        ASSERT_EQ(gzread(h.get(), buf.data(), 10000), 3000);
+        EXPECT_EQ(prefix(buf, 3000), a);
+        EXPECT_EQ(gzread(h.get(), buf.data(), 10000), -1);
+        int code = 0;
+        EXPECT_EQ(error_of(h.get(), &code), name_colon("trailing garbage"));
+        EXPECT_EQ(code, Z_DATA_ERROR);
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
     }
 }
 

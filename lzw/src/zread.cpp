@@ -44,19 +44,14 @@ constexpr int bad_code = -3;     // a code no writer makes: the data is damaged
 int read_header(lzw_handle* zs) {
     const bool magic_taken = zs->zs_phase == PHASE_MAGIC_TAKEN;
     zs->zs_phase = PHASE_FAILED;  // until the header proves good
-    // Bytes the data does not deliver stay 0, so a short header fails the
-    // magic test, and a missing flags byte after a taken magic reads as 0.
-    unsigned char header[3] = {0, 0, 0};
-    ssize_t got;
-    if (magic_taken) {
-        header[0] = z_magic[0];
-        header[1] = z_magic[1];
-        got = read_full(zs->zs_fd, header + 2, 1);
-    } else {
-        got = read_full(zs->zs_fd, header, 3);
-    }
+    // A header cut short, even right after a magic the caller took, is not
+    // a .Z stream: an empty stream still carries its flags byte.
+    unsigned char header[3] = {z_magic[0], z_magic[1], 0};
+    const std::size_t wanted = magic_taken ? 1 : 3;
+    const ssize_t got = read_full(zs->zs_fd, header + (3 - wanted), wanted);
     if (got < 0) return -1;
-    if (header[0] != z_magic[0] || header[1] != z_magic[1]) {
+    if (static_cast<std::size_t>(got) < wanted || header[0] != z_magic[0] ||
+        header[1] != z_magic[1]) {
         errno = EINVAL;
         return -1;
     }

@@ -55,8 +55,8 @@ tally sweep(const Bytes& z, const Bytes& original, std::size_t samples, std::uin
     tally t;
     for (const std::size_t n : positions(z.size())) {
         const auto d = lzw_test::decompress(Bytes(z.begin(), z.begin() + static_cast<long>(n)));
-        if (n < 2) {
-            EXPECT_EQ(d.last, -1) << "cut at " << n;  // no magic
+        if (n < 3) {
+            EXPECT_EQ(d.last, -1) << "cut at " << n;  // no magic, or no flags byte
         } else {
             EXPECT_EQ(d.last, 0) << "cut at " << n;
             EXPECT_TRUE(is_prefix(d.data, original)) << "cut at " << n;

@@ -55,12 +55,14 @@ TEST(ReaderHeader, HeaderOnlyStreamsAreEmpty) {
     }
 }
 
-TEST(ReaderHeader, MagicTakenAndNothingAfterIt) {
-    // The missing flags byte reads as 0: width 0, no block mode, no codes.
-    const auto d = decompress({}, fixed_size(100), true);
-    EXPECT_EQ(d.last, 0);
-    EXPECT_TRUE(d.data.empty());
-    EXPECT_EQ(d.info.zs_total_in, 3);
+TEST(ReaderHeader, HeaderWithoutItsFlagsByteIsRefused) {
+    // Also after a magic the caller took: an empty stream still has its flags.
+    for (const bool gotmagic : {false, true}) {
+        const auto d = decompress({0x1F, 0x9D}, fixed_size(100), gotmagic);
+        EXPECT_EQ(d.last, -1) << "gotmagic " << gotmagic;
+        EXPECT_EQ(d.error, EINVAL) << "gotmagic " << gotmagic;
+        EXPECT_TRUE(d.data.empty());
+    }
 }
 
 TEST(ReaderHeader, FlagsByte) {

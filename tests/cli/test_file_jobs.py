@@ -4,6 +4,7 @@ permissions of outputs, removal of inputs and over-long names."""
 import gzip
 import os
 import resource
+import shutil
 import stat
 import unittest
 
@@ -238,8 +239,8 @@ class FinishedJobs(ZpressTestCase):
         self.write("c.gz", gzip_member(b"third"))
         r = self.run_zpress("-d", "a.gz", "b.gz", "c.gz")
         self.assertOutcome(r, 1, stderr=self.msg("b.gz: unexpected end of file"), stdout=b"")
-        # The partly written output stays, as after any failed copy.
-        self.assertEqual(self.listing(), ["a", "b", "b.gz", "c.gz"])
+        # The partly written output is removed again.
+        self.assertEqual(self.listing(), ["a", "b.gz", "c.gz"])
         self.assertEqual(self.read("a"), b"first")
 
     def test_an_existing_output_completes_the_others(self):
@@ -283,24 +284,79 @@ class FinishedJobs(ZpressTestCase):
 
 
 class FailingJobs(ZpressTestCase):
-    def test_directory_as_input(self):
-        os.mkdir(self.path("d"))
-        r = self.run_zpress("d")
-        self.assertOutcome(r, 1, stderr=b"fread: Is a directory\n", stdout=b"")
-        self.assertTrue(os.path.isdir(self.path("d")))
+    """A job that fails leaves no output behind and keeps its input; the
+    jobs before it are done, the names after it untouched."""
+
+    def check_directory_among_the_names(self, run, folder):
+        # The directory is refused before anything is written, even with "-f"
+        # and a file already at its output name, and even to standard output.
+        def at(name):
+            return os.path.join(folder, name)
+
+        for args, names, its_output, message in (
+                ([], ["a", "d", "b"], "d.gz", b"fread: Is a directory\n"),
+                (["-d"], ["a.gz", "d.gz", "b.gz"], "d", self.msg(at("d.gz") + ": file error"))):
+            with self.subTest(args=args, folder=folder):
+                for entry in os.scandir(self.path(folder)):
+                    (shutil.rmtree if entry.is_dir() else os.unlink)(entry.path)
+                first, last = b"first", b"last"
+                if args:
+                    first, last = gzip_member(first), gzip_member(last)
+                self.write(at(names[0]), first)
+                self.write(at(names[2]), last)
+                os.mkdir(self.path(at(names[1])))
+                self.write(at(its_output), b"kept")
+                r = run("-f", *args, *[at(n) for n in names])
+                self.assertOutcome(r, 1, stderr=message, stdout=b"")
+                done = "a" if args else "a.gz"
+                self.assertEqual(sorted(os.listdir(self.path(folder))),
+                                 sorted([done, names[1], its_output, names[2]]))
+                out = self.read(at(done))
+                self.assertEqual(out if args else gzip.decompress(out), b"first")
+                self.assertEqual(self.read(at(names[2])), last)
+                self.assertEqual(self.read(at(its_output)), b"kept")
+                self.assertOutcome(run("-c", *args, at(names[1])), 1, stderr=message, stdout=b"")
+
+    def test_directory_among_the_names(self):
+        os.mkdir(self.path("mine"))
+        self.check_directory_among_the_names(self.run_zpress, "mine")
+        if os.geteuid() == 0:
+            self.prepare_to_run_as_nobody()
+            os.mkdir(self.path("home"))
+            os.chown(self.path("home"), self.NOBODY, self.NOBODY)
+            self.check_directory_among_the_names(self.run_as_nobody, "home")
 
     def test_damaged_input_is_kept(self):
-        good = gzip_member(random_bytes(50000))
-        cases = {"cut off": (good[:len(good) // 2], "in.gz: unexpected end of file"),
-                 "bad crc": (gzip_member(b"data", crc=0), "in.gz: data error"),
-                 "bad header": (good[:3] + b"\xe0" + good[4:], "in.gz: data error")}
-        for what, (content, message) in cases.items():
+        # (content, report, what -c writes before the failure: None for a
+        # prefix of the data)
+        first, second = random_bytes(50000), b"second member"
+        good = gzip_member(first)
+        two = good + gzip_member(second)
+        later = bytearray(gzip_member(second))
+        later[0] ^= 0x02
+        cases = {"cut in half": (good[:len(good) // 2], "in.gz: unexpected end of file", None),
+                 "cut before the trailer": (good[:-8], "in.gz: data error", first),
+                 "bad crc": (gzip_member(b"data", crc=0), "in.gz: data error", b"data"),
+                 "bad header": (good[:3] + b"\xe0" + good[4:], "in.gz: data error", b""),
+                 "trailing garbage": (two + b"garbage", "in.gz: trailing garbage",
+                                      first + second),
+                 "a lone 1F": (two + b"\x1f", "in.gz: trailing garbage", first + second),
+                 "damaged later magic": (good + bytes(later), "in.gz: trailing garbage", first)}
+        for what, (content, message, written) in cases.items():
             with self.subTest(what):
                 self.clear()
                 self.write("in.gz", content)
                 r = self.run_zpress("-d", "in.gz")
                 self.assertOutcome(r, 1, stderr=self.msg(message), stdout=b"")
+                self.assertEqual(self.listing(), ["in.gz"])
                 self.assertEqual(self.read("in.gz"), content)
+                r = self.run_zpress("-d", "-c", "in")
+                self.assertOutcome(r, 1, stderr=self.msg(message))
+                if written is None:
+                    self.assertTrue(first.startswith(r.stdout))
+                else:
+                    self.assertEqual(r.stdout, written)
+                self.assertEqual(self.listing(), ["in.gz"])
 
     def test_damaged_input_is_named_with_its_directory(self):
         os.makedirs(self.path("sub/dir"))
@@ -311,8 +367,7 @@ class FailingJobs(ZpressTestCase):
                 self.assertOutcome(r, 1, stderr=self.msg("sub/dir/in.gz: data error"))
                 r = self.run_zpress("-d", given)
                 self.assertOutcome(r, 1, stderr=self.msg("sub/dir/in.gz: data error"))
-                self.assertEqual(sorted(os.listdir(self.path("sub/dir"))), ["in", "in.gz"])
-                os.unlink(self.path("sub/dir/in"))
+                self.assertEqual(sorted(os.listdir(self.path("sub/dir"))), ["in.gz"])
 
     def test_cut_off_member_names_the_input(self):
         good = gzip_member(random_bytes(50000))

@@ -6,6 +6,7 @@ set up deterministically.
 - A directory of the path swapped for a symbolic link: the output still lands
   in the original directory and nothing is created or removed elsewhere.
 - The input replaced by a new file: the new file stays.
+- The input written to after its job opened it: it stays, with the new data.
 - The output removed or replaced: the input stays and the job fails.
 - Devices and sockets are refused before anything is created or removed.
 - Owners and groups: the output never becomes readable by someone who could
@@ -21,7 +22,7 @@ import unittest
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes, sample_text
 from zptest.gzip_members import gzip_member
-from zptest.process import open_fifo_for_writing, wait_until
+from zptest.process import open_fifo_for_writing, stop_when, wait_until
 
 DATA = sample_text(60000)
 COMPRESSED = gzip_member(random_bytes(60000))
@@ -156,6 +157,29 @@ class NameReuse(RacingJob):
                                    stderr=self.msg("can't unlink " + inname))
                 self.assertEqual(self.read(inname), b"a new file under the old name")
                 self.assertEqual(decoded(kind, self.read(outname)), expected_data(kind))
+
+    def test_input_written_to_after_its_job_is_kept(self):
+        # The first job is finished and waits for the removal of its input
+        # while a long second job (zeros of a sparse file) runs; then
+        # something appends to the first input, and the run ends by itself
+        # or by a signal.
+        for ending in (signal.SIGCONT, signal.SIGTERM):
+            with self.subTest(ending=ending.name):
+                self.clear()
+                self.write("a", DATA)
+                self.write("long", b"")
+                os.truncate(self.path("long"), 64 << 20)
+                child = self.start_zpress("a", "long")
+                stop_when(child, lambda: self.exists("long.gz"), "the long job")
+                with open(self.path("a"), "r+b") as f:
+                    f.seek(0, os.SEEK_END)
+                    f.write(b"appended")
+                child.send_signal(ending)
+                child.send_signal(signal.SIGCONT)
+                self.assertOutcome(self.finish(child), 1, stdout=b"",
+                                   stderr=self.msg("a changed after it was opened; input kept"))
+                self.assertEqual(self.read("a"), DATA + b"appended")
+                self.assertEqual(gzip.decompress(self.read("a.gz")), DATA)
 
     def test_lost_output_keeps_the_input(self):
         for kind in (COMPRESS, DECOMPRESS):

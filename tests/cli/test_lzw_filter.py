@@ -27,10 +27,10 @@ class LzwStreams(ZpressTestCase):
         self.assertEqual(lzw_encode(b"ab"), stream)
         self.assertOutcome(self.decompress(stream), 0, stdout=b"ab")
 
-    def test_header_only_streams_are_empty(self):
-        for stream in (b"\x1f\x9d\x90", b"\x1f\x9d"):
-            with self.subTest(stream=stream):
-                self.assertOutcome(self.decompress(stream), 0, stdout=b"")
+    def test_header_only_stream_is_empty_but_it_needs_its_flags(self):
+        self.assertOutcome(self.decompress(b"\x1f\x9d\x90"), 0, stdout=b"")
+        self.assertOutcome(self.decompress(b"\x1f\x9d"), 1, stderr=self.msg("can't zread\n"),
+                           stdout=b"")
 
     def test_every_maximum_code_width(self):
         for bits in range(9, 17):
@@ -85,6 +85,8 @@ class LzwStreams(ZpressTestCase):
             r = self.decompress(stream[:n])
             if n < 2:
                 self.assertOutcome(r, 1, stderr=self.msg("can't read header\n"))
+            elif n == 2:  # no flags byte
+                self.assertOutcome(r, 1, stderr=self.msg("can't zread\n"), stdout=b"")
             else:
                 self.assertOutcome(r, 0)
                 self.assertTrue(data.startswith(r.stdout), "cut at %d" % n)

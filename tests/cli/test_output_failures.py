@@ -1,5 +1,6 @@
 """Failing standard output (/dev/full), and closed standard descriptors."""
 
+import gzip
 import os
 import subprocess
 import unittest
@@ -56,15 +57,18 @@ class FullDevice(ZpressTestCase):
 
 class ClosedStandardDescriptors(ZpressTestCase):
     def test_output_file_never_takes_the_place_of_stderr(self):
-        # With descriptors 0 and 2 closed, the input would take 0 and the
-        # output 2, and the report of the failing read would land inside the
-        # output.
-        os.mkdir(self.path("d"))
-        r = self.run_zpress("d", stdin=subprocess.DEVNULL, preexec_fn=closing(0, 2))
+        # With descriptors 0 to 2 closed, the first job's directory and input
+        # would take 0 and 1 and its output 2, and the report of the failing
+        # second job would land in that output, still open for its sync.
+        self.write("a", SMALL)
+        self.write("b", b"second")
+        self.write("b.gz", b"in the way")
+        r = self.run_zpress("a", "b", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            preexec_fn=closing(0, 1, 2))
         self.assertEqual(r.returncode, 1)
-        written = self.read("d.gz")
-        self.assertNotIn(b"fread", written)
-        self.assertTrue(written.startswith(b"\x1f\x8b"), written)
+        self.assertEqual(self.listing(), ["a.gz", "b", "b.gz"])
+        self.assertEqual(gzip.decompress(self.read("a.gz")), SMALL)
+        self.assertEqual(self.read("b.gz"), b"in the way")
 
     def test_closed_stderr_does_not_hurt_a_good_run(self):
         data = sample_text(30000)

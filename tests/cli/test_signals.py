@@ -1,5 +1,6 @@
 """Signals during a file job remove the half-written output and keep the
-input.  A FIFO as input holds the job in the middle of its copy."""
+input, and complete the jobs that had finished.  A FIFO as input holds the
+job in the middle of its copy."""
 
 import gzip
 import os
@@ -10,7 +11,7 @@ import unittest
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes
 from zptest.gzip_members import gzip_member
-from zptest.process import open_fifo_for_writing, wait_until
+from zptest.process import open_fifo_for_writing, stop_when, wait_until
 
 SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM)
 
@@ -60,6 +61,28 @@ class InterruptedJobs(ZpressTestCase):
         self.check_interrupted(r, "b", "b.gz")
         self.assertFalse(self.exists("a"))
         self.assertEqual(gzip.decompress(self.read("a.gz")), b"first file")
+
+    def test_interrupted_run_completes_the_finished_jobs(self):
+        # Twenty small files, then a long job (zeros of a sparse file), then
+        # forty more.  The signal comes in the long job, while the first
+        # twenty wait for the removal of their inputs.
+        names = ["f%02d" % i for i in range(60)]
+        for i, n in enumerate(names):
+            self.write(n, b"%d " % i * 500)
+        os.truncate(self.path(names[20]), 64 << 20)
+        child = self.start_zpress(*names)
+        stop_when(child, lambda: self.exists(names[20] + ".gz"), "the long job")
+        child.send_signal(signal.SIGTERM)
+        child.send_signal(signal.SIGCONT)
+        self.assertOutcome(self.finish(child), 1, stdout=b"")
+        left = [n for n in names if self.exists(n)]
+        self.assertEqual(left, names[20:])
+        self.assertEqual(self.listing(), sorted([n + ".gz" for n in names[:20]] + left))
+        for i, n in enumerate(names[:20]):
+            self.assertEqual(gzip.decompress(self.read(n + ".gz")), b"%d " % i * 500)
+        # Nothing is in the way of a second run.
+        self.assertOutcome(self.run_zpress(*left), 0)
+        self.assertEqual(self.listing(), [n + ".gz" for n in names])
 
     def test_signal_between_jobs_removes_nothing(self):
         # The second job waits in the open of its input (a FIFO without a

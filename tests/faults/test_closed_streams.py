@@ -63,18 +63,19 @@ class ClosedStreams(ZpressTestCase):
         self.assertEqual(result.returncode, 1)
 
     def test_diagnostics_never_land_in_an_output_file(self):
-        # With standard input and error closed, the input of a job takes
-        # descriptor 0 and its output the next free number: if that were 2,
-        # the failure report would be written into the output.
+        # With the three standard streams closed, the first job's directory
+        # and input would take descriptors 0 and 1 and its output 2: the
+        # failure report of the second job must not land in that output,
+        # still open for its sync, and the failed job leaves no output.
         packed = gzip_member(DATA)
         damaged = packed[:len(packed) // 2]
+        self.write("a.gz", packed)
         self.write("d.gz", damaged)
-        result = self.run_zpress("-d", "d.gz", preexec_fn=closing(0, 2))
+        result = self.run_zpress("-d", "a.gz", "d.gz", stdout=None, preexec_fn=closing(0, 1, 2))
         self.assertEqual(result.returncode, 1)
+        self.assertEqual(self.listing(), ["a", "d.gz"])
         self.assertEqual(self.read("d.gz"), damaged)
-        out = self.read("d")
-        self.assertNotIn(b"zpress", out)
-        self.assertTrue(DATA.startswith(out))
+        self.assertEqual(self.read("a"), DATA)
 
     def test_file_job_succeeds_with_stdin_and_stderr_closed(self):
         self.write("e", DATA)

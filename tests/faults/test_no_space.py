@@ -1,8 +1,8 @@
 """A full disk, in filter mode and in file mode, compressing and
 decompressing: when a block write fails and when only the final write at the
 close fails.  Every case must end with status 1 and one line on standard
-error, keep the input as it was, and never pass a damaged output off as a
-success.  (Standard output on /dev/full is in tests/cli/test_output_failures.py.)"""
+error, keep the input as it was, leave no output file behind, and never pass
+a damaged output off as a success.  (Standard output on /dev/full is in tests/cli/test_output_failures.py.)"""
 
 import gzip
 import os
@@ -40,6 +40,7 @@ class FullDisk(ZpressTestCase):
             result = self.run_zpress(src)
             self.assertOneLineFailure(result)
             self.assertEqual(self.read(src), data, "the input must be kept")
+            self.assertFalse(os.path.exists(src + ".gz"))
             return result
 
     def test_compress_file_fails_at_a_block_write(self):
@@ -61,6 +62,7 @@ class FullDisk(ZpressTestCase):
             result = self.run_zpress("-d", src)
             self.assertOneLineFailure(result)
             self.assertEqual(self.read(src), packed, "the input must be kept")
+            self.assertFalse(os.path.exists(disk.file("data")))
             return result
 
     def test_decompress_file_fails_at_a_block_write(self):
@@ -91,6 +93,27 @@ class FullDisk(ZpressTestCase):
             self.filter_to_disk(["-d"], gzip_member(SMALL_TEXT), free_pages=0)
         with self.subTest(".Z"):
             self.filter_to_disk(["-d"], lzw_encode(BIG_TEXT), free_pages=2)
+
+    def test_disk_full_in_the_middle_of_a_run(self):
+        # 25 inputs of 100 KiB, most of the disk: it fills during some job.
+        # Every input is either done (its output whole, the input gone) or
+        # untouched (no output beside it).
+        with SmallDisk(pages=1024) as disk:
+            names = [disk.file("f%02d" % i) for i in range(25)]
+            for i, n in enumerate(names):
+                self.write(n, random_bytes(100_000, seed=i))
+            result = self.run_zpress(*names)
+            self.assertOneLineFailure(result)
+            done = 0
+            for i, n in enumerate(names):
+                if os.path.exists(n + ".gz"):
+                    self.assertFalse(os.path.exists(n), n)
+                    self.assertEqual(gzip.decompress(self.read(n + ".gz")),
+                                     random_bytes(100_000, seed=i))
+                    done += 1
+                else:
+                    self.assertEqual(self.read(n), random_bytes(100_000, seed=i))
+            self.assertTrue(0 < done < len(names), done)
 
     def test_with_room_enough_the_same_job_is_complete(self):
         # The counterpart: with room enough the same job succeeds, and what it

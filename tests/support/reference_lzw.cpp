@@ -237,7 +237,6 @@ decode_result decode_as_read(ByteView data, bool gotmagic, std::size_t max_outpu
         z.erase(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(z.size(), 2)));
         z.insert(z.begin(), {0x1F, 0x9D});
     }
-    if (z.size() < 3) z.resize(3, 0);
     return decode(z, max_output);
 }
 

@@ -58,8 +58,8 @@ struct decode_result {
 decode_result decode(const Bytes& z, std::size_t max_output = SIZE_MAX);
 
 // Decodes the stream as the codec sees it on a descriptor holding `data`:
-// with `gotmagic` the first two bytes are taken for 1F 9D, and a header byte
-// that the data does not deliver reads as 0.
+// with `gotmagic` the first two bytes are taken for 1F 9D.  A header cut
+// short, its flags byte included, is refused.
 decode_result decode_as_read(ByteView data, bool gotmagic, std::size_t max_output);
 
 // Whether a run of the codec agrees with the reference's result: where the

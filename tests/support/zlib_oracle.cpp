@@ -144,6 +144,9 @@ TolerantResult inflate_gzip_tolerant(ByteView stream, std::size_t cap) {
         inflateEnd(&z);
     } while (starts_member(stream.subspan(at)));
     r.trailing = stream.size() - at;
+    const ByteView rest = stream.subspan(at);
+    if (std::any_of(rest.begin(), rest.end(), [](unsigned char c) { return c != 0; }))
+        r.outcome = Verdict::error;
     return r;
 }
 

@@ -34,7 +34,7 @@ struct GunzipResult {
 GunzipResult inflate_gzip_strict(ByteView stream);
 
 enum class Verdict {
-    ok,       // every member decodes and checks; anything after the last is ignored
+    ok,       // every member decodes and checks; only zero bytes follow the last
     error,    // damaged: a reader must report an error
     unknown,  // the two readers may disagree (header CRC, ISIZE) or the cap was hit
 };
@@ -42,12 +42,13 @@ enum class Verdict {
 struct TolerantResult {
     Bytes data;  // what decoded before the verdict, at most the cap
     Verdict outcome = Verdict::ok;
-    std::size_t trailing = 0;  // bytes after the last member (ok only)
+    std::size_t trailing = 0;  // bytes after the last member (zero bytes when ok)
 };
 
 // Decodes the members of a stream that begins with the gzip magic, the way
 // the stream layer reads: after a member, bytes that do not begin with 1F 8B
-// end the stream.  zlib also checks the header CRC and ISIZE, which the layer
+// end the stream, and they must all be zero bytes (padding), else the stream
+// is damaged.  zlib also checks the header CRC and ISIZE, which the layer
 // skips by design; those mismatches give `unknown`, as does output past `cap`.
 // For judging what the stream layer reads.
 TolerantResult inflate_gzip_tolerant(ByteView stream, std::size_t cap);

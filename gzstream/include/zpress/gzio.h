@@ -76,7 +76,8 @@ inline constexpr int Z_RLE = 3;
 // member), an optional level digit 0-9, and optionally 'f' (filtered), 'h'
 // (Huffman only) or 'R' (run-length); any other character is passed to fopen.
 // The _gotmagic forms are for a stream whose two magic bytes 1F 8B the caller
-// has already consumed.  A descriptor is owned by the handle once the open
+// has already consumed; the method and flags bytes of the header must follow
+// (input that ends sooner reads as a data error).  A descriptor is owned by the handle once the open
 // succeeds, and left open when it fails.  The stream's name, used in gzerror
 // texts, is the path as given, or "<fd:N>"; a writer stores its base name,
 // without a final ".gz", in the member header.  A writer whose header cannot
@@ -115,8 +116,10 @@ const char* gzerror(gz_handle* file, int* errnum);
 // anywhere included), a failed read of the file, or an engine failure.  A
 // call that meets an error after delivering bytes returns them and the next
 // call returns -1; one that meets it first returns -1 at once.  Concatenated
-// members read as one stream; after the last one, bytes that do not begin a
-// member are ignored.
+// members read as one stream.  After the last one only zero bytes (padding)
+// may follow up to the end of the input; any other byte is a data error
+// ("trailing garbage"), reported once the data of the members before it has
+// been delivered.
 int gzread(gz_handle* file, void* buf, unsigned len);
 
 // Writing.  gzwrite returns len on success; a short count only when the deflate

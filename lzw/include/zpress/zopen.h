@@ -30,7 +30,9 @@ lzw_handle* z_open(int fd, const char* mode, int unused3, int bits, int unused5,
 // Decodes up to count bytes into buf.  Returns the count delivered (less than
 // count only at the end of the stream), 0 at the end, or -1 with errno set:
 // errno from read() when reading failed, EINVAL for data that is not .Z or is
-// damaged: a bad header, or a code that no writer makes (a first code, or a
+// damaged: a bad header (one cut off before its flags byte included, also
+// when the caller took the magic: a stream without codes still has its three
+// header bytes), or a code that no writer makes (a first code, or a
 // code right after a clear code, that is not a literal byte; a code above the
 // next free code; or, once the table is full, a code naming the entry that
 // will never be made).  A call that fails returns -1 rather than the bytes it

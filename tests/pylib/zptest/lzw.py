@@ -105,11 +105,11 @@ def lzw_decode(stream):
     literal byte first and after each clear code, then codes already defined
     or the one being defined (while the table has room for it).  Returns
     (data, ok); ok is False for a bad header or any other code, and data is
-    then what decoded before it.  A missing flags byte reads as 0, as for a
-    reader whose caller took the magic; a code cut short ends the stream."""
-    if len(stream) < 2 or stream[:2] != b"\x1f\x9d":
+    then what decoded before it.  A header without its flags byte is bad; a
+    code cut short ends the stream."""
+    if len(stream) < 3 or stream[:2] != b"\x1f\x9d":
         return b"", False
-    flags = stream[2] if len(stream) > 2 else 0
+    flags = stream[2]
     maxbits = flags & 0x1F
     if maxbits > 16:
         return b"", False

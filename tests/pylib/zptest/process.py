@@ -57,6 +57,25 @@ def wait_until(predicate, timeout=TIMEOUT, what="condition"):
         delay = min(delay * 2, 0.02)
 
 
+def stop_when(child, predicate, what):
+    """Stops `child` with SIGSTOP as soon as predicate() holds, polling every
+    millisecond, and waits until it is stopped: the test can then change
+    things while the child is held in the middle of its work.  The caller
+    resumes it with SIGCONT (or ends it).  For a child that stays at least a
+    few milliseconds in the state the predicate looks for."""
+    while not predicate():
+        if child.poll() is not None:
+            raise AssertionError("child ended (status %r) before %s" % (child.returncode, what))
+        time.sleep(0.001)
+    child.send_signal(signal.SIGSTOP)
+
+    def stopped():
+        with open("/proc/%d/stat" % child.pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "T"
+
+    wait_until(stopped, what="the stop of the child")
+
+
 def open_fifo_for_writing(path, child):
     """Opens the write end of a FIFO once `child` has opened its read end.
     Polls without blocking, so that a child that never opens it fails the

@@ -1,0 +1,170 @@
+#include "file_job.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cleanup.h"
+#include "job_dir.h"
+
+namespace driver {
+namespace {
+
+// Any existing entry, a dangling symbolic link included, stops the job
+// unless "-f" is in force.  "-f" replaces the entry with a new file rather
+// than writing through it (it may be a link to something else).
+outcome guard_output(const job_dir& dir, const char* entry, const char* shown,
+                     const options& opts) {
+    struct stat st;
+    if (!dir.stat_entry(entry, st, false)) return outcome::done;
+    if (!opts.force) return fail(about_file::already_exists, shown);
+    unlinkat(dir.fd(), entry, 0);
+    return outcome::done;
+}
+
+// The input's owner keeps access and nobody else gains it: the output takes
+// the input's owner and group where the process may give them (root), else
+// its group alone; with neither, the output is for its owner only.  Done
+// before any data reaches the file.
+void share_ownership_with_input(int fd, const struct stat& in) {
+    if (fchown(fd, in.st_uid, in.st_gid) == 0) return;
+    if (fchown(fd, static_cast<uid_t>(-1), in.st_gid) == 0) return;
+    struct stat st;
+    if (fstat(fd, &st) == 0) fchmod(fd, st.st_mode & S_IRWXU);
+}
+
+// The output file from its creation until its job has finished: the signal
+// handler knows it, and a job that fails removes it.
+class created_output {
+public:
+    created_output() = default;
+    created_output(const created_output&) = delete;
+    created_output& operator=(const created_output&) = delete;
+
+    ~created_output() {
+        if (!fd_) return;
+        const cleanup_window window;
+        remove_output(record_.dir_fd, record_.entry, record_.id, record_.shown);
+        record_output(nullptr);
+    }
+
+    // Creates the file, never through an existing entry, with `mode` masked
+    // by the umask.  False with errno set.
+    bool create(const job_dir& dir, const char* entry, const char* shown, mode_t mode) {
+        // The record goes out together with the file: a signal in between
+        // would leave the file behind.
+        const cleanup_window window;
+        unique_fd fd(openat(dir.fd(), entry, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            mode));
+        struct stat st;
+        if (!fd || fstat(fd.get(), &st) != 0) return false;
+        fd_ = std::move(fd);
+        record_ = {dir.fd(), entry, id_of(st), shown};
+        record_output(&record_);
+        return true;
+    }
+
+    int fd() const { return fd_.get(); }
+    file_id id() const { return record_.id; }
+
+    // The job is finished: its descriptor moves on, and a signal no longer
+    // removes the file.  Call inside a cleanup_window.
+    unique_fd hand_over() {
+        record_output(nullptr);
+        return std::move(fd_);
+    }
+
+private:
+    unique_fd fd_;
+    output_record record_{};
+};
+
+// The output is complete: the job joins the finished jobs, which own its
+// directory and output from now on.
+outcome finish_job(const job_names& names, job_dir& dir, created_output& output,
+                   const input_entry& input, const struct stat& opened,
+                   finished_jobs& finished) {
+    finished_job& job = finished.next_slot();
+    std::strcpy(job.in_name, names.input);
+    std::strcpy(job.out_name, names.output);
+    job.in_entry = entry_of(job.in_name);
+    job.out_entry = entry_of(job.out_name);
+    job.in_id = input.id;
+    job.out_id = output.id();
+    job.check_changes = input.is_the_file;
+    job.opened = snapshot_of(opened);
+    bool full;
+    {
+        const cleanup_window window;
+        job.dir = dir.take();
+        job.output = output.hand_over();
+        full = finished.add_filled_slot();
+    }
+    return full ? finished.complete() : outcome::done;
+}
+
+}  // namespace
+
+outcome run_file_job(const char* arg, file_direction& direction, file_run& run) {
+    const options& opts = run.opts;
+    job_names names;
+    names.arg = arg;
+    if (direction.derive_names(names) == outcome::failed) return outcome::failed;
+
+    job_dir dir;
+    if (!dir.open_for(names.input)) return direction.input_unopenable(names);
+    const char* const in_entry = entry_of(names.input);
+    const char* const out_entry = entry_of(names.output);
+
+    // Devices and sockets are never read, let alone removed.  Checked before
+    // the open (opening some devices has effects of its own) and again on
+    // what was opened.
+    struct stat named;
+    const bool known = dir.stat_entry(in_entry, named, true);
+    if (known && refused_kind(named.st_mode)) return fail(about_file::not_a_file, names.input);
+    // Finished jobs must not wait on an input that may block, and must be
+    // done before this job touches one of their names.  Before the open:
+    // opening a FIFO already waits for a writer.
+    if (!opts.to_stdout &&
+        (!known || !S_ISREG(named.st_mode) || run.finished.names(dir, in_entry) ||
+         run.finished.names(dir, out_entry)) &&
+        run.finished.complete() == outcome::failed)
+        return outcome::failed;
+
+    unique_fd in_fd(openat(dir.fd(), in_entry, O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (!in_fd || fstat(in_fd.get(), &opened) != 0) return direction.input_unopenable(names);
+    if (refused_kind(opened.st_mode)) return fail(about_file::not_a_file, names.input);
+    const input_entry input =
+        opts.to_stdout ? input_entry{} : identify_input(dir, in_entry, opened);
+    if (direction.open_input(std::move(in_fd), opened, names) == outcome::failed)
+        return outcome::failed;
+
+    if (opts.to_stdout) return direction.copy_to_stdout(names, run.buffers);
+
+    if (guard_output(dir, out_entry, names.output, opts) == outcome::failed)
+        return outcome::failed;
+    if (!run.handler_installed) {
+        install_cleanup_handler();
+        run.handler_installed = true;
+    }
+    // Never more accessible than the input, set-id bits dropped.
+    created_output output;
+    if (!output.create(dir, out_entry, names.output, opened.st_mode & 0666)) {
+        if (errno == EEXIST && !opts.force) return fail(about_file::already_exists, names.output);
+        return direction.output_uncreatable(names);
+    }
+    share_ownership_with_input(output.fd(), opened);
+    // The stream gets a descriptor of its own: the job keeps the output's
+    // for its sync, after the stream has closed.
+    unique_fd stream_fd(fcntl(output.fd(), F_DUPFD_CLOEXEC, 3));
+    if (!stream_fd) return direction.output_uncreatable(names);
+    if (direction.open_output(std::move(stream_fd), names) == outcome::failed ||
+        direction.copy(run.buffers) == outcome::failed)
+        return outcome::failed;
+    return finish_job(names, dir, output, input, opened, run.finished);
+}
+
+}  // namespace driver

@@ -1,0 +1,96 @@
+// File jobs whose outputs are complete and whose inputs wait for removal.
+//
+// An input may go only once its output is durable.  Syncing each output as
+// its job ends costs a journal commit and a write-back of its own per file:
+// on a run over many small files that was most of the work.  So finished
+// jobs wait in a group; at the group's end the write-back of all its outputs
+// starts at once, and the fsync of each output then mostly waits for work
+// already done.  Each output is still synced on its own descriptor, which
+// also reports a write-back error of that file.
+//
+// A group is completed when it is full, before a job whose input may block
+// (anything but a regular file: finished jobs must not wait on a slow
+// writer), before a job that names a finished job's input or output, and at
+// the end of the run, however it ends.  A signal completes it from the
+// handler, so an interrupted run leaves no input beside its complete output.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "job_dir.h"
+#include "report.h"
+#include "state.h"
+#include "unique_fd.h"
+
+namespace driver {
+
+// What a regular input looked like when its job opened it.
+struct input_snapshot {
+    off_t size = 0;
+    struct timespec mtime {};
+    struct timespec ctime {};
+};
+
+input_snapshot snapshot_of(const struct stat& st);
+
+// A job whose output is complete; its input is still in place.  Plain
+// storage that the signal handler can read as it is.
+struct finished_job {
+    unique_fd dir;     // the job's directory
+    unique_fd output;  // the output, for its sync
+    file_id out_id;
+    file_id in_id;
+    // The input entry is the regular file itself: compare `opened` with it
+    // before removing it.  (A FIFO's times change with every write, and a
+    // symbolic link's removal loses no data.)
+    bool check_changes = false;
+    input_snapshot opened;
+    const char* in_entry = nullptr;   // the names in the directory (in the
+    const char* out_entry = nullptr;  // names below, or ".")
+    char in_name[NAME_BUFFER_SIZE];   // as the reports show them
+    char out_name[NAME_BUFFER_SIZE];
+};
+
+class finished_jobs {
+public:
+    // Publishes the group to the signal handler for its lifetime.
+    finished_jobs();
+    ~finished_jobs();
+    finished_jobs(const finished_jobs&) = delete;
+    finished_jobs& operator=(const finished_jobs&) = delete;
+
+    // The slot the next finished job is written into; it counts once added.
+    finished_job& next_slot();
+    // Adds the slot written last.  Call inside a cleanup_window.  True when
+    // the group is now full and must be completed.
+    bool add_filled_slot();
+
+    // True when `entry` of the directory `dir` is a waiting input or output.
+    bool names(const job_dir& dir, const char* entry) const;
+
+    // Syncs the outputs and removes their inputs, as each job's checks
+    // allow; reports every problem.  Fails when an output could not be
+    // synced (it is removed) or was lost: the run must end.
+    outcome complete();
+    // Some input was kept because it had changed: the run ends with status 1.
+    bool inputs_kept() const { return inputs_kept_; }
+
+    // The same completion from the signal handler: async-signal-safe, and
+    // changes nothing the main flow relies on (the process ends after it).
+    void complete_in_handler() noexcept;
+
+private:
+    enum class job_end { done, input_kept, output_unsafe };
+    static job_end complete_job(const finished_job& job) noexcept;
+    void start_write_back() const noexcept;
+
+    std::unique_ptr<finished_job[]> jobs_;  // allocated for the first job
+    std::size_t capacity_;
+    std::size_t count_ = 0;
+    bool inputs_kept_ = false;
+};
+
+}  // namespace driver
