@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs clang-tidy, as configured by .clang-tidy, over the production sources of
+# every library and the driver, from the compile database of a build (the
+# release preset's by default), two files at a time.  Exits non-zero on any
+# finding, and then counts them by check.
+#
+#   cmake/run-clang-tidy.sh [BUILD_DIR]
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+if [ ! -f "$build/compile_commands.json" ]; then
+    echo "$0: no $build/compile_commands.json: configure the release preset first" >&2
+    exit 2
+fi
+
+log=$build/clang-tidy.log
+status=0
+run-clang-tidy -quiet -j 2 -p "$build" '/(gzstream|lzw|cxx)/src/[^/]*$|/driver/[^/]*$' \
+    >"$log" 2>&1 || status=$?
+# run-clang-tidy colours its output even into a file.
+sed -i 's/\x1b\[[0-9;]*m//g' "$log"
+grep -E '^/.*: (warning|error): ' "$log" | sort -u >"$log.findings" || true
+if [ "$status" -ne 0 ] || [ -s "$log.findings" ]; then
+    cat "$log.findings"
+    echo "clang-tidy: $(wc -l <"$log.findings") findings (full log: $log); by check:"
+    sed -E 's/.*\[([^]]+)\]$/\1/; s/,.*//' "$log.findings" | sort | uniq -c | sort -rn
+    exit 1
+fi
+echo "clang-tidy: no findings in $(grep -c '^clang-tidy' "$log") files"
