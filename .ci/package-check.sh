@@ -8,8 +8,13 @@
 #    C++ interface reads real .gz files under /usr/share (compared with
 #    Python's gzip module), writes and reads back, decodes .Z, reports damage,
 #    and links into a shared object; find_package names a missing component
+#  - builds tests/packaging/consumer (static, with find_package) and runs
+#    check_api.py: every part of the C++ interface once, judged by Python's
+#    gzip and zlib modules and the project's own strict .Z reader
 #  - builds the libraries shared (BUILD_SHARED_LIBS=ON), checks their SONAME
-#    and exported symbols, and builds and runs the examples against them
+#    and exported symbols, installs them into a fresh prefix, and builds and
+#    runs the examples against them through find_package and through the
+#    README's pkg-config line, with no LD_LIBRARY_PATH
 #  - lints the manual page (groff, and mandoc when installed) and checks that
 #    it documents every message the driver prints
 #  - checks that the package, the pkg-config files, the CMake package and the
@@ -136,10 +141,19 @@ example_with_cmake() {
     cmake -S "$src/examples" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
         ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
         cmake --build "$dir" -j2 &&
-        "$dir/gz_lines" "$dir/lines.gz" &&
-        "$dir/gz_random_access" "$dir/records.gz" >/dev/null &&
-        (cd "$dir" && ./z_decode) | grep -qx 'sample line 5 of 5' &&
+        examples_touch_only_their_own_files "$dir" &&
         cxx_checks "$dir"
+}
+
+# The examples that write work on temporary files of their own, which they
+# remove: they leave the directory they run in, and $TMPDIR, as they were.
+examples_touch_only_their_own_files() {
+    local dir=$1 tmp
+    tmp=$(mktemp -d "$work/example-tmp.XXXXXX") && mkdir -p "$dir/run" || return 1
+    (cd "$dir/run" && TMPDIR=$tmp ../gz_lines) &&
+        (cd "$dir/run" && TMPDIR=$tmp ../gz_random_access) >/dev/null &&
+        (cd "$dir/run" && TMPDIR=$tmp ../z_decode) | grep -qx 'sample line 5 of 5' || return 1
+    ! find "$dir/run" "$tmp" -mindepth 1 | grep .
 }
 
 # The C++ interface as a new user would try it, with the programs that
@@ -177,7 +191,7 @@ EOF_PY
             "$dir/zlib_beside" --expect-damage "$dir/cut.gz" || return 1
     fi
     echo "$n gzip files under /usr/share read line by line as Python reads them"
-    "$dir/zlib_beside" --write "$dir/written.gz" || return 1
+    "$dir/zlib_beside" --write >"$dir/written.gz" || return 1
     python3 -c 'import gzip, sys; d = gzip.open(sys.argv[1]).read()
 sys.exit(d != b"".join(b"line %d\n" % i for i in range(1000)))' "$dir/written.gz" || return 1
     # A .Z file from a plain LZW encoder (9-bit codes, no table growth).
@@ -269,7 +283,7 @@ example_with_pkg_config() (
         echo "zpress-gzstream: $(pkg-config --cflags --libs zpress-gzstream)" &&
         g++ -std=c++20 -O2 -o "$dir/gz_lines" "$src/examples/gz_lines.cpp" \
             $(pkg-config --cflags --libs zpress-gzstream) &&
-        "$dir/gz_lines" "$dir/lines.gz" &&
+        "$dir/gz_lines" &&
         echo "zpress-cxx: $(pkg-config --cflags --libs zpress-cxx)" &&
         g++ -std=c++20 -O2 -o "$dir/gz_read_lines" "$src/examples/gz_read_lines.cpp" \
             $(pkg-config --cflags --libs zpress-cxx) &&
@@ -289,6 +303,18 @@ check "shared object linking the libraries (staged)" \
     plugin_with_cmake "$stage" "$work/plugin"
 check "find_package(zpress COMPONENTS nosuch) names it" \
     missing_component "$stage" "$work/missing"
+
+# Every part of the C++ interface, built statically against the install as a
+# user would, judged by Python.
+api_with_cmake() {
+    local prefix_path=$1 dir=$2
+    cmake -S "$src/tests/packaging/consumer" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+        ${prefix_path:+-DCMAKE_PREFIX_PATH="$prefix_path"} &&
+        cmake --build "$dir" -j2 &&
+        python3 "$src/tests/packaging/consumer/check_api.py" "$dir/api_check"
+}
+check "C++ interface checks via find_package(zpress) (static, staged)" \
+    api_with_cmake "$stage" "$work/api-static"
 
 # --- shared libraries ----------------------------------------------------------
 
@@ -312,14 +338,29 @@ shared_libraries() {
     sh "$src/cxx/tests/check_exports.sh" "$shared/build/gzstream/libzpress-gzstream.so" \
         "$shared/build/lzw/libzpress-lzw.so" "$shared/build/cxx/libzpress-cxx.so"
 }
+# Installed into a fresh prefix, outside the loader's search path, the
+# libraries find each other and the programs find them by their RUNPATH
+# ($ORIGIN for the libraries and the program, the library directory for a
+# consumer linked with the pkg-config flags): nothing needs LD_LIBRARY_PATH.
+shared_runpaths() {
+    local f runpath
+    for f in "$shared_libdir"/libzpress-*.so.1 "$shared/stage/bin/zpress"; do
+        runpath=$(objdump -p "$f" | awk '$1 == "RUNPATH" { print $2 }')
+        echo "$(basename "$f"): RUNPATH $runpath"
+        [[ $runpath == "\$ORIGIN"* ]] || return 1
+    done
+    "$shared/stage/bin/zpress" -V
+}
 if check "shared build (BUILD_SHARED_LIBS=ON)" shared_build; then
-    check "shared libraries: SONAME and exported symbols" shared_libraries
-    # Installed outside the loader's path, libzpress-cxx.so finds the
-    # libraries it needs only through LD_LIBRARY_PATH.
+    unset LD_LIBRARY_PATH
     shared_libdir=$(dirname "$(find "$shared/stage" -name libzpress-cxx.so | head -n 1)")
-    LD_LIBRARY_PATH=$shared_libdir check "examples via find_package(zpress) (shared)" \
+    check "shared libraries: SONAME and exported symbols" shared_libraries
+    check "shared libraries and program: \$ORIGIN RUNPATH, zpress runs" shared_runpaths
+    check "examples via find_package(zpress) (shared, no LD_LIBRARY_PATH)" \
         example_with_cmake "$shared/stage" "$work/example-shared"
-    LD_LIBRARY_PATH=$shared_libdir check "shared object linking the shared libraries" \
+    check "examples via pkg-config (shared, no LD_LIBRARY_PATH)" \
+        example_with_pkg_config "$shared_libdir/pkgconfig" "$work/example-shared-pc"
+    check "shared object linking the shared libraries" \
         plugin_with_cmake "$shared/stage" "$work/plugin-shared"
 fi
 
@@ -479,9 +520,12 @@ dev_package() {
         grep -q 'zpress-gzstream.pc$' <<<"$list" &&
         grep -q 'zpress-cxx.pc$' <<<"$list" &&
         grep -q 'libzpress-gzstream.a$' <<<"$list" &&
-        grep -q 'libzpress-cxx.a$' <<<"$list"
+        grep -q 'libzpress-cxx.a$' <<<"$list" &&
+        grep -q ' ./usr/share/doc/libzpress-dev/api.md$' <<<"$list" &&
+        grep -q ' ./usr/share/doc/libzpress-dev/examples/gz_read_lines.cpp$' <<<"$list" &&
+        grep -q ' ./usr/share/doc/libzpress-dev/examples/CMakeLists.txt$' <<<"$list"
 }
-check "libzpress-dev.deb metadata and contents" dev_package
+check "libzpress-dev.deb metadata, contents, reference and examples" dev_package
 
 # --- install on this machine (root in CI only) -------------------------------
 

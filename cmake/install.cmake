@@ -4,7 +4,8 @@
 #
 # Two install components, which become two Debian packages:
 #   runtime     -> zpress        bin/zpress, man1/zpress.1
-#   development -> libzpress-dev headers, libraries, CMake and pkg-config files
+#   development -> libzpress-dev headers, libraries, CMake and pkg-config files,
+#                                doc/api.md and the examples
 # A plain `cmake --install` installs both.
 
 include(GNUInstallDirs)
@@ -15,6 +16,32 @@ set(ZPRESS_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/zpress"
     CACHE STRING "Where the CMake package files go, relative to the prefix")
 set(ZPRESS_INSTALL_PKGCONFIGDIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
     CACHE STRING "Where the pkg-config files go, relative to the prefix")
+# Named after the package that carries them, as Debian wants.
+set(ZPRESS_INSTALL_DEVDOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/libzpress-dev"
+    CACHE STRING "Where the library reference and the examples go, relative to the prefix")
+
+# Shared libraries installed anywhere must run without LD_LIBRARY_PATH: each
+# library finds its siblings beside itself, the program finds them from its
+# own directory, and a consumer linked with the pkg-config flags finds them
+# in the library directory.  A distribution that installs into the system's
+# library directory can turn this off.
+get_target_property(ZPRESS_GZSTREAM_TYPE gzstream TYPE)
+if(ZPRESS_GZSTREAM_TYPE STREQUAL "SHARED_LIBRARY")
+  set(ZPRESS_SHARED ON)
+else()
+  set(ZPRESS_SHARED OFF)
+endif()
+option(ZPRESS_INSTALL_RUNPATH
+  "Shared builds: installed libraries and program find the libraries by a RUNPATH" ON)
+if(ZPRESS_SHARED AND ZPRESS_INSTALL_RUNPATH)
+  set_target_properties(gzstream lzw zpress_cxx PROPERTIES INSTALL_RPATH "$ORIGIN")
+  file(RELATIVE_PATH ZPRESS_BIN_TO_LIB
+       "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
+  set_target_properties(zpress PROPERTIES INSTALL_RPATH "$ORIGIN/${ZPRESS_BIN_TO_LIB}")
+  set(ZPRESS_PC_RUNPATH " -Wl,-rpath,\${libdir}")
+else()
+  set(ZPRESS_PC_RUNPATH "")
+endif()
 
 # ---------------------------------------------------------------------------
 # Libraries
@@ -65,19 +92,16 @@ string(REGEX REPLACE "/$" "" ZPRESS_PC_TO_PREFIX "${ZPRESS_PC_TO_PREFIX}")
 
 # With a static gzstream every consumer links zlib itself; a shared one only
 # needs it for static linking.
-get_target_property(ZPRESS_GZSTREAM_TYPE gzstream TYPE)
-if(ZPRESS_GZSTREAM_TYPE STREQUAL "STATIC_LIBRARY")
-  set(ZPRESS_PC_ZLIB_REQUIRES "Requires: zlib")
-else()
+if(ZPRESS_SHARED)
   set(ZPRESS_PC_ZLIB_REQUIRES "Requires.private: zlib")
-endif()
-# The same for the C++ interface, which is built on both libraries.
-get_target_property(ZPRESS_CXX_TYPE zpress_cxx TYPE)
-if(ZPRESS_CXX_TYPE STREQUAL "STATIC_LIBRARY")
-  set(ZPRESS_PC_CXX_REQUIRES "Requires: zpress-gzstream zpress-lzw")
 else()
-  set(ZPRESS_PC_CXX_REQUIRES "Requires.private: zpress-gzstream zpress-lzw")
+  set(ZPRESS_PC_ZLIB_REQUIRES "Requires: zlib")
 endif()
+# The C++ interface is built on both libraries.  Static, every consumer links
+# them; shared, libzpress-cxx.so needs them, and a consumer's link (which
+# checks every symbol of the libraries it names) must find them too, and
+# zpress.hpp hands out gzstream handles that a consumer may use directly.
+set(ZPRESS_PC_CXX_REQUIRES "Requires: zpress-gzstream zpress-lzw")
 
 foreach(pc IN ITEMS zpress-gzstream zpress-lzw zpress-cxx)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in"
@@ -86,6 +110,17 @@ foreach(pc IN ITEMS zpress-gzstream zpress-lzw zpress-cxx)
     DESTINATION "${ZPRESS_INSTALL_PKGCONFIGDIR}"
     COMPONENT development)
 endforeach()
+
+# ---------------------------------------------------------------------------
+# The reference and the examples, for the development package
+
+install(FILES "${PROJECT_SOURCE_DIR}/doc/api.md"
+  DESTINATION "${ZPRESS_INSTALL_DEVDOCDIR}"
+  COMPONENT development)
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/examples/"
+  DESTINATION "${ZPRESS_INSTALL_DEVDOCDIR}/examples"
+  COMPONENT development
+  FILES_MATCHING PATTERN "*.cpp" PATTERN "CMakeLists.txt")
 
 # ---------------------------------------------------------------------------
 # The program and its manual page

@@ -7,8 +7,16 @@
 #  - writes debian/shlibs.local for dpkg-shlibdeps, which CPack runs in the
 #    component's staging directory and removes afterwards.
 
+# The packaging tools are often installed only when they are first needed,
+# after the build was configured: look for Python again.
 if(NOT CPACK_ZPRESS_PYTHON)
-  message(FATAL_ERROR "Building the packages needs python3: install it and configure again")
+  find_program(zpress_python NAMES python3)
+  if(zpress_python)
+    set(CPACK_ZPRESS_PYTHON "${zpress_python}")
+  endif()
+endif()
+if(NOT CPACK_ZPRESS_PYTHON)
+  message(FATAL_ERROR "Building the packages needs python3: install it")
 endif()
 
 file(GLOB component_dirs LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")

@@ -4,8 +4,9 @@
 //
 //   zlib_beside FILE...     reads each file line by line (gzip or plain) and
 //                           prints "<CRC-32 of the data> <lines> <file>"
-//   zlib_beside --write FILE.gz     writes known lines with ogzstream, reads
-//                                   them back and checks them
+//   zlib_beside --write     writes known lines with ogzstream into a string
+//                           stream, reads them back through igzstream and
+//                           checks them, then prints the gzip data
 //   zlib_beside --decode-z FILE.Z   prints the decoded data
 //   zlib_beside --expect-damage FILE   succeeds only when reading FILE sets
 //                                      badbit and, with exceptions enabled,
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -44,19 +46,23 @@ int summarize(const char* path) {
     return 0;
 }
 
-int write_and_read_back(const char* path) {
+int write_and_read_back() {
+    std::stringstream gz;
     {
-        zpress::ogzstream out(path, 9);
+        zpress::ogzstream out(gz, 9);
         for (int i = 0; i < 1000; ++i) out << "line " << i << '\n';
         out.close();
         if (!out) return 1;
     }
-    zpress::igzstream in(path);
+    std::istringstream source(gz.str());
+    zpress::igzstream in(source);
     std::string line;
     int i = 0;
     while (std::getline(in, line))
         if (line != "line " + std::to_string(i++)) return 1;
-    return in.bad() || i != 1000 ? 1 : 0;
+    if (in.bad() || i != 1000) return 1;
+    std::cout << gz.str();
+    return std::cout ? 0 : 1;
 }
 
 int decode_z(const char* path) {
@@ -89,7 +95,7 @@ int expect_damage(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--write") == 0) return write_and_read_back(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "--write") == 0) return write_and_read_back();
     if (argc == 3 && std::strcmp(argv[1], "--decode-z") == 0) return decode_z(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--expect-damage") == 0) return expect_damage(argv[2]);
     int status = 0;

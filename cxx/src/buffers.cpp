@@ -25,13 +25,18 @@ void input_buffer::attach(std::unique_ptr<source> from) {
     setg(block_.get(), block_.get(), block_.get());
 }
 
+// The first failure is the one kept: later ones follow from it.
+void input_buffer::note(const error& e) {
+    if (last_error_.empty()) last_error_ = e.what();
+}
+
 void input_buffer::close() {
     setg(nullptr, nullptr, nullptr);
     std::unique_ptr<source> from = std::move(source_);
     try {
         from->close();
     } catch (const error& e) {
-        last_error_ = e.what();
+        note(e);
         throw;
     }
 }
@@ -44,7 +49,7 @@ std::size_t input_buffer::pull(char* out, std::size_t size) {
     try {
         return source_->read(out, size);
     } catch (const error& e) {
-        last_error_ = e.what();
+        note(e);
         throw;
     }
 }
@@ -90,14 +95,18 @@ input_buffer::pos_type input_buffer::seekoff(off_type offset, std::ios_base::see
     if (at < 0) return pos_type(off_type(-1));
     const std::int64_t here = at - (egptr() - gptr());
     if (offset == 0) return pos_type(here);
-    return seekpos(pos_type(here + offset), which);
+    std::int64_t target;
+    if (__builtin_add_overflow(here, offset, &target)) return pos_type(off_type(-1));
+    return seekpos(pos_type(target), which);
 }
 
 input_buffer::pos_type input_buffer::seekpos(pos_type position, std::ios_base::openmode which) {
     if (!source_ || (which & std::ios_base::in) == 0 || off_type(position) < 0)
         return pos_type(off_type(-1));
-    setg(block_.get(), block_.get(), block_.get());
+    // A seek that fails leaves the source where it was, so what is buffered
+    // stays valid: the position does not move.
     if (!source_->seek(off_type(position))) return pos_type(off_type(-1));
+    setg(block_.get(), block_.get(), block_.get());
     return position;
 }
 
@@ -117,13 +126,19 @@ void output_buffer::attach(std::unique_ptr<sink> to) {
     setp(block_.get(), block_.get() + kStreamBlock);
 }
 
+// The first failure is the one kept: later ones follow from it.
+void output_buffer::note(const error& e) {
+    if (failed_code_ != 0) return;
+    failed_code_ = e.code();
+    last_error_ = e.what();
+}
+
 void output_buffer::push(const char* data, std::size_t size) {
     if (!sink_) throw error(kStreamError, "zpress: the stream is closed");
     try {
         sink_->write(data, size);
     } catch (const error& e) {
-        failed_code_ = e.code();
-        last_error_ = e.what();
+        note(e);
         throw;
     }
 }
@@ -191,8 +206,7 @@ void output_buffer::close() {
     try {
         to->close();
     } catch (const error& e) {
-        last_error_ = e.what();
-        throw;
+        note(e);
     }
     if (failed_code_ != 0) throw error(failed_code_, last_error_);
 }

@@ -9,6 +9,10 @@
 #include <streambuf>
 #include <string>
 
+namespace zpress {
+class error;
+}
+
 namespace zpress::detail {
 
 // Where an input_buffer's bytes come from.  Failures throw zpress::error.
@@ -57,6 +61,7 @@ class input_buffer final : public std::streambuf {
 
   private:
     std::size_t pull(char* out, std::size_t size);
+    void note(const error& e);
 
     std::unique_ptr<source> source_;
     std::unique_ptr<char[]> block_;
@@ -84,6 +89,7 @@ class output_buffer final : public std::streambuf {
   private:
     void drain();
     void push(const char* data, std::size_t size);
+    void note(const error& e);
 
     std::unique_ptr<sink> sink_;
     std::unique_ptr<char[]> block_;

@@ -1,10 +1,8 @@
 // zpress::error and the messages the C++ interface builds for it.
-#include "errors.h"
-
 #include <cerrno>
 #include <cstring>
 
-#include "zpress/zpress.hpp"
+#include "errors.h"
 
 namespace zpress {
 
@@ -20,6 +18,20 @@ std::string with_errno(std::string message, int saved_errno) {
         message += std::strerror(saved_errno);
     }
     return message;
+}
+
+error system_failure(const std::string& name, int saved_errno) {
+    return error(kFileError, with_errno(name, saved_errno != 0 ? saved_errno : EIO));
+}
+
+error lzw_read_failure(const std::string& name, int saved_errno) {
+    if (saved_errno == EINVAL) return error(kDataError, name + ": not .Z data, or damaged");
+    return system_failure(name, saved_errno);
+}
+
+error bad_width(const std::string& name, int bits) {
+    return error(kStreamError,
+                 name + ": code width " + std::to_string(bits) + " is not 9 to 16 bits");
 }
 
 }  // namespace detail

@@ -1,7 +1,9 @@
-// Helpers for building zpress::error messages.
+// Helpers for building zpress::error messages, all of the form "NAME: reason".
 #pragma once
 
 #include <string>
+
+#include "zpress/zpress.hpp"
 
 namespace zpress::detail {
 
@@ -12,5 +14,15 @@ inline constexpr int kDataError = -3;    // damaged or foreign data
 
 // `message`, then ": " and the system's text for `saved_errno` when it is set.
 std::string with_errno(std::string message, int saved_errno);
+
+// A system call on `name` failed with `saved_errno` (EIO when it left none).
+error system_failure(const std::string& name, int saved_errno);
+
+// A .Z reader's failure: the codec says EINVAL for data that is not .Z or
+// cannot be decoded, anything else comes from the system.
+error lzw_read_failure(const std::string& name, int saved_errno);
+
+// A .Z code width outside 9 to 16.
+error bad_width(const std::string& name, int bits);
 
 }  // namespace zpress::detail

@@ -1,9 +1,12 @@
-// igzstream and ogzstream: the iostreams over a zpress::gzfile.
+// igzstream and ogzstream: the iostreams over a zpress::gzfile, on a file or
+// on another iostream.
 #include <cstdio>
 #include <string>
 
 #include "buffers.h"
 #include "errors.h"
+#include "gzfile_access.h"
+#include "stdio_bridge.h"
 #include "zpress/zpress.hpp"
 
 namespace zpress {
@@ -11,15 +14,17 @@ namespace {
 
 class gz_source final : public detail::source {
   public:
-    explicit gz_source(gzfile file) : file_(std::move(file)) {}
+    gz_source(gzfile file, bool seekable) : file_(std::move(file)), seekable_(seekable) {}
     std::size_t read(char* out, std::size_t size) override {
         return file_.read(std::span(reinterpret_cast<std::byte*>(out), size));
     }
     void close() override { file_.close(); }
     std::int64_t tell() override { return file_.tell(); }
     // A position past the end, or data too damaged to get there, is a seek
-    // that failed (failbit), not a broken stream.
+    // that failed (failbit), not a broken stream; gzfile::seek has gone back
+    // where it was.
     bool seek(std::int64_t position) override {
+        if (!seekable_) return false;
         try {
             file_.seek(position, SEEK_SET);
             return true;
@@ -30,6 +35,7 @@ class gz_source final : public detail::source {
 
   private:
     gzfile file_;
+    bool seekable_;
 };
 
 class gz_sink final : public detail::sink {
@@ -47,23 +53,53 @@ class gz_sink final : public detail::sink {
 std::unique_ptr<detail::input_buffer> open_reader(const std::filesystem::path& path) {
     auto buffer = std::make_unique<detail::input_buffer>();
     try {
-        buffer->attach(std::make_unique<gz_source>(gzfile(path, "rb")));
+        buffer->attach(std::make_unique<gz_source>(gzfile(path, "rb"), true));
     } catch (const error& e) {
         buffer->record(e.what());
     }
     return buffer;
 }
 
+// An input stream cannot go back, so a seek could not be undone: seekg
+// fails at once instead of reading on.
+std::unique_ptr<detail::input_buffer> open_reader(std::istream& source) {
+    auto buffer = std::make_unique<detail::input_buffer>();
+    try {
+        buffer->attach(std::make_unique<gz_source>(
+            detail::gzfile_access::over(detail::reader_over(source), "<istream>", "rb"), false));
+    } catch (const error& e) {
+        buffer->record(e.what());
+    }
+    return buffer;
+}
+
+// The mode for a level, or an empty text (recorded in the buffer) when the
+// level is not 0 to 9.
+std::string write_mode(detail::output_buffer& buffer, const std::string& name, int level) {
+    if (level >= 0 && level <= 9) return {'w', 'b', static_cast<char>('0' + level)};
+    buffer.record(name + ": compression level " + std::to_string(level) + " is not 0 to 9");
+    return {};
+}
+
 std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& path, int level) {
     auto buffer = std::make_unique<detail::output_buffer>();
-    if (level < 0 || level > 9) {
-        buffer->record("can't open " + path.string() + ": compression level " +
-                       std::to_string(level) + " is not 0 to 9");
-        return buffer;
-    }
+    const std::string mode = write_mode(*buffer, path.string(), level);
+    if (mode.empty()) return buffer;
     try {
-        const char mode[] = {'w', 'b', static_cast<char>('0' + level), '\0'};
         buffer->attach(std::make_unique<gz_sink>(gzfile(path, mode)));
+    } catch (const error& e) {
+        buffer->record(e.what());
+    }
+    return buffer;
+}
+
+std::unique_ptr<detail::output_buffer> open_writer(std::ostream& sink, int level) {
+    auto buffer = std::make_unique<detail::output_buffer>();
+    const std::string mode = write_mode(*buffer, "<ostream>", level);
+    if (mode.empty()) return buffer;
+    try {
+        buffer->attach(std::make_unique<gz_sink>(
+            detail::gzfile_access::over(detail::writer_into(sink), "<ostream>", mode.c_str())));
     } catch (const error& e) {
         buffer->record(e.what());
     }
@@ -74,7 +110,11 @@ std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& 
 
 igzstream::igzstream(const std::filesystem::path& path) : input_stream(open_reader(path)) {}
 
+igzstream::igzstream(std::istream& source) : input_stream(open_reader(source)) {}
+
 ogzstream::ogzstream(const std::filesystem::path& path, int level)
     : output_stream(open_writer(path, level)) {}
+
+ogzstream::ogzstream(std::ostream& sink, int level) : output_stream(open_writer(sink, level)) {}
 
 }  // namespace zpress

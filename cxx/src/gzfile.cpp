@@ -3,9 +3,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "errors.h"
+#include "gzfile_access.h"
 #include "zpress/gzio.h"
 #include "zpress/zpress.hpp"
 
@@ -20,20 +23,81 @@ constexpr std::size_t kLookahead = 64 * 1024;
 
 unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall); }
 
+// Why an open failed: the system's reason, else the mode (or header) that
+// was refused.
+[[noreturn]] void open_failed(const std::string& name, const std::string& mode, int saved) {
+    if (saved != 0 && saved != EINVAL)
+        throw error(detail::kFileError, detail::with_errno(name, saved));
+    throw error(detail::kStreamError, name + ": mode \"" + mode + "\" is not valid");
+}
+
+// The header fields a writer is asked for, checked against what a member
+// header can carry.
+gzstream::gz_header_fields fields_of(const std::string& name, const gzip_header& header) {
+    const auto text = [&name](const std::string& t, const char* what) -> const char* {
+        if (t.find('\0') != std::string::npos)
+            throw error(detail::kStreamError, name + ": the header " + what + " holds a NUL byte");
+        if (t.size() > gzstream::GZ_HEADER_TEXT_MAX)
+            throw error(detail::kStreamError, name + ": the header " + what + " is longer than " +
+                                                  std::to_string(gzstream::GZ_HEADER_TEXT_MAX) +
+                                                  " bytes");
+        return t.empty() ? nullptr : t.c_str();
+    };
+    if (header.mtime < 0 || header.mtime > std::int64_t{UINT32_MAX})
+        throw error(
+            detail::kStreamError,
+            name + ": the header time " + std::to_string(header.mtime) + " is not 0 to 4294967295");
+    return {.name = text(header.name, "name"),
+            .comment = text(header.comment, "comment"),
+            .mtime = static_cast<std::uint32_t>(header.mtime)};
+}
+
+// Whether a mode writes: its last direction letter (as the stream layer
+// reads it) is 'w' or 'a'.
+bool writes(std::string_view mode) {
+    const std::size_t at = mode.find_last_of("rwa");
+    return at != std::string_view::npos && mode[at] != 'r';
+}
+
 }  // namespace
 
 gzfile::gzfile() noexcept = default;
+
+gzfile::gzfile(gzstream::gz_handle* handle, std::string name) noexcept
+    : handle_(handle), name_(std::move(name)) {}
 
 gzfile::gzfile(const std::filesystem::path& path, std::string_view mode) : name_(path.string()) {
     const std::string mode_text(mode);
     errno = 0;
     handle_ = gzstream::gzopen(path.c_str(), mode_text.c_str());
-    if (handle_ == nullptr) {
+    if (handle_ == nullptr) open_failed(name_, mode_text, errno);
+}
+
+gzfile::gzfile(const std::filesystem::path& path, std::string_view mode, const gzip_header& header)
+    : name_(path.string()) {
+    const std::string mode_text(mode);
+    if (!writes(mode))
+        throw error(detail::kStreamError, name_ + ": mode \"" + mode_text +
+                                              "\" does not write: only a writer takes a header");
+    const gzstream::gz_header_fields fields = fields_of(name_, header);
+    errno = 0;
+    handle_ = gzstream::gzopen_header(path.c_str(), mode_text.c_str(), &fields);
+    if (handle_ == nullptr) open_failed(name_, mode_text, errno);
+}
+
+gzfile detail::gzfile_access::over(std::FILE* file, const std::string& name, const char* mode) {
+    if (file == nullptr) throw error(kFileError, with_errno(name, errno));
+    errno = 0;
+    static constexpr gzstream::gz_header_fields none{};
+    gzstream::gz_handle* const handle =
+        writes(mode) ? gzstream::gzopen_stdio_header(file, name.c_str(), mode, &none)
+                     : gzstream::gzopen_stdio(file, name.c_str(), mode);
+    if (handle == nullptr) {
         const int saved = errno;
-        if (saved != 0) throw error(detail::kFileError, detail::with_errno("can't open " + name_, saved));
-        throw error(detail::kStreamError,
-                    "can't open " + name_ + ": mode \"" + mode_text + "\" is not valid");
+        std::fclose(file);
+        open_failed(name, mode, saved);
     }
+    return gzfile(handle, name);
 }
 
 gzfile::gzfile(gzfile&& other) noexcept
@@ -66,15 +130,24 @@ void gzfile::check_open() const {
     if (handle_ == nullptr) throw error(detail::kStreamError, "zpress::gzfile: no file is open");
 }
 
-// Throws the stream's own report when it holds one, else `what`.
-void gzfile::fail(const char* what, int result) {
-    const int saved = errno;
+namespace {
+
+// The stream's failure, or nothing when it has none: the system's reason
+// when a system call failed, else the stream's own text.
+std::optional<error> failure_of(gzstream::gz_handle* handle, const std::string& name) {
     int status = 0;
-    const char* text = gzstream::gzerror(handle_, &status);
-    if (status < 0) {
-        const std::string message(text);
-        throw error(status, status == gzstream::Z_ERRNO ? detail::with_errno(message, saved) : message);
-    }
+    const char* text = gzstream::gzerror(handle, &status);
+    if (status >= 0) return std::nullopt;
+    if (const int reason = gzstream::gzerrno(handle); reason != 0)
+        return error(detail::kFileError, detail::with_errno(name, reason));
+    return error(status, text);
+}
+
+}  // namespace
+
+// Throws the stream's own report when it holds one, else `what`.
+void gzfile::fail(const char* what, int result) const {
+    if (auto failure = failure_of(handle_, name_)) throw *failure;
     const int code = result < 0 ? result : detail::kStreamError;
     throw error(code, name_ + ": " + what);
 }
@@ -167,12 +240,29 @@ void gzfile::flush() {
 
 std::int64_t gzfile::seek(std::int64_t offset, int whence) {
     check_open();
-    if (whence == SEEK_CUR) offset -= static_cast<std::int64_t>(ahead_end_ - ahead_begin_);
-    drop_lookahead();
-    errno = 0;
-    const std::int64_t at = gzstream::gzseek(handle_, offset, whence);
-    if (at < 0) fail("can't seek there", detail::kStreamError);
-    return at;
+    // The position the caller sees: what getline() read ahead is still to come.
+    const std::int64_t raw = gzstream::gztell(handle_);
+    const std::int64_t here =
+        raw < 0 ? -1 : raw - static_cast<std::int64_t>(ahead_end_ - ahead_begin_);
+    std::int64_t target = offset;
+    if (whence == SEEK_CUR && (here < 0 || __builtin_add_overflow(here, offset, &target)))
+        fail("can't seek there", detail::kStreamError);
+    if ((whence != SEEK_SET && whence != SEEK_CUR) || target < 0)
+        fail("can't seek there", detail::kStreamError);
+    const std::int64_t at = gzstream::gzseek(handle_, target, SEEK_SET);
+    if (at >= 0) {
+        drop_lookahead();
+        return at;
+    }
+    // A reader that ran to the end of the data looking for the target goes
+    // back, so that what getline() read ahead still follows; one that met
+    // damage on the way, or cannot go back, is where it is.
+    int status = 0;
+    gzstream::gzerror(handle_, &status);
+    const bool moved = gzstream::gztell(handle_) != raw;
+    if (moved && (status < 0 || raw < 0 || gzstream::gzseek(handle_, raw, SEEK_SET) != raw))
+        drop_lookahead();
+    fail("can't seek there", detail::kStreamError);
 }
 
 std::int64_t gzfile::tell() {
@@ -194,19 +284,42 @@ bool gzfile::eof() {
     return ahead_begin_ == ahead_end_ && gzstream::gzeof(handle_) != 0;
 }
 
+gzip_header gzfile::header() const {
+    check_open();
+    gzstream::gz_header_fields fields;
+    switch (gzstream::gzheader(handle_, &fields)) {
+        case gzstream::Z_OK:
+            break;
+        case -1:
+            return {};  // plain data
+        case gzstream::Z_BUF_ERROR:
+            throw error(gzstream::Z_BUF_ERROR,
+                        name_ + ": the header's name or comment is too long to keep");
+        case gzstream::Z_DATA_ERROR:
+            fail("damaged header", gzstream::Z_DATA_ERROR);
+        default:
+            fail("not open for reading", detail::kStreamError);
+    }
+    return {.name = fields.name != nullptr ? fields.name : "",
+            .comment = fields.comment != nullptr ? fields.comment : "",
+            .mtime = fields.mtime};
+}
+
 void gzfile::close() {
     if (handle_ == nullptr) return;
     gzstream::gz_handle* const handle = std::exchange(handle_, nullptr);
     drop_lookahead();
-    // The stream's own report is lost with the handle: keep it.
-    int status = 0;
-    std::string earlier(gzstream::gzerror(handle, &status));
+    // The stream's own report is lost with the handle: keep it.  The first
+    // failure is the one reported.
+    std::optional<error> earlier = failure_of(handle, name_);
     errno = 0;
     const int result = gzstream::gzclose(handle);
     const int saved = errno;
     if (result == 0) return;
-    if (status >= 0) earlier = name_ + ": closing failed";
-    throw error(result, result == gzstream::Z_ERRNO ? detail::with_errno(earlier, saved) : earlier);
+    if (earlier) throw *earlier;
+    if (result == gzstream::Z_ERRNO && saved != 0)
+        throw error(detail::kFileError, detail::with_errno(name_, saved));
+    throw error(result, name_ + ": closing failed");
 }
 
 }  // namespace zpress

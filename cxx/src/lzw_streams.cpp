@@ -20,29 +20,24 @@ constexpr std::size_t kMaxCall = std::size_t{1} << 30;
 
 int piece(std::size_t left) { return static_cast<int>(left < kMaxCall ? left : kMaxCall); }
 
-// The codec says EINVAL for data that is not .Z or cannot be decoded.
-error codec_failure(const std::string& name, int saved_errno) {
-    if (saved_errno == EINVAL) return error(detail::kDataError, name + ": not .Z data, or damaged");
-    return error(detail::kFileError, detail::with_errno(name, saved_errno));
-}
-
 // Opens `path` and a codec handle on it; the handle owns the descriptor.
 lzw::lzw_handle* open_handle(const std::string& name, int flags, const char* mode, int bits) {
     const int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
-    if (fd < 0) throw error(detail::kFileError, detail::with_errno("can't open " + name, errno));
+    if (fd < 0) throw detail::system_failure(name, errno);
     lzw::lzw_handle* handle = lzw::z_open(fd, mode, 0, bits, 0, 0);
     if (handle == nullptr) {
         const int saved = errno;
         ::close(fd);
-        throw error(detail::kFileError, detail::with_errno("can't open " + name, saved));
+        throw detail::system_failure(name, saved);
     }
     return handle;
 }
 
+// The reader's failures: z_close fails only in close().
 void close_handle(lzw::lzw_handle*& handle, const std::string& name) {
     errno = 0;
-    const int result = lzw::z_close(std::exchange(handle, nullptr), nullptr);
-    if (result != 0) throw codec_failure(name, errno);
+    if (lzw::z_close(std::exchange(handle, nullptr), nullptr) != 0)
+        throw detail::system_failure(name, errno);
 }
 
 class lzw_source final : public detail::source {
@@ -64,7 +59,7 @@ class lzw_source final : public detail::source {
             if (got == 0) break;
             if (got < 0) {
                 if (done > 0) break;  // the codec fails again on the next call
-                throw codec_failure(name_, errno);
+                throw detail::lzw_read_failure(name_, errno);
             }
             done += static_cast<std::size_t>(got);
         }
@@ -96,7 +91,7 @@ class lzw_sink final : public detail::sink {
             const int want = piece(size - done);
             errno = 0;
             if (lzw::zwrite(handle_, reinterpret_cast<const unsigned char*>(data + done), want) != want)
-                throw codec_failure(name_, errno);
+                throw detail::system_failure(name_, errno);
             done += static_cast<std::size_t>(want);
         }
     }
@@ -122,8 +117,7 @@ std::unique_ptr<detail::input_buffer> open_reader(const std::filesystem::path& p
 std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& path, int bits) {
     auto buffer = std::make_unique<detail::output_buffer>();
     if (bits < 9 || bits > 16) {
-        buffer->record("can't open " + path.string() + ": code width " + std::to_string(bits) +
-                       " is not 9 to 16 bits");
+        buffer->record(detail::bad_width(path.string(), bits).what());
         return buffer;
     }
     try {

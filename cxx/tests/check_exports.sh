@@ -33,7 +33,9 @@ check "$1" \
 '^gzstream::gzopen\(
 ^gzstream::gzread\(
 ^gzstream::gzclose\(
-^gzstream::gzseek\(' \
+^gzstream::gzseek\(
+^gzstream::gzheader\(
+^gzstream::gzerrno\(' \
 '^gzstream::(gz[a-z_]+|engine_version)\('
 
 check "$2" \
@@ -46,6 +48,8 @@ check "$3" \
 '^zpress::gzfile::gzfile\(
 ^zpress::igzstream::igzstream\(
 ^zpress::olzwstream::olzwstream\(
+^zpress::gzip_decompress[[(]
+^zpress::gzfile::header\(
 ^typeinfo for zpress::error$
 ^vtable for zpress::igzstream$' \
 '^((typeinfo|typeinfo name|vtable|VTT) for |(non-)?virtual thunk to )?zpress::'

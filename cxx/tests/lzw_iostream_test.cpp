@@ -88,6 +88,33 @@ TEST_F(LzwIostreamTest, BadArgumentsAndFailuresAreReported) {
     full << many << "bcd";
     full.close();
     EXPECT_TRUE(full.bad());
+    // The first failure, a failed write: never taken for damaged data.
+    EXPECT_EQ(full.last_error(), "/dev/full: No space left on device");
+}
+
+TEST_F(LzwIostreamTest, BuffersInMemoryAtEveryWidth) {
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::mixed, 200000);
+    const std::string text(data.begin(), data.end());
+    for (int bits : {9, 12, 16}) {
+        const std::string z = zpress::lzw_compress(text, bits);
+        const auto decoded = lzw_ref::decode(Bytes(z.begin(), z.end()));
+        ASSERT_TRUE(decoded.ok && !decoded.rejected) << bits;
+        EXPECT_EQ(decoded.data, data) << bits;
+        EXPECT_EQ(zpress::lzw_decompress(z), text) << bits;
+        const Bytes reference = lzw_ref::encode(data, bits);
+        EXPECT_EQ(zpress::lzw_decompress(std::string(reference.begin(), reference.end())), text);
+    }
+    EXPECT_EQ(zpress::lzw_decompress(zpress::lzw_compress("", 12)), "");
+    for (const std::string& bad :
+         {std::string(), std::string("plain"), std::string("\x1f\x9d\x91")}) {
+        try {
+            (void)zpress::lzw_decompress(bad);
+            FAIL() << "decoded " << bad.size() << " bytes of no .Z data";
+        } catch (const zpress::error& e) {
+            EXPECT_STREQ(e.what(), "<memory>: not .Z data, or damaged");
+        }
+    }
+    EXPECT_THROW((void)zpress::lzw_compress("x", 17), zpress::error);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // (gz_write.cpp), the reader (gz_read.cpp) and positioning (gz_seek.cpp).
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -37,9 +38,25 @@ struct read_ahead {
     std::size_t size() const { return static_cast<std::size_t>(end - next); }
 };
 
+// Reading: a text field of the first member's header.
+struct header_text {
+    std::string text;
+    bool present = false;
+    bool lost = false;  // longer than GZ_HEADER_TEXT_MAX (or no memory for it): not kept
+};
+
+// Reading: what the first member's header said.
+struct first_header {
+    std::uint32_t mtime = 0;
+    header_text name;
+    header_text comment;
+    bool whole = false;  // read to its end and valid
+};
+
 struct gz_handle {
     engine::stream engine;  // deflate (writing) or inflate (reading) state and cursors
     int status = Z_OK;      // last status: a zlib code, or Z_ERRNO after a failed stdio call
+    int saved_errno = 0;    // errno of the first failed stdio call, until the error is cleared
     int input_ended = 0;    // reading: a read of the file delivered nothing
     std::FILE* file = nullptr;
     std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
@@ -58,6 +75,7 @@ struct gz_handle {
     int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
     int pushback_at_end = 0;  // that byte was handed back after the end of the data
     bool has_member = false;  // reading: the input began with a member header
+    first_header header;      // reading: the fields of that header
     bool in_member = false;   // reading: inside a member whose trailer is still to come
     gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
     // Reading: access points for seeking, made on the first seek or rewind.
@@ -70,9 +88,16 @@ struct gz_handle {
 
 // gz_open.cpp: releases everything the handle holds, the handle included.
 int destroy(gz_handle* s);
+// Keeps the reason of a failed stdio call (errno, or EIO when the call left
+// none) unless an earlier failure's is kept already.
+inline void note_errno(gz_handle* s, int error) {
+    if (s->saved_errno == 0) s->saved_errno = error != 0 ? error : EIO;
+}
 
 // gz_write.cpp
-void write_header(gz_handle* s);
+// The member header: the default one (the stored name, no time) when
+// `fields` is null, else exactly those fields.
+void write_header(gz_handle* s, const gz_header_fields* fields);
 int flush_output(gz_handle* s, int flush);
 void finish_member(gz_handle* s);  // the final deflate data and the trailer
 gz_off_t seek_write(gz_handle* s, gz_off_t target);

@@ -2,6 +2,7 @@
 // end and error queries that apply to both directions.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include <sys/stat.h>
@@ -26,12 +27,18 @@ bool is_regular(int fd) {
 
 // What a handle reads or writes: a path to open, or a descriptor or a stdio
 // stream the caller opened.  The caller's descriptor or stream becomes the
-// handle's only once the open has succeeded.
+// handle's only once the open has succeeded.  A writer given `header` puts
+// exactly those fields into its member header.
 struct open_target {
     const char* path = nullptr;
     int fd = -1;
     std::FILE* file = nullptr;
+    const gz_header_fields* header = nullptr;
 };
+
+bool fits_header(const char* text) {
+    return text == nullptr || std::strlen(text) <= GZ_HEADER_TEXT_MAX;
+}
 
 // `name` names the stream in gzerror texts and, for a writer, in the member
 // header.
@@ -55,6 +62,11 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     const gz_mode m = parse_mode(mode);
     if (m.direction == 0) return fail();
     s->direction = m.direction;
+    if (target.header != nullptr && (s->direction != 'w' || !fits_header(target.header->name) ||
+                                     !fits_header(target.header->comment))) {
+        errno = EINVAL;
+        return fail();
+    }
 
     if (s->direction == 'w') {
         if (engine::deflate_init(s->engine, m.level, m.strategy) != Z_OK) return fail();
@@ -90,7 +102,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     }
 
     if (s->direction == 'w') {
-        write_header(s);
+        write_header(s, target.header);
     } else {
         check_header(s, gotmagic);
         s->data_start = ftello(s->file) - static_cast<gz_off_t>(s->engine.avail_in);
@@ -127,6 +139,22 @@ gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode) {
     if (file == nullptr) return nullptr;
     return gz_open(name, mode, {.file = file}, 0);
 }
+gz_handle* gzopen_header(const char* path, const char* mode, const gz_header_fields* header) {
+    if (header == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return gz_open(path, mode, {.path = path, .header = header}, 0);
+}
+gz_handle* gzopen_stdio_header(std::FILE* file, const char* name, const char* mode,
+                               const gz_header_fields* header) {
+    if (file == nullptr) return nullptr;
+    if (header == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return gz_open(name, mode, {.file = file, .header = header}, 0);
+}
 
 int gzclose(gz_handle* s) {
     if (s == nullptr) return Z_STREAM_ERROR;
@@ -142,10 +170,16 @@ int destroy(gz_handle* s) {
             s->direction == 'w' ? engine::deflate_end(s->engine) : engine::inflate_end(s->engine);
     if (s->file != nullptr) {
         errno = 0;
-        if (std::fclose(s->file) != 0 && errno != ESPIPE) result = Z_ERRNO;
+        if (std::fclose(s->file) != 0 && errno != ESPIPE) {
+            result = Z_ERRNO;
+            note_errno(s, errno);
+        }
     }
     if (s->status < 0) result = s->status;
+    // The handle goes: errno carries the reason of the first failed call.
+    const int reason = s->saved_errno;
     delete s;
+    if (result != Z_OK && reason != 0) errno = reason;
     return result;
 }
 
@@ -169,6 +203,23 @@ const char* gzerror(gz_handle* s, int* errnum) {
     return s->error_text.c_str();
 }
 
+int gzerrno(gz_handle* s) {
+    return s != nullptr ? s->saved_errno : 0;
+}
+
+int gzheader(gz_handle* s, gz_header_fields* header) {
+    if (s == nullptr || header == nullptr || s->direction != 'r') return Z_STREAM_ERROR;
+    if (!s->has_member) return -1;
+    if (!s->header.whole) return Z_DATA_ERROR;
+    const auto text_of = [](const header_text& t) {
+        return t.present && !t.lost ? t.text.c_str() : nullptr;
+    };
+    header->name = text_of(s->header.name);
+    header->comment = text_of(s->header.comment);
+    header->mtime = s->header.mtime;
+    return s->header.name.lost || s->header.comment.lost ? Z_BUF_ERROR : Z_OK;
+}
+
 int gzeof(gz_handle* s) {
     if (s == nullptr || s->direction != 'r') return 0;
     if (s->input_ended) return 1;
@@ -179,6 +230,7 @@ void gzclearerr(gz_handle* s) {
     // A write stream's failure lost output for good: it stays until gzclose.
     if (s == nullptr || s->direction != 'r') return;
     if (s->status != Z_STREAM_END) s->status = Z_OK;
+    s->saved_errno = 0;
     s->input_ended = 0;
     std::clearerr(s->file);
 }

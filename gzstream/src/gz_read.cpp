@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine.h"
 #include "gz_handle.h"
@@ -19,10 +20,13 @@ using namespace gzip;
 
 constexpr int kNotAMember = -1;
 
-// Fills read_buffer from the file; returns the count read.
+// Fills read_buffer from the file; returns the count read.  The reason of a
+// failed read is kept for gzerrno.
 unsigned refill(gz_handle* s, unsigned char* at, unsigned room) {
     errno = 0;
-    return static_cast<unsigned>(std::fread(at, 1, room, s->file));
+    const auto got = static_cast<unsigned>(std::fread(at, 1, room, s->file));
+    if (got < room && std::ferror(s->file)) note_errno(s, errno);
+    return got;
 }
 
 // The next compressed byte for a header or trailer, or -1 at the end of input.
@@ -40,6 +44,39 @@ int next_byte(gz_handle* s) {
     }
     z.avail_in--;
     return *z.next_in++;
+}
+
+// Reads MTIME, XFL and OS; MTIME is kept for the first member.
+void read_mtime(gz_handle* s, first_header* keep) {
+    std::uint32_t mtime = 0;
+    for (int i = 0; i < 4; ++i) mtime |= static_cast<std::uint32_t>(next_byte(s) & 0xFF) << (8 * i);
+    next_byte(s);  // XFL
+    next_byte(s);  // OS
+    if (keep != nullptr) keep->mtime = mtime;
+}
+
+// Reads a NUL-terminated header text to its end, keeping it when asked and
+// not longer than GZ_HEADER_TEXT_MAX: a longer text is dropped whole, never
+// kept cut short.
+void read_text(gz_handle* s, header_text* keep) {
+    const auto drop = [keep] {
+        keep->lost = true;
+        std::string().swap(keep->text);
+    };
+    int c;
+    while ((c = next_byte(s)) != 0 && c != -1) {
+        if (keep == nullptr || keep->lost) continue;
+        if (keep->text.size() == GZ_HEADER_TEXT_MAX) {
+            drop();
+            continue;
+        }
+        try {
+            keep->text.push_back(static_cast<char>(c));
+        } catch (const std::bad_alloc&) {
+            drop();
+        }
+    }
+    if (keep != nullptr) keep->present = true;
 }
 
 // Parses one member header.  Returns kNotAMember when a member header was
@@ -83,23 +120,17 @@ int parse_header(gz_handle* s, int gotmagic) {
         s->status = Z_DATA_ERROR;
         return kNotAMember;
     }
-    for (unsigned i = 0; i < kSkippedHeaderBytes; ++i) next_byte(s);  // MTIME, XFL, OS
+    // The fields of the first member's header are kept for gzheader.
+    first_header* const keep = s->has_member ? nullptr : &s->header;
+    read_mtime(s, keep);
     if (flags & kFlagExtra) {
         unsigned len = static_cast<unsigned>(next_byte(s));
         len += static_cast<unsigned>(next_byte(s)) << 8;
         while (len-- != 0 && next_byte(s) != -1) {
         }
     }
-    if (flags & kFlagName) {
-        int c;
-        while ((c = next_byte(s)) != 0 && c != -1) {
-        }
-    }
-    if (flags & kFlagComment) {
-        int c;
-        while ((c = next_byte(s)) != 0 && c != -1) {
-        }
-    }
+    if (flags & kFlagName) read_text(s, keep != nullptr ? &keep->name : nullptr);
+    if (flags & kFlagComment) read_text(s, keep != nullptr ? &keep->comment : nullptr);
     if (flags & kFlagHeaderCrc) {
         next_byte(s);
         next_byte(s);
@@ -187,7 +218,7 @@ unsigned read_plain(gz_handle* s, unsigned char* out, unsigned space) {
         z.avail_in -= n;
     }
     if (n < space) {
-        n += static_cast<unsigned>(std::fread(out + n, 1, space - n, s->file));
+        n += refill(s, out + n, space - n);
         // A failed read is not the end of the data.
         if (std::ferror(s->file)) s->status = Z_ERRNO;
     }
@@ -360,6 +391,7 @@ void check_header(gz_handle* s, int gotmagic) {
     if (verdict == kNotAMember) {
         s->has_member = true;
         s->in_member = s->status == Z_OK;
+        s->header.whole = s->in_member;
     } else {
         s->pass_through = verdict;
     }
@@ -423,6 +455,7 @@ gz_off_t skip_pushback(gz_handle* s, gz_off_t skip) {
 void restart_reader(gz_handle* s) {
     drop_ahead(s);
     s->status = Z_OK;
+    s->saved_errno = 0;
     s->input_ended = 0;
     s->pushback_char = -1;
     s->pushback_at_end = 0;

@@ -7,11 +7,13 @@
 // output can no longer become a valid stream: nothing is written again, every
 // write entry point fails, and gzclose returns the status.  A failed write is
 // never retried, so no byte the file accepted is written twice.
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "engine.h"
@@ -40,7 +42,10 @@ bool finished(const gz_handle* s) {
 
 // Hands bytes to the file; a short write makes the stream fail for good.
 bool put(gz_handle* s, const void* data, std::size_t size) {
-    if (size == 0 || std::fwrite(data, 1, size, s->file) == size) return true;
+    if (size == 0) return true;
+    errno = 0;
+    if (std::fwrite(data, 1, size, s->file) == size) return true;
+    note_errno(s, errno);
     s->status = Z_ERRNO;
     return false;
 }
@@ -75,18 +80,29 @@ unsigned block_for(gz_off_t remaining) {
 
 }  // namespace
 
-// One member header: magic, deflate, FNAME only, no time, Unix.  The open
-// succeeds even if this write fails; the stream is then failed, and the first
-// write or the close reports it.
-void write_header(gz_handle* s) {
-    const std::string_view name = stored_name(s->display_name);
-    static constexpr unsigned char fixed[gzip::kFixedHeaderSize] = {
-        gzip::kMagic1, gzip::kMagic2, gzip::kMethodDeflate, gzip::kFlagName, 0, 0, 0, 0, 0,
-        gzip::kOsUnix};
+// One member header: by default magic, deflate, FNAME only, no time, Unix;
+// with `fields`, the name, comment and time given there.  The open succeeds
+// even if this write fails; the stream is then failed, and the first write or
+// the close reports it.
+void write_header(gz_handle* s, const gz_header_fields* fields) {
+    using text = std::optional<std::string_view>;
+    const auto given = [](const char* t) { return t != nullptr ? text(t) : std::nullopt; };
+    const text name = fields != nullptr ? given(fields->name) : stored_name(s->display_name);
+    const text comment = fields != nullptr ? given(fields->comment) : std::nullopt;
+    const int flags = (name ? gzip::kFlagName : 0) | (comment ? gzip::kFlagComment : 0);
+    // ID1 ID2 CM FLG, MTIME, XFL 0, OS.
+    unsigned char fixed[gzip::kFixedHeaderSize] = {
+        gzip::kMagic1, gzip::kMagic2, gzip::kMethodDeflate, static_cast<unsigned char>(flags)};
+    fixed[9] = gzip::kOsUnix;
+    store_le32(fixed + 4, fields != nullptr ? fields->mtime : 0);
     static constexpr unsigned char terminator = 0;
-    if (put(s, fixed, sizeof fixed) && put(s, name.data(), name.size()))
-        put(s, &terminator, 1);
-    s->data_start = static_cast<gz_off_t>(name.size()) + gzip::kFixedHeaderSize + 1;
+    bool ok = put(s, fixed, sizeof fixed);
+    s->data_start = gzip::kFixedHeaderSize;
+    for (const text& t : {name, comment}) {
+        if (!t) continue;
+        ok = ok && put(s, t->data(), t->size()) && put(s, &terminator, 1);
+        s->data_start += static_cast<gz_off_t>(t->size()) + 1;
+    }
 }
 
 int gzwrite(gz_handle* s, const void* buf, unsigned len) {
@@ -188,7 +204,11 @@ int gzflush(gz_handle* s, int flush) {
     if (!writable(s) || flush < Z_NO_FLUSH || flush > Z_FINISH) return Z_STREAM_ERROR;
     if (const int rc = flush_output(s, flush); rc != Z_OK) return rc;
     // A failing fflush may have dropped what stdio held: the stream is lost.
-    if (std::fflush(s->file) != 0) s->status = Z_ERRNO;
+    errno = 0;
+    if (std::fflush(s->file) != 0) {
+        note_errno(s, errno);
+        s->status = Z_ERRNO;
+    }
     return failed(s) ? s->status : Z_OK;
 }
 

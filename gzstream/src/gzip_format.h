@@ -18,7 +18,5 @@ inline constexpr int kFlagReserved = 0xE0;   // must be zero
 
 // ID1 ID2 CM FLG, MTIME (4), XFL, OS.
 inline constexpr unsigned kFixedHeaderSize = 10;
-// MTIME, XFL and OS, which a reader skips.
-inline constexpr unsigned kSkippedHeaderBytes = 6;
 
 }  // namespace gzstream::gzip

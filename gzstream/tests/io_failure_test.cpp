@@ -89,6 +89,8 @@ struct WriterRun {
     bool later_steps_failed = true;
     int status_after = 0;
     std::string text_after;
+    int reason = 0;       // gzerrno once a step failed
+    int close_errno = 0;  // errno after gzclose
 };
 
 WriterRun run_writer(const std::vector<Step>& script, long fail_at) {
@@ -106,11 +108,14 @@ WriterRun run_writer(const std::vector<Step>& script, long fail_at) {
     }
     if (run.failed_at < script.size()) {
         run.text_after = error_of(h.get(), &run.status_after);
+        run.reason = gzerrno(h.get());
         gzclearerr(h.get());  // cannot bring lost output back
         EXPECT_EQ(gzwrite(h.get(), "x", 1), -1);
     }
     const int dup_fd = dup(fd);
+    errno = 0;
     run.close_status = close_handle(h);
+    run.close_errno = errno;
     run.fault_calls = stdio_faults::calls();
     run.fired = stdio_faults::fired();
     run.file = file_contents(dup_fd);
@@ -137,6 +142,12 @@ TEST(WriteFailsOnce, StreamFailsForGoodAndWritesNothingTwice) {
         const WriterRun run = run_writer(script, fail_at);
         ASSERT_TRUE(run.fired);
         EXPECT_EQ(run.close_status, Z_ERRNO);
+        // The failed call's reason (ENOSPC from fwrite, EIO from fflush)
+        // outlives the later failures and the close.
+        EXPECT_TRUE(run.close_errno == ENOSPC || run.close_errno == EIO) << run.close_errno;
+        if (run.failed_at < script.size()) {
+            EXPECT_EQ(run.reason, run.close_errno);
+        }
         EXPECT_TRUE(run.later_steps_failed);
         EXPECT_TRUE(is_prefix(run.file, healthy.file));
         EXPECT_LT(run.file.size(), healthy.file.size());
@@ -215,6 +226,7 @@ struct ReaderRun {
     long calls = 0;
     std::vector<int> results;  // every gzread result, the last one included
     int status = 0;
+    int reason = 0;  // gzerrno at the failure
     int close_status = 0;
 };
 
@@ -238,6 +250,7 @@ ReaderRun run_reader(const Bytes& input, long fail_at, bool clear) {
         }
         if (n < 0) {
             error_of(h.get(), &run.status);
+            run.reason = gzerrno(h.get());
             EXPECT_EQ(gzread(h.get(), buf.data(), 10), -1);  // the error stays
             EXPECT_EQ(gzgetc(h.get()), -1);
             if (clear && !cleared) {
@@ -276,6 +289,7 @@ TEST(ReadFailsOnce, ReportedAndRecoverable) {
             EXPECT_EQ(std::count(run.results.begin(), run.results.end(), 0), 0);
             EXPECT_TRUE(is_prefix(run.data, plain));
             EXPECT_EQ(run.status, Z_ERRNO);
+            EXPECT_EQ(run.reason, EISDIR);
             EXPECT_EQ(run.close_status, Z_ERRNO);
 
             // A failure while the first header is read leaves the kind of

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "gz_test_util.h"
@@ -203,6 +204,60 @@ TEST_F(ReaderFormat, OptionalHeaderFieldsAreSkipped) {
     }
 }
 
+// gzheader gives the first member's MTIME, FNAME and FCOMMENT; a text too
+// long to keep is dropped whole, never cut short, and reading is unharmed.
+TEST_F(ReaderFormat, FirstHeaderFieldsAreKept) {
+    const Bytes plain = bytes_of("data");
+    HeaderParts first = HeaderParts{}
+                            .with_flags(0x1E)
+                            .with_extra(bytes_of("ex"))
+                            .with_name("a.txt")
+                            .with_comment("note");
+    first.mtime = 0xFEDCBA98;
+    const std::string longest(GZ_HEADER_TEXT_MAX, 'n');
+    const auto text = [](const char* t) {
+        return t != nullptr ? std::optional<std::string>(t) : std::nullopt;
+    };
+    struct Case {
+        HeaderParts header;
+        int result;
+        const char* name;
+        const char* comment;
+    };
+    for (const Case& c : {
+             Case{first, Z_OK, "a.txt", "note"},
+             Case{HeaderParts{}.with_flags(0), Z_OK, nullptr, nullptr},
+             Case{HeaderParts{}
+                      .with_flags(kFlagName | kFlagComment)
+                      .with_name("")
+                      .with_comment(longest),
+                  Z_OK, "", longest.c_str()},
+             Case{HeaderParts{}
+                      .with_flags(kFlagName | kFlagComment)
+                      .with_name(longest + "n")
+                      .with_comment("c"),
+                  Z_BUF_ERROR, nullptr, "c"},
+         }) {
+        SCOPED_TRACE(int{c.header.flags});
+        const Bytes member = gzip_member(plain, MemberParts{}.with_header(c.header));
+        GzPtr h = open(concat({member, gzip_member(plain)}));
+        gz_header_fields fields;
+        ASSERT_EQ(gzheader(h.get(), &fields), c.result);
+        EXPECT_EQ(fields.mtime, c.header.mtime);
+        EXPECT_EQ(text(fields.name), text(c.name));
+        EXPECT_EQ(text(fields.comment), text(c.comment));
+        EXPECT_EQ(read_to_end(h.get(), 100).data, concat({plain, plain}));
+        // The later member's header ("member") changes nothing.
+        ASSERT_EQ(gzheader(h.get(), &fields), c.result);
+        EXPECT_EQ(text(fields.name), text(c.name));
+    }
+    gz_header_fields fields;
+    GzPtr h = open(bytes_of("plain text"));
+    EXPECT_EQ(gzheader(h.get(), &fields), -1);
+    GzPtr w(gzopen(dir_.path("w.gz").c_str(), "wb"));
+    EXPECT_EQ(gzheader(w.get(), &fields), Z_STREAM_ERROR);
+}
+
 TEST_F(ReaderFormat, WrongLengthInTrailerIsAccepted) {
     const Bytes plain = make_data(DataKind::text, 4000, 8);
     GzPtr h = open(gzip_member(plain, MemberParts{}.with_isize(12345)));
@@ -306,6 +361,8 @@ TEST_F(ReaderFormat, CutInsideHeaderIsADataError) {
     for (std::size_t cut = 2; cut < header_size; ++cut) {
         SCOPED_TRACE(cut);
         GzPtr h = open(prefix(member, cut));
+        gz_header_fields fields;
+        EXPECT_EQ(gzheader(h.get(), &fields), Z_DATA_ERROR);
         char buf[8];
         EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
         EXPECT_EQ(close_handle(h), Z_DATA_ERROR);

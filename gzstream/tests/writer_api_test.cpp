@@ -178,6 +178,7 @@ TEST(WriterFailure, FullDeviceDuringWrite) {
     int code = 0;
     EXPECT_EQ(error_of(h.get(), &code), "/dev/full: file error");
     EXPECT_EQ(code, Z_ERRNO);
+    EXPECT_EQ(gzerrno(h.get()), ENOSPC);
     EXPECT_EQ(gzseek(h.get(), 10, 1), -1);  // no seeking in a stream in file error
     EXPECT_LT(close_handle(h), 0);
 }
@@ -187,7 +188,9 @@ TEST(WriterFailure, FullDeviceAtClose) {
     GzPtr h(gzopen("/dev/full", "wb"));
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(gzputs(h.get(), "small"), 5);
+    EXPECT_EQ(gzerrno(h.get()), 0);
     EXPECT_EQ(close_handle(h), Z_ERRNO);
+    EXPECT_EQ(errno, ENOSPC);  // the failing fclose's reason
 }
 
 // After the deflate data was finished, further data is refused; what was

@@ -3,7 +3,9 @@
 // stream.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -94,6 +96,66 @@ TEST(WriterHeader, NamedOpenersStoreAndShowTheGivenName) {
     EXPECT_EQ(gzread(damaged.get(), &c, 1), -1);
     int status;
     EXPECT_STREQ(gzerror(damaged.get(), &status), "shown: data error");
+}
+
+// A writer given header fields stores exactly those: FLG says which texts
+// follow, MTIME is the time given, XFL and OS stay 0 and 3.
+TEST(WriterHeader, ChosenFieldsAreStoredExactly) {
+    TempDir dir;
+    const std::string path = dir.path("dir/ignored.gz");
+    std::filesystem::create_directories(dir.path("dir"));
+    const Bytes data = bytes_of("chosen header\n");
+    struct Case {
+        gz_header_fields fields;
+        Bytes header;
+    };
+    for (const Case& c : {
+             Case{{.name = "orig.txt", .comment = "made here", .mtime = 0x63A1B2C3},
+                  concat({Bytes{0x1F, 0x8B, 8, 0x18, 0xC3, 0xB2, 0xA1, 0x63, 0, 3},
+                          bytes_of(std::string("orig.txt\0made here\0", 19))})},
+             Case{{}, Bytes{0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3}},
+             Case{{.name = nullptr, .comment = "", .mtime = 1},
+                  Bytes{0x1F, 0x8B, 8, 0x10, 1, 0, 0, 0, 0, 3, 0}},
+         }) {
+        GzPtr h(gzopen_header(path.c_str(), "wb9", &c.fields));
+        ASSERT_NE(h, nullptr);
+        ASSERT_EQ(gzputs(h.get(), "chosen header\n"), 14);
+        ASSERT_EQ(close_handle(h), 0);
+        const Bytes file = read_file(path);
+        EXPECT_EQ(slice(file, 0, c.header.size()), c.header);
+        const GunzipResult r = inflate_gzip_strict(file);
+        EXPECT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.data, data);
+
+        // Read back: the same fields.
+        GzPtr back(gzopen(path.c_str(), "rb"));
+        gz_header_fields got;
+        ASSERT_EQ(gzheader(back.get(), &got), Z_OK);
+        EXPECT_EQ(got.mtime, c.fields.mtime);
+        EXPECT_EQ(got.name == nullptr, c.fields.name == nullptr);
+        EXPECT_EQ(got.comment == nullptr, c.fields.comment == nullptr);
+    }
+
+    // On a stdio stream too; a reading mode and an over-long text are
+    // refused, leaving the caller's stream open.
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const gz_header_fields named{.name = "n", .comment = nullptr, .mtime = 0};
+    const std::string too_long(GZ_HEADER_TEXT_MAX + 1, 'x');
+    const gz_header_fields over{.name = too_long.c_str(), .comment = nullptr, .mtime = 0};
+    errno = 0;
+    EXPECT_EQ(gzopen_stdio_header(file, "s", "rb", &named), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(gzopen_stdio_header(file, "s", "wb", &over), nullptr);
+    EXPECT_EQ(gzopen_header(path.c_str(), "wb", nullptr), nullptr);
+    GzPtr h(gzopen_stdio_header(file, "s", "wb", &named));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(gzputs(h.get(), "x"), 1);
+    const int fd = dup(fileno(file));
+    ASSERT_EQ(close_handle(h), 0);
+    const Bytes written = file_contents(fd);
+    close(fd);
+    EXPECT_EQ(slice(written, 0, 12), (Bytes{0x1F, 0x8B, 8, 8, 0, 0, 0, 0, 0, 3, 'n', 0}));
 }
 
 // Header + name + the engine's final empty block + CRC 0 and length 0.

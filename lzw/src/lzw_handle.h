@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -116,6 +117,7 @@ struct lzw_handle {
     int zs_fd;
     char zs_access;  // 'r' or 'w'
     int zs_phase;
+    int zs_error;  // PHASE_FAILED: errno of the failure, given again by every later call
     int zs_width;
     int zs_width_max;
     int zs_widen_after;  // the width grows once the next free code is above this
@@ -178,7 +180,24 @@ inline void widen(int& width, int& widen_after, int width_max, int table_limit) 
 }
 
 // Writer's part of z_close: emits the pending code and the buffered bytes.
-// Returns 0, or -1 with errno from write().
+// Returns 0, or -1 with errno from write() (or from the write that failed
+// earlier).
 int finish_writer(lzw_handle* zs);
+
+// Ends the stream with a failure: returns -1 with errno `error`, which every
+// later call on the handle gives again, so that the first reason is the one
+// reported.
+inline int fail_stream(lzw_handle* zs, int error) {
+    zs->zs_phase = PHASE_FAILED;
+    zs->zs_error = error != 0 ? error : EIO;
+    errno = zs->zs_error;
+    return -1;
+}
+
+// -1 for a call on a stream that failed before, with that failure's errno.
+inline int repeat_failure(const lzw_handle* zs) {
+    errno = zs->zs_error != 0 ? zs->zs_error : EIO;
+    return -1;
+}
 
 }  // namespace lzw

@@ -315,12 +315,9 @@ int decode(lzw_handle* zs, unsigned char* out, int count, bool stream_start) {
 
     switch (status) {
         case read_failed:
-            zs->zs_phase = PHASE_FAILED;
-            return -1;
+            return fail_stream(zs, errno);
         case bad_code:
-            zs->zs_phase = PHASE_FAILED;
-            errno = EINVAL;
-            return -1;
+            return fail_stream(zs, EINVAL);
         case no_code:
             zs->zs_phase = PHASE_DONE;
             break;
@@ -343,15 +340,14 @@ int zread(lzw_handle* zs, unsigned char* buf, int count) {
     switch (zs->zs_phase) {
         case PHASE_FRESH:
         case PHASE_MAGIC_TAKEN:
-            if (read_header(zs) < 0) return -1;
+            if (read_header(zs) < 0) return fail_stream(zs, errno);
             return decode(zs, buf, count, true);
         case PHASE_CODES:
             return decode(zs, buf, count, false);
         case PHASE_DONE:
             return 0;
         default:
-            errno = EINVAL;
-            return -1;
+            return repeat_failure(zs);
     }
 }
 

@@ -328,18 +328,15 @@ int zwrite(lzw_handle* zs, const unsigned char* buf, int count) {
         return -1;
     }
     if (count == 0) return 0;
+    if (zs->zs_phase == PHASE_FAILED) return repeat_failure(zs);  // broken by a failed write
     if (zs->zs_phase != PHASE_FRESH && zs->zs_phase != PHASE_CODES) {
-        // Opened with gotmagic (a writer has no magic to skip), or broken by
-        // an earlier failed write.
+        // Opened with gotmagic: a writer has no magic to skip.
         errno = EINVAL;
         return -1;
     }
     const unsigned char* p = buf;
-    if (zs->zs_phase == PHASE_FRESH && !start_stream(zs, *p++)) return -1;
-    if (!compress(zs, p, buf + count)) {
-        zs->zs_phase = PHASE_FAILED;
-        return -1;
-    }
+    if (zs->zs_phase == PHASE_FRESH && !start_stream(zs, *p++)) return fail_stream(zs, errno);
+    if (!compress(zs, p, buf + count)) return fail_stream(zs, errno);
     return count;
 }
 
@@ -353,8 +350,7 @@ int finish_writer(lzw_handle* zs) {
         }
         case PHASE_FAILED:
             // The stream is already broken; adding to it would hide that.
-            errno = EIO;
-            return -1;
+            return repeat_failure(zs);
         default:
             return 0;  // nothing accepted: the output stays empty
     }

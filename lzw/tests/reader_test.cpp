@@ -359,7 +359,9 @@ TEST(ReaderFailures, ReadFailureIsAnError) {
     }
     EXPECT_EQ(got, -1);
     EXPECT_EQ(errno, EBADF);
+    errno = 0;
     EXPECT_EQ(lzw::zread(zs, buf, sizeof buf), -1) << "a failed stream stays failed";
+    EXPECT_EQ(errno, EBADF) << "with the first failure's reason";
     EXPECT_EQ(lzw::z_close(zs, nullptr), -1);  // close() of the closed descriptor
 }
 

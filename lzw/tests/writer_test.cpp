@@ -133,10 +133,14 @@ TEST(WriterFailures, FailedWritesAreReported) {
     const Bytes in = zpress_test::text_like(100000, 2);
     EXPECT_EQ(lzw::zwrite(zs, in.data(), 10), -1);
     EXPECT_EQ(errno, EBADF);
+    errno = 0;
     EXPECT_EQ(lzw::zwrite(zs, in.data(), 10), -1) << "a broken stream stays broken";
+    EXPECT_EQ(errno, EBADF) << "with the first failure's reason";
     lzw::lzw_info info{};
     info.zs_total_in = -7;
+    errno = 0;
     EXPECT_EQ(lzw::z_close(zs, &info), -1);
+    EXPECT_EQ(errno, EBADF) << "also at the close";
     EXPECT_EQ(info.zs_total_in, -7) << "info untouched after a failed output";
 
     // The final output fails when the pipe's reader has gone.

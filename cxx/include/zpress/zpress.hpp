@@ -1,10 +1,16 @@
-// zpress C++ interface: owning gzip files and iostreams for gzip and .Z data.
+// zpress C++ interface: owning gzip files, iostreams for gzip and .Z data,
+// and whole buffers in memory.
 //
 //   zpress::gzfile         one gzip stream (read or write), move-only
-//   zpress::igzstream      std::istream over a gzip (or plain) file
-//   zpress::ogzstream      std::ostream writing one gzip member
+//   zpress::gzip_header    the name, comment and time of a gzip member
+//   zpress::igzstream      std::istream over a gzip (or plain) file, or over
+//                          gzip data read from another std::istream
+//   zpress::ogzstream      std::ostream writing one gzip member into a file
+//                          or into another std::ostream
 //   zpress::ilzwstream     std::istream over a .Z file
 //   zpress::olzwstream     std::ostream writing a .Z file
+//   zpress::gzip_compress, gzip_decompress, lzw_compress, lzw_decompress
+//                          whole buffers in memory
 //   zpress::error          what they throw: status code and message
 //
 // This header includes neither zlib.h nor zpress/gzio.h, and names nothing
@@ -40,9 +46,15 @@ struct gz_handle;
 
 namespace zpress {
 
-// A failure of a gzip or .Z stream.  code() is the stream layer's status:
-// zlib's codes (-3 damaged data, -4 out of memory, ...), or -1 when a system
-// call failed, in which case what() ends with the system's reason.
+namespace detail {
+struct gzfile_access;
+}
+
+// A failure of a gzip or .Z stream.  what() is "NAME: reason", NAME being
+// the file's path (or <istream>, <ostream>, <memory>).  code() is the stream
+// layer's status: zlib's codes (-3 damaged data, -4 out of memory, ...), or
+// -1 when a system call failed, in which case the reason is the system's
+// ("No space left on device").
 class ZPRESS_API error : public std::runtime_error {
   public:
     error(int code, const std::string& message);
@@ -51,6 +63,14 @@ class ZPRESS_API error : public std::runtime_error {
 
   private:
     int code_;
+};
+
+// The fields of a gzip member header beyond the fixed ones.  An empty text
+// is one the header does not carry.
+struct gzip_header {
+    std::string name;        // FNAME: the original file name
+    std::string comment;     // FCOMMENT
+    std::int64_t mtime = 0;  // MTIME: seconds since 1970 (UTC), 0 for none
 };
 
 // Owns one gzip stream handle: the file is closed by close() or, failing
@@ -64,6 +84,12 @@ class ZPRESS_API gzfile {
     // "w"/"wb" to write, "a"/"ab" to append a member, with an optional level
     // digit 0-9 and strategy letter f, h or R.  Throws zpress::error.
     gzfile(const std::filesystem::path& path, std::string_view mode);
+    // Writes a member whose header carries exactly `header` (for instance
+    // for reproducible archives: no name, time 0) instead of the path's base
+    // name and no time.  mode must write ("w" or "a", with the options above).
+    // Throws zpress::error also for a text holding a NUL byte or longer than
+    // 65535 bytes, or a time outside 0 to 2^32 - 1.
+    gzfile(const std::filesystem::path& path, std::string_view mode, const gzip_header& header);
 
     gzfile(gzfile&& other) noexcept;
     // Closes the file held before, without reporting (as the destructor).
@@ -73,6 +99,12 @@ class ZPRESS_API gzfile {
     ~gzfile();
 
     bool is_open() const noexcept { return handle_ != nullptr; }
+
+    // Reading: the first member's header, as found when the file was opened
+    // (empty for plain data).  Throws when the header was damaged, when its
+    // name or comment was too long to keep (over 65535 bytes), and on a
+    // writer.
+    gzip_header header() const;
 
     // Delivers up to out.size() bytes and returns the count: fewer only at
     // the end of the data or when getline() had read ahead, and 0 only at the
@@ -90,8 +122,11 @@ class ZPRESS_API gzfile {
     void flush();
 
     // Positions count uncompressed bytes.  whence is SEEK_SET or SEEK_CUR.
-    // Reading: any position within the data (backwards restarts from the
-    // first member).  Writing: forward only, filling with zero bytes.
+    // Reading: any position within the data; backwards restarts from the
+    // start, or, once the file has sought or rewound, from the nearest
+    // restart point it noted.  A seek that fails (past the end, say) throws
+    // and leaves the position where it was, where the file can go back.
+    // Writing: forward only, filling with zero bytes.
     std::int64_t seek(std::int64_t offset, int whence);
     std::int64_t tell();
     void rewind();
@@ -108,8 +143,10 @@ class ZPRESS_API gzfile {
     gzstream::gz_handle* handle() const noexcept { return handle_; }
 
   private:
-    [[noreturn]] void fail(const char* what, int result);
+    friend struct detail::gzfile_access;
+    [[noreturn]] void fail(const char* what, int result) const;
     void check_open() const;
+    gzfile(gzstream::gz_handle* handle, std::string name) noexcept;
     std::size_t read_direct(std::byte* out, std::size_t size);
     bool refill();
     void drop_lookahead() noexcept { ahead_begin_ = ahead_end_ = 0; }
@@ -180,6 +217,13 @@ class ZPRESS_API output_stream : public std::ostream {
 class ZPRESS_API igzstream : public detail::input_stream {
   public:
     explicit igzstream(const std::filesystem::path& path);
+    // Reads the gzip data (every member) that `source` holds, or its plain
+    // data as it is, as for a file.  `source` must outlive this stream and is
+    // read on to its end (after the last member only zero bytes may follow).
+    // Damage, a cut-off member and a failure of `source` (badbit there) set
+    // badbit here.  tellg() works; seekg() fails, changing nothing, as the
+    // source cannot go back.
+    explicit igzstream(std::istream& source);
     // The stream base is a virtual base: moves are spelled out.
     igzstream(igzstream&& other) noexcept : input_stream(std::move(other)) {}
     igzstream& operator=(igzstream&& other) noexcept {
@@ -193,6 +237,10 @@ class ZPRESS_API igzstream : public detail::input_stream {
 class ZPRESS_API ogzstream : public detail::output_stream {
   public:
     explicit ogzstream(const std::filesystem::path& path, int level = 6);
+    // Writes one member (no name, time 0) into `sink`, which must outlive
+    // this stream; close() finishes the member and flushes `sink`.  A
+    // failure of `sink` (badbit or failbit there) sets badbit here.
+    explicit ogzstream(std::ostream& sink, int level = 6);
     // The stream base is a virtual base: moves are spelled out.
     ogzstream(ogzstream&& other) noexcept : output_stream(std::move(other)) {}
     ogzstream& operator=(ogzstream&& other) noexcept {
@@ -224,5 +272,22 @@ class ZPRESS_API olzwstream : public detail::output_stream {
         return *this;
     }
 };
+
+// Whole buffers in memory.  Each throws zpress::error (NAME <memory>) on
+// failure, and never returns a partial result.
+
+// One gzip member holding `data` (no name, time 0), at level 0 to 9.
+ZPRESS_API std::string gzip_compress(std::string_view data, int level = 6);
+// The data of every member of `gz`.  Strict: throws for anything but whole,
+// valid gzip members (with zero bytes at most after the last): damage, a
+// cut-off member, empty or non-gzip input, other trailing bytes.
+ZPRESS_API std::string gzip_decompress(std::string_view gz);
+// A .Z stream of `data` with codes of at most `bits` bits (9 to 16).  Empty
+// data gives the 3-byte header alone, which decodes to nothing.
+ZPRESS_API std::string lzw_compress(std::string_view data, int bits = 16);
+// The data of the .Z stream `z`.  Throws for data that is not .Z or that
+// holds a code no writer makes.  The format has no checksum or length, so a
+// stream cut short, or damaged otherwise, can decode to other data.
+ZPRESS_API std::string lzw_decompress(std::string_view z);
 
 }  // namespace zpress

@@ -100,6 +100,25 @@ gz_handle* gzdopen_named(int fd, const char* name, const char* mode);
 // be repositioned, as a pipe.
 gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode);
 
+// The header fields a gzip member may carry beyond the fixed ones.  Texts
+// are stored without their terminating NUL and hold at most
+// GZ_HEADER_TEXT_MAX bytes.
+inline constexpr unsigned GZ_HEADER_TEXT_MAX = 65535;
+struct gz_header_fields {
+    const char* name = nullptr;     // FNAME, or null for none
+    const char* comment = nullptr;  // FCOMMENT, or null for none
+    std::uint32_t mtime = 0;        // MTIME, seconds since 1970 (UTC); 0 for none
+};
+
+// Writers whose member header carries exactly `header`'s fields (XFL 0 and
+// OS 3 as always), instead of the name taken from the path and no time: for
+// reproducible archives, or to keep an original name and time.  Otherwise as
+// gzopen and gzopen_stdio.  A reading mode, a null `header` and a text
+// longer than GZ_HEADER_TEXT_MAX are refused (null, errno EINVAL).
+gz_handle* gzopen_header(const char* path, const char* mode, const gz_header_fields* header);
+gz_handle* gzopen_stdio_header(std::FILE* file, const char* name, const char* mode,
+                               const gz_header_fields* header);
+
 // Finishes a write stream (the final deflate data and the trailer), closes
 // the file and releases the handle, in every case.  Returns 0, the stream's
 // negative status, or Z_ERRNO when closing the file failed.
@@ -110,6 +129,24 @@ int gzclose(gz_handle* file);
 // the status code's text.  The text belongs to the handle until the next
 // gzerror or gzclose.  A null handle gives "stream error" and -2.
 const char* gzerror(gz_handle* file, int* errnum);
+
+// The system's reason for the stream's failure: the errno of the first read,
+// write, flush or close of its file that failed, or 0 when none did (the
+// failure is then the data's or the engine's, see gzerror).  It is kept
+// until the failure is cleared (gzclearerr, gzrewind).  A read failure inside
+// a header or trailer counts too, although the status says data error there.
+// When gzclose fails because a system call failed, it leaves this value (or
+// that of the failing close) in errno.  0 for a null handle.
+int gzerrno(gz_handle* file);
+
+// The first member's header as a read stream found it at open: its fields
+// are stored in *header, the texts (null when absent) belonging to the handle
+// until gzclose.  0; Z_BUF_ERROR when a name or comment was longer than
+// GZ_HEADER_TEXT_MAX bytes (that text is then null, the rest is given);
+// Z_DATA_ERROR when the header was damaged or cut off; -1 when the input
+// holds no member header (plain data, or nothing); Z_STREAM_ERROR for a null
+// argument or a write stream.
+int gzheader(gz_handle* file, gz_header_fields* header);
 
 // Reading.  Returns the bytes delivered (up to len), 0 only
 // at the real end of the data, -1 on an error: damaged data (a member cut

@@ -36,19 +36,23 @@ lzw_handle* z_open(int fd, const char* mode, int unused3, int bits, int unused5,
 // code right after a clear code, that is not a literal byte; a code above the
 // next free code; or, once the table is full, a code naming the entry that
 // will never be made).  A call that fails returns -1 rather than the bytes it
-// had decoded, and every later call fails too.
+// had decoded, and every later call fails too, with the same errno: the
+// first failure's reason is never replaced by a later one.
 int zread(lzw_handle* zs, unsigned char* buf, int count);
 
-// Compresses count bytes.  Returns count, or -1 when a write() failed or the
-// handle cannot write (opened for reading or with gotmagic, or broken by an
-// earlier failure).  The output does not depend on how the data is divided
+// Compresses count bytes.  Returns count, or -1 when a write() failed, with
+// errno from write(), or when the handle cannot write: opened for reading or
+// with gotmagic (EINVAL), or broken by an earlier failed write (errno as that
+// write left it).  The output does not depend on how the data is divided
 // among calls.
 int zwrite(lzw_handle* zs, const unsigned char* buf, int count);
 
 // Finishes a writer's output, fills info when it is not null, closes the
-// descriptor and frees the handle in every case.  Returns close()'s result, or
-// -1 when the writer's output failed (now or in an earlier zwrite); info is
-// then left alone.  A writer that never accepted a byte writes nothing.
+// descriptor and frees the handle in every case.  Returns close()'s result
+// (errno from close() when it fails), or -1 when the writer's output failed,
+// now or in an earlier zwrite, with errno from that first failed write();
+// info is then left alone.  A writer that never accepted a byte writes
+// nothing.
 int z_close(lzw_handle* zs, lzw_info* info);
 
 }  // namespace lzw

@@ -62,8 +62,11 @@ def split_members(stream):
             end = stream.index(b"\x00", p)
             name = stream[p:end]
             p = end + 1
+        comment = None
         if flg & 0x10:
-            p = stream.index(b"\x00", p) + 1
+            end = stream.index(b"\x00", p)
+            comment = stream[p:end]
+            p = end + 1
         if flg & 0x02:
             p += 2
         d = zlib.decompressobj(-15)
@@ -73,7 +76,8 @@ def split_members(stream):
         end = len(stream) - len(d.unused_data)
         crc, isize = struct.unpack("<II", stream[end:end + 8])
         members.append({"cm": cm, "flags": flg, "mtime": mtime, "xfl": xfl, "os": osb,
-                        "name": name, "header": stream[pos:p], "deflate": stream[p:end],
+                        "name": name, "comment": comment, "header": stream[pos:p],
+                        "deflate": stream[p:end],
                         "data": data, "crc": crc, "isize": isize})
         pos = end + 8
     return members
