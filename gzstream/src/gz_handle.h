@@ -77,6 +77,8 @@ struct gz_handle {
     bool has_member = false;  // reading: the input began with a member header
     first_header header;      // reading: the fields of that header
     bool in_member = false;   // reading: inside a member whose trailer is still to come
+    unsigned char trailer[8] = {};  // reading: the member's trailer as far as it was read
+    unsigned trailer_have = 0;
     gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
     // Reading: access points for seeking, made on the first seek or rewind.
     std::unique_ptr<point_index, point_index_deleter> index;

@@ -46,6 +46,12 @@ int next_byte(gz_handle* s) {
     return *z.next_in++;
 }
 
+// A header or trailer the input ended inside is damaged; one a read failed
+// inside stays a file error, which gzclearerr lets the reader try again.
+void cut_short(gz_handle* s) {
+    if (s->status != Z_ERRNO) s->status = Z_DATA_ERROR;
+}
+
 // Reads MTIME, XFL and OS; MTIME is kept for the first member.
 void read_mtime(gz_handle* s, first_header* keep) {
     std::uint32_t mtime = 0;
@@ -116,7 +122,11 @@ int parse_header(gz_handle* s, int gotmagic) {
     }
     const int method = next_byte(s);
     const int flags = next_byte(s);
-    if (method != kMethodDeflate || flags < 0 || (flags & kFlagReserved) != 0) {
+    if (flags < 0) {
+        cut_short(s);
+        return kNotAMember;
+    }
+    if (method != kMethodDeflate || (flags & kFlagReserved) != 0) {
         s->status = Z_DATA_ERROR;
         return kNotAMember;
     }
@@ -135,19 +145,16 @@ int parse_header(gz_handle* s, int gotmagic) {
         next_byte(s);
         next_byte(s);
     }
-    s->status = s->input_ended ? Z_DATA_ERROR : Z_OK;
+    if (s->input_ended)
+        cut_short(s);
+    else
+        s->status = Z_OK;
     return kNotAMember;
 }
 
-// Four little-endian trailer bytes; false when the input ended inside them.
-bool read_le32(gz_handle* s, std::uint32_t& value) {
-    value = 0;
-    int c = 0;
-    for (int i = 0; i < 4; ++i) {
-        c = next_byte(s);
-        value |= static_cast<std::uint32_t>(c & 0xFF) << (8 * i);
-    }
-    return c != -1;
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 // After the last member: zero bytes up to the end of the input are padding
@@ -180,17 +187,25 @@ void skip_padding(gz_handle* s) {
 
 // Verifies the trailer of the member just inflated and looks for another.
 void end_member(gz_handle* s) {
+    // The trailer's bytes are kept as they come, so that a read that fails
+    // inside it can be tried again (gzclearerr) without losing any; until it
+    // is whole the member has not ended, and the end of input is damage.
+    while (s->trailer_have < sizeof s->trailer) {
+        const int c = next_byte(s);
+        if (c < 0) {
+            cut_short(s);
+            return;
+        }
+        s->trailer[s->trailer_have++] = static_cast<unsigned char>(c);
+    }
+    s->trailer_have = 0;
     s->in_member = false;
-    std::uint32_t crc, isize;
-    if (!read_le32(s, crc) || crc != s->running_crc) {
+    if (le32(s->trailer) != s->running_crc) {
         s->status = Z_DATA_ERROR;
         return;
     }
-    // The length is informative only: streams past 4 GiB wrap it.
-    if (!read_le32(s, isize)) {
-        s->status = Z_DATA_ERROR;
-        return;
-    }
+    // The length (the next four bytes) is informative only: streams past
+    // 4 GiB wrap it.
     const int verdict = parse_header(s, 0);
     if (verdict == kNotAMember) {
         if (s->status == Z_OK) {
@@ -465,6 +480,7 @@ void restart_reader(gz_handle* s) {
     if (!s->pass_through) engine::inflate_reset(s->engine);
     // data_start lies behind the first member's header, inside its data.
     s->in_member = s->has_member;
+    s->trailer_have = 0;
     s->member_start = 0;
     s->bytes_in = s->bytes_out = 0;
 }

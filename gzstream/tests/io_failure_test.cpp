@@ -304,5 +304,40 @@ TEST(ReadFailsOnce, ReportedAndRecoverable) {
     }
 }
 
+// A read that fails inside a member's trailer or the next member's header is
+// a file error like any other, never damage; inside the trailer it can be
+// cleared and the reading ends whole.  The reader takes a regular file in
+// 128 KiB reads: stored members are sized so that the second read begins
+// inside the first member's trailer, or three bytes into the next header.
+TEST(ReadFailsOnce, InsideATrailerOrALaterHeader) {
+    constexpr std::size_t kFirstRead = 131072;
+    const Bytes second = gzip_member(bytes_of("second member"));
+    for (const std::size_t cut_at : {std::size_t{3}, std::size_t{0}}) {
+        // cut_at 3: the read boundary lies 3 bytes into the second header;
+        // 0: it lies 4 bytes before the end of the first member's trailer.
+        Bytes plain = make_data(DataKind::random, kFirstRead, 5);
+        Bytes first = gzip_member(plain, MemberParts{}.with_level(0));
+        const std::size_t end = cut_at == 0 ? kFirstRead + 4 : kFirstRead - cut_at;
+        plain.resize(plain.size() - (first.size() - end));
+        first = gzip_member(plain, MemberParts{}.with_level(0));
+        ASSERT_EQ(first.size(), end);
+        const Bytes input = concat({first, second});
+        const Bytes whole = concat({plain, bytes_of("second member")});
+        SCOPED_TRACE(cut_at);
+        const ReaderRun run = run_reader(input, 2, cut_at == 0);
+        ASSERT_TRUE(run.fired);
+        EXPECT_EQ(std::count(run.results.begin(), run.results.end(), -1), 1);
+        if (cut_at == 0) {
+            EXPECT_EQ(run.data, whole);
+            EXPECT_EQ(run.results.back(), 0);
+            EXPECT_EQ(run.close_status, 0);
+        } else {
+            EXPECT_EQ(run.status, Z_ERRNO);
+            EXPECT_EQ(run.reason, EISDIR);
+            EXPECT_EQ(run.close_status, Z_ERRNO);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zpress_test
