@@ -469,6 +469,9 @@ gz_off_t skip_pushback(gz_handle* s, gz_off_t skip) {
 
 void restart_reader(gz_handle* s) {
     drop_ahead(s);
+    // A read that failed before the move must not make the end of the file
+    // look like another failure later.
+    std::clearerr(s->file);
     s->status = Z_OK;
     s->saved_errno = 0;
     s->input_ended = 0;

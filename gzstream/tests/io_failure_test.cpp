@@ -335,6 +335,17 @@ TEST(ReadFailsOnce, InsideATrailerOrALaterHeader) {
             EXPECT_EQ(run.status, Z_ERRNO);
             EXPECT_EQ(run.reason, EISDIR);
             EXPECT_EQ(run.close_status, Z_ERRNO);
+            // A rewind starts afresh: the failure is not met again at the end.
+            const int fd = memfd_with(input);
+            ArmedFault armed(kind::reads, fd, 2);
+            GzPtr h(gzdopen(fd, "rb"));
+            ASSERT_NE(h, nullptr);
+            EXPECT_EQ(read_to_end(h.get(), 10000).last, -1);
+            ASSERT_EQ(gzrewind(h.get()), 0);
+            const ReadOutcome again = read_to_end(h.get(), 10000);
+            EXPECT_EQ(again.data, whole);
+            EXPECT_EQ(again.last, 0);
+            EXPECT_EQ(close_handle(h), 0);
         }
     }
 }
