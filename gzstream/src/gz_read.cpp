@@ -111,7 +111,7 @@ void end_member(gz_handle* s) {
         return;
     }
     // The length is informative only: streams past 4 GiB wrap it.
-    if (!read_le32(s, isize)) {
+    if (!read_le32(s, isize) || (s->index && !s->index->member_ended(s, isize))) {
         s->status = Z_DATA_ERROR;
         return;
     }
@@ -217,7 +217,7 @@ int gzread(gz_handle* s, void* buf, unsigned len) {
         s->bytes_out += z.avail_out;
         unsigned char* const produced = z.next_out;
         // Once a handle seeks, it stops at block ends as access points come due.
-        const bool to_block_end = s->index && s->index->wants_block_ends(s->bytes_out);
+        const bool to_block_end = s->index && s->index->wants_block_ends(s);
         s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;

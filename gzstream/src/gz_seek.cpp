@@ -44,9 +44,12 @@ bool target_of(gz_off_t position, gz_off_t offset, int whence, gz_off_t& target)
 
 gz_off_t seek_read(gz_handle* s, gz_off_t target) {
     if (s->pass_through) {
-        if (!repositionable(s)) return -1;
+        // Positions count from where the data starts, as for a rewind.
+        gz_off_t file_at;
+        if (__builtin_add_overflow(s->data_start, target, &file_at) || !repositionable(s))
+            return -1;
         forget_plain_input(s);
-        if (fseeko(s->file, target, SEEK_SET) != 0) return -1;
+        if (fseeko(s->file, file_at, SEEK_SET) != 0) return -1;
         s->input_ended = 0;  // the end seen before the move is not the end here
         s->bytes_in = s->bytes_out = target;
         return target;
