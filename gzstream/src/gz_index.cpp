@@ -243,8 +243,13 @@ bool point_index::member_ended(const gz_handle* s, std::uint32_t isize) {
 }
 
 std::size_t point_index::memory_for(std::size_t count, std::size_t packed) const {
-    return sizeof(*this) + kWindowSize + kPackedWindowLimit + count * sizeof(access_point) +
-           packed;
+    return sizeof(*this) + kWindowSize + kPackedWindowLimit + kSkipBlock +
+           count * sizeof(access_point) + packed;
+}
+
+unsigned char* point_index::skip_buffer() {
+    if (!skip_) skip_.reset(new (std::nothrow) unsigned char[kSkipBlock]);
+    return skip_.get();
 }
 
 std::size_t point_index::memory_used() const {
@@ -432,6 +437,11 @@ void index_read_failed(gz_handle* s) {
         s->index.reset();
     else
         s->index->suspend();
+}
+
+unsigned char* index_skip_buffer(gz_handle* s, unsigned& size) {
+    size = kSkipBlock;
+    return s->index ? s->index->skip_buffer() : nullptr;
 }
 
 bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit) {

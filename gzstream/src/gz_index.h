@@ -25,7 +25,9 @@ struct gz_handle;
 inline constexpr gz_off_t kFirstPointSpacing = gz_off_t{128} << 10;
 inline constexpr std::size_t kIndexMemoryLimit = std::size_t{8} << 20;
 // The smallest budget that holds the index's fixed buffers and a few points.
-inline constexpr std::size_t kIndexMinimumBudget = std::size_t{256} << 10;
+inline constexpr std::size_t kIndexMinimumBudget = std::size_t{512} << 10;
+// What a seek skips through once a handle has an index.
+inline constexpr unsigned kSkipBlock = 262144;
 inline constexpr unsigned kWindowSize = 32768;  // the farthest a deflate match reaches back
 // The most a deflated window may take: a window that does not compress ends
 // up in stored blocks, a few bytes each.
@@ -107,6 +109,7 @@ class point_index {
     // before and after); false unless it gives exactly the window recorded.
     bool unpack_window(gz_handle* s, const access_point& p);
     const unsigned char* ring() const { return ring_.get(); }
+    unsigned char* skip_buffer();
     // After a restart at `p` whose window unpack_window left in the ring.
     void restarted_at(const access_point& p);
     // Whether some window could not be compared while checking (the output
@@ -149,6 +152,7 @@ class point_index {
     unsigned ring_size_ = 0;  // valid bytes, ending at ring_end_
     gz_off_t ring_end_ = 0;
     std::unique_ptr<unsigned char[]> scratch_;  // kPackedWindowLimit bytes to deflate into
+    std::unique_ptr<unsigned char[]> skip_;     // kSkipBlock bytes, made on first use
 };
 
 struct point_index_deleter {
@@ -180,6 +184,11 @@ point_index* index_ensure(gz_handle* s);
 std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s);
 // Replaces the handle's index, e.g. with a loaded one.
 void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index);
+
+// The block a seek skips through when the handle has an index (allocated on
+// first use, `size` bytes), or null.  Inflating into a large block spares
+// the engine most of its copying of each call's output into its window.
+unsigned char* index_skip_buffer(gz_handle* s, unsigned& size);
 
 // Test hook, not part of the public interface: on a handle that has not sought
 // yet, `spacing` 0 keeps it without an index for good; otherwise the index is

@@ -189,7 +189,7 @@ char* gzgets(gz_handle* file, char* buf, int size);
 int gzindex_build(gz_handle* file);
 
 // The most memory the read stream's places may take, in bytes: 0 (note none,
-// and drop those noted) or at least 256 KiB.  Places already noted are
+// and drop those noted) or at least 512 KiB.  Places already noted are
 // thinned at once, to every other one, until they fit.  0, or -1 with errno
 // EINVAL for a null handle, a write stream or a value out of range.
 int gzindex_budget(gz_handle* file, std::int64_t bytes);
