@@ -84,7 +84,7 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
 }
 
 void point_index::restarted_at(const access_point& p) {
-    repositioned(p.out, !unchecked_);
+    repositioned(p.out, !needs_probe(p));
     // The window just unpacked is the output before the point.
     ring_head_ = p.window_size % kWindowSize;
     ring_size_ = p.window_size;
@@ -164,7 +164,7 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
                 failed_check(s);
                 return;
             }
-            check_from(check_at_ + 1);
+            passed_check();
         }
     }
 
@@ -222,7 +222,7 @@ void point_index::member_started(gz_handle* s) {
                 failed_check(s);
                 return;
             }
-            check_from(check_at_ + 1);
+            passed_check();
         } else if (s->bytes_in >= check_in_) {
             failed_check(s);
             return;
@@ -233,10 +233,25 @@ void point_index::member_started(gz_handle* s) {
     if (s->bytes_out >= due_) record(s, 0, 0);
 }
 
+// The point at check_at_ is where the decode found it.  A decode that began
+// at the start of the data or at a checked point vouches for it.
+void point_index::passed_check() {
+    if (from_start_) points_[check_at_].checked = true;
+    if (probing_) probe_done_ = true;
+    check_from(check_at_ + 1);
+}
+
+void point_index::all_checked() {
+    unchecked_ = false;
+    for (access_point& p : points_) p.checked = true;
+}
+
 bool point_index::member_ended(const gz_handle* s, std::uint32_t isize) {
-    if (from_start_ || discredited_ || !unchecked_ ||
-        isize == static_cast<std::uint32_t>(s->bytes_out - s->member_start))
+    if (from_start_ || discredited_ || !unchecked_) return true;
+    if (isize == static_cast<std::uint32_t>(s->bytes_out - s->member_start)) {
+        if (probing_) probe_done_ = true;
         return true;
+    }
     discredited_ = true;
     suspend();
     return false;
@@ -308,6 +323,7 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
         return;
     }
     p.out = out;
+    p.checked = true;
     p.in = file_at - static_cast<gz_off_t>(s->engine.avail_in);
     p.bytes_in = s->bytes_in;
     p.member_start = s->member_start;
@@ -388,7 +404,10 @@ const access_point* index_point_for(gz_handle* s, gz_off_t target) {
     return point->out - position >= kWorthRestarting ? point : nullptr;
 }
 
-bool index_restart(gz_handle* s, const access_point& point) {
+namespace {
+
+// Moves the handle to the point, without asking whether it can be trusted.
+bool restart_at(gz_handle* s, const access_point& point) {
     engine::stream& z = s->engine;
     point_index* index = s->index.get();
     restart_reader(s);
@@ -417,6 +436,34 @@ bool index_restart(gz_handle* s, const access_point& point) {
     else
         index->suspend();
     return ok;
+}
+
+// A loaded point is used only once a decode from it has reached the next
+// place where the decoder can be checked (the next point, or the end of its
+// member) and found all as the index says: a point whose position alone was
+// changed would otherwise let a seek land past the real end of the data.
+bool probe(gz_handle* s, std::size_t k) {
+    point_index* index = s->index.get();
+    unsigned char* block = index->skip_buffer();
+    if (block == nullptr || !restart_at(s, index->points()[k])) return false;
+    index->start_probe();
+    int n;
+    do {
+        n = gzread(s, block, kSkipBlock);
+    } while (n > 0 && s->index.get() == index && !index->probe_done());
+    if (s->index.get() != index) return false;  // dropped: the point was wrong
+    if (!index->end_probe()) return false;
+    index->mark_checked(k);
+    return true;
+}
+
+}  // namespace
+
+bool index_restart(gz_handle* s, const access_point& point) {
+    point_index* index = s->index.get();
+    const auto k = static_cast<std::size_t>(&point - index->points().data());
+    if (index->needs_probe(point) && !probe(s, k)) return false;
+    return restart_at(s, s->index->points()[k]);
 }
 
 void index_rewound(gz_handle* s, bool ok) {

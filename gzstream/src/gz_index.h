@@ -47,6 +47,10 @@ struct access_point {
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
     unsigned packed_size = 0;   // the window, deflated
+    // Noted by this handle, or found right by a decode that passed it or that
+    // started at it and reached the next place to check; false for a point
+    // just loaded.
+    bool checked = false;
     std::unique_ptr<unsigned char[]> packed;
 };
 
@@ -89,7 +93,18 @@ class point_index {
     bool discredited() const { return discredited_; }
     // Whether points came from a file and not all have been checked yet.
     bool unchecked() const { return unchecked_; }
-    void all_checked() { unchecked_ = false; }
+    void all_checked();
+    // Whether the restart at `p` must first show that it leads to the next
+    // place a decode can be checked at.
+    bool needs_probe(const access_point& p) const { return unchecked_ && !p.checked; }
+    void start_probe() { probing_ = true; probe_done_ = false; }
+    bool probe_done() const { return probe_done_; }
+    // Ends a probe: whether it reached a check that agreed.
+    bool end_probe() {
+        probing_ = false;
+        return probe_done_ && !discredited_;
+    }
+    void mark_checked(std::size_t k) { points_[k].checked = true; }
     // The data were read to their end from the start with this index.
     bool complete() const { return complete_; }
     void set_complete() { complete_ = true; }
@@ -124,6 +139,7 @@ class point_index {
     void record(gz_handle* s, int bits, unsigned window_size);
     bool check(gz_handle* s, const access_point& p, int bits);
     void failed_check(gz_handle* s);
+    void passed_check();
     std::uint32_t ring_crc(unsigned length) const;
     std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();
@@ -143,6 +159,8 @@ class point_index {
     bool discredited_ = false;
     bool complete_ = false;
     bool window_missed_ = false;
+    bool probing_ = false;     // a probe decode runs: stop at the first check
+    bool probe_done_ = false;  // ... which agreed
     gz_off_t check_in_ = 0;
     std::size_t check_at_ = 0;  // its place in points_
 
@@ -167,7 +185,8 @@ struct point_index_deleter {
 const access_point* index_point_for(gz_handle* s, gz_off_t target);
 // Moves the handle to the point; false (handle then needs a rewind) when the
 // file could not be repositioned there or the point's window is unusable,
-// which drops the index.
+// which drops the index, or when a loaded point fails its probe (see
+// gz_index.cpp), which drops it too.
 bool index_restart(gz_handle* s, const access_point& point);
 // After a rewind, successful (`ok`) or not; creates the index as a seek does.
 void index_rewound(gz_handle* s, bool ok);
