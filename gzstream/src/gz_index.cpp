@@ -3,6 +3,8 @@
 // one of them.
 #include "gz_index.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -84,11 +86,9 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
 }
 
 void point_index::restarted_at(const access_point& p) {
+    // The ring starts empty: a window read from a file holds only the bytes
+    // the data after its point copies, not all the output before it.
     repositioned(p.out, !needs_probe(p));
-    // The window just unpacked is the output before the point.
-    ring_head_ = p.window_size % kWindowSize;
-    ring_size_ = p.window_size;
-    ring_end_ = p.out;
 }
 
 void point_index::check_from(std::size_t k) {
@@ -190,14 +190,34 @@ bool point_index::check(gz_handle* s, const access_point& p, int bits) {
         bits != p.bits || s->bytes_out != p.out || s->member_start != p.member_start ||
         s->running_crc != p.crc)
         return false;
-    if (p.window_size == 0) return true;
+    // A decode that began at an unchecked point (a probe) vouches for that
+    // point through the CRC; this one's window is compared when a decode
+    // from the start passes it, which is what marks it checked.
+    if (p.window_size == 0 || !from_start_) return true;
     if (ring_size_ < p.window_size || ring_end_ != p.out) {
-        // Not all of the output before it passed through here (a handed-back
-        // byte broke the run): the window cannot be compared this time.
+        // Not all of the output before it passed through here (a restart
+        // shortly before, a handed-back byte): the window cannot be compared
+        // this time.
         window_missed_ = true;
         return true;
     }
-    return ring_crc(p.window_size) == p.window_crc;
+    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc;
+    // Compared as saved: only the bytes the data after the point copies.
+    unsigned char* window = scratch_.get();
+    const unsigned start = (ring_head_ + kWindowSize - p.window_size) % kWindowSize;
+    const unsigned first = std::min(p.window_size, kWindowSize - start);
+    std::memcpy(window, ring_.get() + start, first);
+    std::memcpy(window + first, ring_.get(), p.window_size - first);
+    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[p.window_size]);
+    struct stat st;
+    if (!used || ::fstat(fileno(s->file), &st) != 0 ||
+        window_use(fileno(s->file), st.st_size, p, used.get()) != 0) {
+        window_missed_ = true;
+        return true;
+    }
+    for (unsigned i = 0; i < p.window_size; ++i)
+        if (!used[i]) window[i] = 0;
+    return engine::crc32(0, window, p.window_size) == p.window_crc;
 }
 
 // A point disagrees with the data.  Output decoded from an unchecked point

@@ -43,7 +43,7 @@ struct access_point {
     gz_off_t bytes_in = 0;      // the handle's compressed-byte count there
     gz_off_t member_start = 0;  // uncompressed position where this member's data began
     std::uint32_t crc = 0;      // CRC-32 of this member's output before `out`
-    std::uint32_t window_crc = 0;  // CRC-32 of the window
+    std::uint32_t window_crc = 0;  // CRC-32 of the window as kept
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
     unsigned packed_size = 0;   // the window, deflated
@@ -51,8 +51,18 @@ struct access_point {
     // started at it and reached the next place to check; false for a point
     // just loaded.
     bool checked = false;
+    // The window keeps only the bytes the data after the point copies, the
+    // rest zero (see window_use): so points read back from a file.
+    bool sparse = false;
     std::unique_ptr<unsigned char[]> packed;
 };
+
+// Marks with 1 in `used` (p.window_size bytes) the window bytes that the
+// first 32 KiB of output after `p` copy, decoding the compressed file `fd` of
+// `file_size` bytes with pread; 0 for the others.  0, or -1 with errno when
+// the file cannot be read (or memory is short).  Damaged data after the
+// point ends the search where the engine stops, the same way every time.
+int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char* used);
 
 class point_index {
   public:

@@ -12,7 +12,9 @@
 //            u64 out, u64 in, u64 bytes_in, u64 member_start, u32 crc,
 //            u32 CRC-32 of the kProbeSize compressed bytes from the point's
 //            first bit on, u8 bits, u32 window size, u32 window CRC-32,
-//            u32 packed size, the window as raw deflate data
+//            u32 packed size, the window as raw deflate data: only the
+//            bytes the data after the point copies, the rest zero (see
+//            window_use), and the window CRC is of that
 //   u32      CRC-32 of everything before it
 //
 // An index file comes from outside the process and steers where inflating
@@ -225,6 +227,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
             !r.u32(p.window_crc) || !r.u32(p.packed_size))
             return false;
         p.bits = static_cast<int>(bits);
+        p.sparse = true;
         if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start)) return false;
         if (p.packed_size != 0) {
             const unsigned char* packed = r.take(p.packed_size);
@@ -243,6 +246,55 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     }
     return r.left() == 0;
 }
+
+// Turns a point's window as kept in memory into the sparse one of the file:
+// inflates it, zeroes the bytes the data after the point never copies and
+// deflates the rest as tightly as the engine can.
+class sparse_packer {
+  public:
+    sparse_packer()
+        : window_(new (std::nothrow) unsigned char[kWindowSize]),
+          used_(new (std::nothrow) unsigned char[kWindowSize]),
+          packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]) {
+        ready_ = window_ && used_ && packed_ && engine::inflate_init(z_) == Z_OK;
+    }
+    ~sparse_packer() { engine::inflate_end(z_); }
+    sparse_packer(const sparse_packer&) = delete;
+    sparse_packer& operator=(const sparse_packer&) = delete;
+    bool ready() const { return ready_; }
+
+    // The packed window and its CRC, valid until the next call; false with
+    // errno when the compressed file cannot be read.
+    bool pack(const identity& id, const access_point& p, const unsigned char*& packed,
+              unsigned& packed_size, std::uint32_t& crc) {
+        engine::inflate_reset(z_);
+        const long n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(),
+                                             kWindowSize);
+        if (n != static_cast<long>(p.window_size)) {
+            errno = EINVAL;
+            return false;
+        }
+        if (window_use(id.fd, id.size, p, used_.get()) != 0) return false;
+        for (unsigned i = 0; i < p.window_size; ++i)
+            if (!used_[i]) window_[i] = 0;
+        packed_size = static_cast<unsigned>(engine::deflate_whole(
+            kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
+            kPackedWindowLimit));
+        if (packed_size == 0) {
+            errno = ENOMEM;
+            return false;
+        }
+        packed = packed_.get();
+        crc = engine::crc32(0, window_.get(), p.window_size);
+        return true;
+    }
+
+  private:
+    static constexpr int kSparseLevel = 9;  // once per point and save: worth the time
+    engine::stream z_;
+    std::unique_ptr<unsigned char[]> window_, used_, packed_;
+    bool ready_ = false;
+};
 
 // The whole file at `path`, if it is no larger than `limit`.
 bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
@@ -337,9 +389,20 @@ int gzindex_save(gz_handle* s, const char* path) {
         w.u64(s->index->spacing());
         const auto& points = s->index->points();
         w.u32(static_cast<std::uint32_t>(points.size()));
+        sparse_packer packer;
+        if (!packer.ready()) {
+            errno = ENOMEM;
+            return -1;
+        }
         for (const access_point& p : points) {
             std::uint32_t probe = 0;
             if (!probe_crc(id, p, probe)) return -1;
+            const unsigned char* packed = p.packed.get();
+            unsigned packed_size = p.packed_size;
+            std::uint32_t window_crc = p.window_crc;
+            if (p.window_size != 0 && !p.sparse &&
+                !packer.pack(id, p, packed, packed_size, window_crc))
+                return -1;
             w.u64(p.out);
             w.u64(p.in);
             w.u64(p.bytes_in);
@@ -348,9 +411,9 @@ int gzindex_save(gz_handle* s, const char* path) {
             w.u32(probe);
             w.u8(static_cast<unsigned>(p.bits));
             w.u32(p.window_size);
-            w.u32(p.window_crc);
-            w.u32(p.packed_size);
-            w.bytes(p.packed.get(), p.packed_size);
+            w.u32(window_crc);
+            w.u32(packed_size);
+            w.bytes(packed, packed_size);
         }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
         return write_atomically(path, w.data()) ? 0 : -1;
