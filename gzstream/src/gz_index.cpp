@@ -88,7 +88,7 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
 void point_index::restarted_at(const access_point& p) {
     // The ring starts empty: a window read from a file holds only the bytes
     // the data after its point copies, not all the output before it.
-    repositioned(p.out, !needs_probe(p));
+    repositioned(p.out, p.checked || !unchecked_);
 }
 
 void point_index::check_from(std::size_t k) {
@@ -458,10 +458,11 @@ bool restart_at(gz_handle* s, const access_point& point) {
     return ok;
 }
 
-// A loaded point is used only once a decode from it has reached the next
-// place where the decoder can be checked (the next point, or the end of its
-// member) and found all as the index says: a point whose position alone was
-// changed would otherwise let a seek land past the real end of the data.
+// The last loaded point is used only once a decode from it has reached the
+// end of its member and found the length there as the index says: a point
+// whose position alone was changed would otherwise let a seek land past the
+// real end of the data.  Other points are checked by the reads that pass
+// the point after them.
 bool probe(gz_handle* s, std::size_t k) {
     point_index* index = s->index.get();
     unsigned char* block = index->skip_buffer();

@@ -105,8 +105,12 @@ class point_index {
     bool unchecked() const { return unchecked_; }
     void all_checked();
     // Whether the restart at `p` must first show that it leads to the next
-    // place a decode can be checked at.
-    bool needs_probe(const access_point& p) const { return unchecked_ && !p.checked; }
+    // place a decode can be checked at: the last loaded point, the only one
+    // through which a changed position could carry a seek past the end of
+    // the data (any other has a later point whose position bounds it).
+    bool needs_probe(const access_point& p) const {
+        return unchecked_ && !p.checked && &p == &points_.back();
+    }
     void start_probe() { probing_ = true; probe_done_ = false; }
     bool probe_done() const { return probe_done_; }
     // Ends a probe: whether it reached a check that agreed.

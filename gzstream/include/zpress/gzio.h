@@ -221,18 +221,18 @@ int gzindex_save(gz_handle* file, const char* path);
 //
 // Loaded places are checked again as they are used.  Whenever decoding
 // reaches a later place, the decoder must stand exactly there (same bit
-// position, output count, member, CRC-32 so far and 32 KiB of output before
-// it), and each member's trailer must agree with its length.  Before a seek
-// first restarts at a loaded place, it decodes from there to the next place
-// it can check (the next place, or the end of that member) and uses the
-// place only if all agrees; so a read never gives bytes decoded from a place
-// that disagrees with the data, and a seek never lands past its end because
-// of one.  A disagreement drops the loaded places (the seek then takes the
-// long way); within such a decode it is a data error (Z_DATA_ERROR), which
-// the seek clears by starting over.  What these checks cannot catch is an
-// index forged on purpose to agree with all of them, for instance with every
-// position from some member on shifted alike: keep index files as trusted
-// as the data itself, or check one with gzindex_verify.
+// position, output count, member, CRC-32 so far), and each member's trailer
+// must agree with its length.  If not, a read that started at a loaded
+// place fails with Z_DATA_ERROR (the bytes it gave since that place may be
+// wrong) and the places are dropped; a read that started at the start of the
+// data is right in any case and only drops them.  Before a seek first
+// restarts at the last loaded place, it decodes from there to the end of
+// that member and uses the place only if all agrees, so that no changed
+// position carries a seek past the end of the data.  What these checks
+// cannot catch is an index forged on purpose to agree with all of them, for
+// instance with every position from some member on shifted alike: keep
+// index files as trusted as the data itself, or check one with
+// gzindex_verify.
 int gzindex_load(gz_handle* file, const char* path);
 
 // For a loaded index of uncertain origin: reads the whole stream once from
