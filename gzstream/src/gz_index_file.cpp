@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -329,7 +330,7 @@ bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>&
 // Writes `data` to a new file beside `path` and renames it over `path`, so
 // that the name never shows a partial index; on failure nothing is left.
 bool write_atomically(const char* path, const std::vector<unsigned char>& data) {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
