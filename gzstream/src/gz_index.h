@@ -141,9 +141,6 @@ class point_index {
     unsigned char* skip_buffer();
     // After a restart at `p` whose window unpack_window left in the ring.
     void restarted_at(const access_point& p);
-    // Whether some window could not be compared while checking (the output
-    // before it was not all seen).
-    bool window_missed() const { return window_missed_; }
 
   private:
     void keep_window(const unsigned char* data, std::size_t n, gz_off_t end);
