@@ -1,19 +1,25 @@
 // Random reads from a gzip file through the stream layer's public interface,
 // for the benchmark's random-access table:
 //
-//   zpress_random_access [--rewind | --pass] FILE.gz OFFSETS [DATA_OUT]
+//   zpress_random_access [--rewind | --pass | --save INDEX | --load INDEX]
+//                        FILE.gz OFFSETS [DATA_OUT]
 //
 // For every offset in the file OFFSETS (one decimal number a line) it reads
 // 4096 bytes at that uncompressed position: by default with gzseek then gzread;
-// with --pass the same after one sequential pass over the whole stream (timed
-// as the setup), which leaves the handle with its access points; with --rewind
-// by gzrewind and reading forward to the offset, the cost of a reader that can
-// only restart.  The bytes read go to DATA_OUT when given, so
-// that the benchmark can check them.  It prints one line: the CPU and wall
-// seconds of the open and of all the reads.
+// with --pass the same after gzindex_build (one pass over the whole stream,
+// timed as the setup), which leaves the handle with all its access points;
+// --save INDEX does the same and then, untimed, saves the index to INDEX;
+// --load INDEX loads such an index as the setup; with --rewind by gzrewind
+// and reading forward to the offset, the cost of a reader that can only
+// restart.  The bytes read go to DATA_OUT when given, so that the benchmark
+// can check them.  It prints one line: the CPU and wall seconds of the setup
+// and of all the reads, then the median CPU and wall seconds of one read.
 #include <time.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -74,16 +80,27 @@ void rewind_and_skip(gzstream::gz_handle* file, gzstream::gz_off_t offset) {
     }
 }
 
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string_view mode = argc > 1 ? argv[1] : "";
     const bool rewind = mode == "--rewind";
-    const bool pass = mode == "--pass";
-    const int first = rewind || pass ? 2 : 1;
+    const bool save = mode == "--save";
+    const bool load = mode == "--load";
+    const bool pass = mode == "--pass" || save;
+    const char* index_path = (save || load) && argc > 2 ? argv[2] : nullptr;
+    const int first = rewind || mode == "--pass" ? 2 : save || load ? 3 : 1;
     if (argc - first < 2 || argc - first > 3) {
         std::fprintf(stderr,
-                     "usage: zpress_random_access [--rewind | --pass] FILE.gz OFFSETS [DATA_OUT]\n");
+                     "usage: zpress_random_access [--rewind | --pass | --save INDEX | --load INDEX] "
+                     "FILE.gz OFFSETS [DATA_OUT]\n");
         return 2;
     }
     std::vector<gzstream::gz_off_t> offsets;
@@ -99,25 +116,31 @@ int main(int argc, char** argv) {
     Stopwatch watch;
     gzstream::gz_handle* file = gzstream::gzopen(argv[first], "rb");
     if (file == nullptr) fail(std::string("cannot open ") + argv[first]);
-    if (pass) {
-        // A rewind first, so that the handle records its points on the way.
-        static unsigned char scratch[1 << 16];
-        if (gzstream::gzrewind(file) != 0) fail("gzrewind failed");
-        while (read_full(file, scratch, sizeof scratch) == sizeof scratch) {
-        }
-    }
+    if (pass && gzstream::gzindex_build(file) != 0) fail("gzindex_build failed");
+    if (load && gzstream::gzindex_load(file, index_path) != 0)
+        fail(std::string("gzindex_load failed: ") + std::strerror(errno));
     const auto [open_cpu, open_wall] = watch.lap();
+    if (save && gzstream::gzindex_save(file, index_path) != 0)
+        fail(std::string("gzindex_save failed: ") + std::strerror(errno));
+    watch.lap();
 
     unsigned char buf[kReadSize];
+    std::vector<double> cpu_each, wall_each;
+    Stopwatch each;
     for (const gzstream::gz_off_t offset : offsets) {
         if (rewind) rewind_and_skip(file, offset);
         else if (gzstream::gzseek(file, offset, 0) != offset) fail("gzseek failed");
         const std::size_t n = read_full(file, buf, kReadSize);
+        const auto [c, w] = each.lap();
+        cpu_each.push_back(c);
+        wall_each.push_back(w);
         if (out != nullptr && std::fwrite(buf, 1, n, out) != n) fail("write failed");
+        each.lap();
     }
     const auto [read_cpu, read_wall] = watch.lap();
     if (gzstream::gzclose(file) != 0) fail("gzclose failed");
     if (out != nullptr && std::fclose(out) != 0) fail("write failed");
-    std::printf("%.6f %.6f %.6f %.6f\n", open_cpu, open_wall, read_cpu, read_wall);
+    std::printf("%.6f %.6f %.6f %.6f %.6f %.6f\n", open_cpu, open_wall, read_cpu, read_wall,
+                median(cpu_each), median(wall_each));
     return 0;
 }

@@ -98,6 +98,12 @@ CORPUS_FILES = ("text.bin", "binary.bin", "random.bin", "zeros.bin")
 RA_READ = 4096
 RA_SEED = 4096
 INDEXED_GZIP_PYTHON = "/usr/bin/python3"  # Debian's module is built for this interpreter
+IGZIP_LABEL = "indexed_gzip, 1 MiB spacing"
+RA_GOAL_MEDIAN_MS = 0.75  # 48 MiB, after one indexing pass
+RA_GOAL_SPEEDUP = 12      # ... and against indexed_gzip's median
+RA_BIG_SIZE = 1 << 30     # --random-access-1g: the text repeated to 1 GiB
+RA_BIG_GOAL_MEDIAN_MS = 3.0
+RA_BIG_INDEX_BEFORE = 7.9e6  # its index file in format version 1 (raw windows)
 
 
 # --------------------------------------------------------------------------
@@ -141,6 +147,8 @@ def parse_args() -> argparse.Namespace:
     ap.add_argument("--small-files", type=int, help="number of small files (default 2000)")
     ap.add_argument("--random-reads", type=int,
                     help="reads in the random-access table (default 100, quick: 20)")
+    ap.add_argument("--random-access-1g", action="store_true",
+                    help="also time random reads in 1 GiB of the text (about 5 more minutes)")
     ap.add_argument("--judge", choices=("cpu", "wall"), default="cpu",
                     help="ratio that goals are judged on: user+sys time (default) or wall time")
     return ap.parse_args()
@@ -626,6 +634,7 @@ class Bench:
         self.runner = Runner(work, gnu_time)
         self.table = Table(args.judge)
         self.random_table: list[str] = []
+        self.big_random_access = args.random_access_1g
         self.source_rev = "source tree " + source_revision()
         self.started = time.monotonic()
         self.notes: list[str] = []
@@ -864,12 +873,38 @@ class Bench:
         shutil.rmtree(run_dir, ignore_errors=True)
 
     def random_access(self, src: Path) -> None:
-        """Random 4 KiB reads in zpress's level-6 stream of src: through gzseek,
-        by rewinding and reading forward, and through indexed_gzip after its
-        index is built.  Every reader's bytes are checked once against src."""
+        """Random 4 KiB reads in zpress's level-6 stream of src, and with
+        --random-access-1g in 1 GiB of the same text as well: through gzseek
+        after gzindex_build or gzindex_load, without an index, by rewinding and
+        reading forward, and through indexed_gzip after its index is built.
+        Every reader's bytes are checked once against the plain data."""
         gzf = self.inputs[src.stem]["gz"]
         if gzf is None:
             return
+        self.random_table = self.random_access_table(src, gzf, big=False)
+        if self.big_random_access:
+            big, big_gz = self.big_text(src)
+            self.random_table += [""] + self.random_access_table(big, big_gz, big=True)
+
+    def big_text(self, src: Path) -> tuple[Path, Path]:
+        """1 GiB of src's text, repeated, and its zpress -6 stream."""
+        big, big_gz = self.work / "text-1g.bin", self.work / "text-1g.bin.gz"
+        chunk = src.read_bytes()
+        with open(big, "wb") as f:
+            left = RA_BIG_SIZE
+            while left > 0:
+                f.write(chunk[:left])
+                left -= min(left, len(chunk))
+        print(f"  compressing {big.name} at level 6", file=sys.stderr)
+        start = time.monotonic()
+        with open(big, "rb") as fin, open(big_gz, "wb") as fout:
+            subprocess.run([self.zpress, "-6", "-c"], stdin=fin, stdout=fout, check=True)
+        self.notes.append(f"random access in 1 GiB: the text repeated to {RA_BIG_SIZE} bytes, "
+                          f"compressed by zpress -6 in {time.monotonic() - start:.0f} s "
+                          f"to {big_gz.stat().st_size} bytes")
+        return big, big_gz
+
+    def random_access_table(self, src: Path, gzf: Path, big: bool) -> list[str]:
         size = src.stat().st_size
         rng = random.Random(RA_SEED)
         offsets = [rng.randrange(size - RA_READ) for _ in range(self.n_reads)]
@@ -880,61 +915,99 @@ class Bench:
             for o in offsets:
                 f.seek(o)
                 want.update(f.read(RA_READ))
-        readers = [("zpress gzseek + gzread", "open", [self.random_access_tool], True),
-                   ("zpress gzseek + gzread, after one pass", "sequential pass",
-                    [self.random_access_tool, "--pass"], True),
-                   ("zpress gzrewind, read forward", "open",
-                    [self.random_access_tool, "--rewind"], True)]
+        tool = self.random_access_tool
+        igzip = [INDEXED_GZIP_PYTHON, str(REPO / "bench" / "random_access_igzip.py")]
+        ours_index, their_index = self.work / "zpress.idx", self.work / "igzip.idx"
+        # Readers: label, setup, command, own; a reader that reads from the
+        # start for every offset is left out of the 1 GiB table (minutes).
+        readers = [("zpress, after gzindex_build", "gzindex_build", [tool, "--pass"], True),
+                   ("zpress, after gzindex_load", "gzindex_load",
+                    [tool, "--load", str(ours_index)], True)]
+        if not big:
+            readers += [("zpress, no index yet", "open", [tool], True),
+                        ("zpress gzrewind, read forward", "open", [tool, "--rewind"], True)]
         if self.indexed_gzip:
-            readers.append(("indexed_gzip, 1 MiB spacing", "index build",
-                            [INDEXED_GZIP_PYTHON, str(REPO / "bench" / "random_access_igzip.py")],
-                            False))
+            readers.append((IGZIP_LABEL, "index build", igzip, False))
+        sizes: dict[str, int] = {}
         print(f"  {len(offsets)} random reads < {gzf.name}", file=sys.stderr)
         times: dict[str, list[list[float]]] = {}
         checked = self.work / "random-reads.out"
+        saving = {"zpress, after gzindex_build": [tool, "--save", str(ours_index)],
+                  IGZIP_LABEL: igzip[:2] + ["--save", str(their_index)]}
         for label, _, argv, own in readers:
             try:
-                subprocess.run(argv + [str(gzf), str(offsets_file), str(checked)], check=True,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                # The first run of each checks the bytes (and saves the index).
+                subprocess.run(saving.get(label, argv) + [str(gzf), str(offsets_file),
+                                                          str(checked)],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
                 if digest(checked) != want.hexdigest():
                     raise RuntimeError("the bytes read are not the input's")
                 times[label] = []
-            except (subprocess.CalledProcessError, RuntimeError) as e:
+                if label in saving:
+                    sizes[label] = (ours_index if label != IGZIP_LABEL else their_index).stat().st_size
+            except (subprocess.CalledProcessError, RuntimeError, OSError) as e:
                 why = e.stderr.decode(errors="replace").strip() if isinstance(
                     e, subprocess.CalledProcessError) else str(e)
                 print(f"  {label}: FAILED: {why}", file=sys.stderr)
                 if own:
                     self.own_failure(f"random reads, {label}: {why}")
         checked.unlink(missing_ok=True)
-        for r in range(self.peer_rounds):
+        rounds = min(self.peer_rounds, 3) if big else self.peer_rounds
+        for r in range(rounds):
             order = readers[r % len(readers):] + readers[:r % len(readers)]
             for label, _, argv, _ in order:
                 if label in times:
                     out = subprocess.run(argv + [str(gzf), str(offsets_file)], check=True,
                                          capture_output=True, text=True).stdout
                     times[label].append([float(v) for v in out.split()])
-        med = {label: [statistics.median(t[i] for t in ts) for i in range(4)]
+        med = {label: [statistics.median(t[i] for t in ts) for i in range(6)]
                for label, ts in times.items() if ts}
-        base = med.get("indexed_gzip, 1 MiB spacing")
+        base = med.get(IGZIP_LABEL)
         rows = [["reader", "setup", "setup wall / cpu", f"{len(offsets)} reads wall / cpu",
-                 "per read (cpu)", "cpu vs indexed_gzip"]]
+                 "median read (cpu)", "indexed_gzip / this (median cpu)", "index file"]]
         for label, setup, _, _ in readers:
+            index_size = f"{sizes[label] / 1e6:.2f} MB" if label in sizes else ""
             if label not in med:
-                rows.append([label, setup, "FAILED", "", "", ""])
+                rows.append([label, setup, "FAILED", "", "", "", index_size])
                 continue
-            sc, sw, rc, rw = med[label]
-            ratio = f"{rc / base[2]:.2f}" if base and base[2] > 0 else ""
+            sc, sw, rc, rw, mc, _ = med[label]
+            ratio = f"{base[4] / mc:.{1 if base and base[4] >= 10 * mc else 2}f}" \
+                if base and mc > 0 else ""
             rows.append([label, setup, f"{sw:.3f} / {sc:.3f} s", f"{rw:.3f} / {rc:.3f} s",
-                         f"{rc / len(offsets) * 1000:.2f} ms", ratio])
+                         f"{mc * 1000:.3f} ms", ratio, index_size])
         widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
         line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
-        self.random_table = [
+        table = [
             f"Random access: {len(offsets)} reads of {RA_READ} bytes at seeded offsets of "
-            f"{gzf.name} ({size / MIB:.0f} MiB of data), medians of {self.peer_rounds} rounds; "
-            "setup is opening the stream, or building the index; times measured inside each "
-            "reader.",
+            f"{gzf.name} ({size / MIB:.0f} MiB of data, {gzf.stat().st_size / 1e6:.1f} MB "
+            f"compressed), medians of {rounds} rounds; setup is opening the stream, building "
+            "the index or loading it; times measured inside each reader; index files as saved "
+            "(zpress with its default budget of 8 MiB).",
             "", line(rows[0]), "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
-        self.random_table += [line(r) for r in rows[1:]]
+        table += [line(r) for r in rows[1:]]
+        built = med.get("zpress, after gzindex_build")
+        goals: list[str] = []
+        verdict = lambda ok: "met" if ok else "MISSED"
+        # The quick corpus only keeps the harness working: no goals there.
+        if built and not big and not self.quick:
+            median_ms = built[4] * 1000
+            goals.append(f"median read {median_ms:.3f} ms, goal <= {RA_GOAL_MEDIAN_MS} ms: "
+                         f"{verdict(median_ms <= RA_GOAL_MEDIAN_MS)}")
+            if base:
+                speedup = base[4] / built[4]
+                goals.append(f"{speedup:.1f} times faster than indexed_gzip, goal >= "
+                             f"{RA_GOAL_SPEEDUP}: {verdict(speedup >= RA_GOAL_SPEEDUP)}")
+        if built and big:
+            median_ms = built[4] * 1000
+            goals.append(f"median read {median_ms:.3f} ms, goal <= {RA_BIG_GOAL_MEDIAN_MS} ms: "
+                         f"{verdict(median_ms <= RA_BIG_GOAL_MEDIAN_MS)}")
+            if "zpress, after gzindex_build" in sizes:
+                share = sizes["zpress, after gzindex_build"] / RA_BIG_INDEX_BEFORE
+                goals.append(f"index file {share:.0%} of the {RA_BIG_INDEX_BEFORE / 1e6:.1f} MB "
+                             f"of format version 1, goal <= 40%: {verdict(share <= 0.40)}")
+        if goals:
+            table += ["", "Goals: " + "; ".join(goals) + "."]
+        return table
 
     def peak_rss(self) -> None:
         """Every mode's largest figure over its inputs, beside a peer's for the

@@ -192,6 +192,32 @@ def lzw_roundtrip_seeds(rnd):
     return seeds
 
 
+def edit(kind, offset, value):
+    """One edit of the gz_index target: kind, offset, 64-bit value."""
+    return struct.pack("<BIQ", kind, offset, value)
+
+
+# Index files are laid out by gzstream/src/gz_index_file.cpp: a 48-byte header
+# (file size at 12, spacing at 36, point count at 44), then 53 bytes of fields
+# per point (out, in, bytes_in, member start, CRCs, bits, window sizes) and its
+# deflated window.
+def gz_index_seeds(rnd):
+    del rnd  # the edits are chosen, not drawn
+    first = 48
+    return {
+        "valid": control(0, 1),
+        "valid_after_seeks": control(4, 2),
+        "stale_size": control(2, 3) + edit(3, 12, 1 << 20),
+        "huge_spacing": control(2, 4) + edit(3, 36, (1 << 63) - 1),
+        "shifted_output": control(2, 5) + edit(7, first, 12345),
+        "bits_out_of_range": control(2, 6) + edit(0, first + 40, 9),
+        "window_byte": control(6, 7) + edit(1, first + 60, 0x40),
+        "cut_short": control(2, 8) + edit(4, 300, 0),
+        "no_crc_fix": control(0, 9) + edit(1, 100, 1),
+        "member_start_past_point": control(2, 10) + edit(7, first + 24, 1 << 40),
+    }
+
+
 def main():
     rnd = random.Random(20240601)
     targets = {
@@ -209,6 +235,16 @@ def main():
             with open(os.path.join(d, name), "wb") as f:
                 f.write(data)
         print("%s: %d seeds" % (target, len(seeds)), file=sys.stderr)
+    # The index seeds: edits of the valid index that the target builds.  The
+    # raw valid index itself (raw_valid_index) is written by the target: see
+    # fuzz/README.md.
+    d = os.path.join(CORPUS, "gz_index")
+    os.makedirs(d, exist_ok=True)
+    seeds = gz_index_seeds(rnd)
+    for name, data in seeds.items():
+        with open(os.path.join(d, name), "wb") as f:
+            f.write(data)
+    print("gz_index: %d seeds" % len(seeds), file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 # How each fuzz target is put together.  Shared by the libFuzzer build
 # (fuzz/CMakeLists.txt) and the replay tests (fuzz/replay/CMakeLists.txt).
 set(ZPRESS_FUZZ_ROOT ${CMAKE_CURRENT_LIST_DIR})
-set(ZPRESS_FUZZ_TARGETS gz_read gz_roundtrip lzw_read lzw_roundtrip)
+set(ZPRESS_FUZZ_TARGETS gz_read gz_roundtrip gz_index lzw_read lzw_roundtrip)
 
 # Adds the executable `exe` built from the fuzz target `name`; further sources
 # (a main) may follow.
@@ -11,7 +11,11 @@ function(zpress_add_fuzz_executable exe name)
   # Memory files and the independent judges come from the tests' support
   # library: the tolerant zlib oracle for gzip, the reference decoder for .Z.
   target_link_libraries(${exe} PRIVATE zpress_test_support zpress_warnings)
-  if(name MATCHES "^gz_")
+  if(name STREQUAL "gz_index")
+    # The index target builds its valid index through the layer's test hook.
+    target_link_libraries(${exe} PRIVATE gzstream)
+    target_include_directories(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/../gzstream/src)
+  elseif(name MATCHES "^gz_")
     # The layer's fwrite, fflush and fread calls pass through the wrappers in
     # the support library's stdio_faults.cpp.
     target_link_libraries(${exe} PRIVATE gzstream)

@@ -107,6 +107,39 @@ int inflate_end(stream& s) {
     return ::inflateEnd(&record(s));
 }
 
+std::size_t deflate_whole(int level, const unsigned char* first, std::size_t first_length,
+                          const unsigned char* second, std::size_t second_length,
+                          unsigned char* out, std::size_t capacity) {
+    if (first_length > UINT_MAX || second_length > UINT_MAX || capacity > UINT_MAX) return 0;
+    stream s;
+    if (deflate_init(s, level, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
+    s.next_out = out;
+    s.avail_out = static_cast<unsigned>(capacity);
+    s.next_in = first;
+    s.avail_in = static_cast<unsigned>(first_length);
+    int rc = deflate(s, Z_NO_FLUSH);
+    if (rc == Z_OK && s.avail_in == 0) {
+        s.next_in = second;
+        s.avail_in = static_cast<unsigned>(second_length);
+        rc = deflate(s, Z_FINISH);
+    }
+    const std::size_t produced = capacity - s.avail_out;
+    deflate_end(s);
+    return rc == Z_STREAM_END ? produced : 0;
+}
+
+long inflate_whole(stream& s, const unsigned char* data, std::size_t length, unsigned char* out,
+                   std::size_t capacity) {
+    if (length > UINT_MAX || capacity > UINT_MAX) return -1;
+    s.next_in = data;
+    s.avail_in = static_cast<unsigned>(length);
+    s.next_out = out;
+    s.avail_out = static_cast<unsigned>(capacity);
+    const int rc = inflate(s);
+    if (rc != Z_STREAM_END || s.avail_in != 0) return -1;
+    return static_cast<long>(capacity - s.avail_out);
+}
+
 namespace {
 // Below this length the table is as fast as folding, whose reduction costs a
 // fixed few dozen cycles.

@@ -52,6 +52,20 @@ int inflate_prime(stream& s, int bits, int value);
 int inflate_set_dictionary(stream& s, const unsigned char* dictionary, unsigned length);
 int inflate_end(stream& s);
 
+// One-shot raw deflate of the bytes `first` then `second` (a ring buffer's
+// two parts) into `out` (room for `capacity`): the compressed size, or 0 when
+// it did not fit or the engine failed.  Used for the access points' windows,
+// which are small and packed once each.
+std::size_t deflate_whole(int level, const unsigned char* first, std::size_t first_length,
+                          const unsigned char* second, std::size_t second_length,
+                          unsigned char* out, std::size_t capacity);
+// Inflates one complete raw deflate stream of `length` bytes with `s`, which
+// must be freshly reset, into `out`: the bytes produced, or -1 unless the
+// stream ended exactly at the end of the input with at most `capacity` bytes.
+// `s` needs an inflate_reset afterwards.
+long inflate_whole(stream& s, const unsigned char* data, std::size_t length, unsigned char* out,
+                   std::size_t capacity);
+
 std::uint32_t crc32(std::uint32_t crc, const unsigned char* data, std::size_t len);
 
 // zlib's fixed text for a status code.

@@ -83,6 +83,7 @@ struct gz_handle {
     // Reading: access points for seeking, made on the first seek or rewind.
     std::unique_ptr<point_index, point_index_deleter> index;
     bool index_disabled = false;  // reading: never make one (the input cannot seek)
+    std::size_t index_budget = kIndexMemoryLimit;  // reading: the most its index may take
     // Reading: the output so far is what a read from the start of the data
     // gives; false from an error or a failed rewind until a repositioning.
     bool decode_in_step = true;

@@ -1,6 +1,9 @@
-// Access points: recording them while inflating, bounding their memory, and
-// restarting the inflater at one of them.
+// Access points: recording them while inflating, bounding their memory,
+// checking loaded ones against the decoder, and restarting the inflater at
+// one of them.
 #include "gz_index.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,48 +19,91 @@ namespace {
 
 constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 
-// Restarting costs a seek, a dictionary load and a partial block of input;
+// Restarting costs a seek, a window to inflate and a partial block of input;
 // reading on is cheaper when the point is not far ahead.
 constexpr gz_off_t kWorthRestarting = 2 * kWindowSize;
 
-std::unique_ptr<point_index> make_index(gz_off_t spacing, std::size_t memory_limit) {
+// Windows are packed once and inflated at every restart: the middle level
+// packs nearly as tightly as the highest at half its cost.
+constexpr int kPackLevel = 6;
+
+const char* const kMismatch = "index does not match the data";
+
+std::unique_ptr<point_index, point_index_deleter> make_index(gz_off_t spacing,
+                                                             std::size_t memory_limit) {
     std::unique_ptr<unsigned char[]> ring(new (std::nothrow) unsigned char[kWindowSize]);
-    if (!ring) return nullptr;
-    return std::unique_ptr<point_index>(new (std::nothrow)
-                                            point_index(spacing, memory_limit, std::move(ring)));
+    std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[kPackedWindowLimit]);
+    if (!ring || !scratch) return nullptr;
+    return std::unique_ptr<point_index, point_index_deleter>(new (std::nothrow) point_index(
+        spacing, memory_limit, std::move(ring), std::move(scratch)));
 }
 
-// Makes the index on a handle's first seek or rewind.  Input that cannot
-// tell its position (a pipe) cannot go back to a point either: it gets none.
-point_index* ensure_index(gz_handle* s) {
-    if (s->index) return s->index.get();
-    if (s->index_disabled || s->pass_through || !s->has_member) return nullptr;
+bool can_have_index(gz_handle* s) {
+    if (s->direction != 'r' || s->index_disabled || s->pass_through || !s->has_member)
+        return false;
+    // Input that cannot tell its position (a pipe) cannot go back to a point.
     if (ftello(s->file) < 0) {
         s->index_disabled = true;
-        return nullptr;
+        return false;
     }
-    s->index.reset(make_index(kFirstPointSpacing, kIndexMemoryLimit).release());
-    if (s->index && s->decode_in_step) s->index->repositioned(s->bytes_out);
-    return s->index.get();
+    return true;
 }
 
 }  // namespace
 
 point_index::point_index(gz_off_t spacing, std::size_t memory_limit,
-                         std::unique_ptr<unsigned char[]> ring)
-    : spacing_(spacing), memory_limit_(memory_limit), ring_(std::move(ring)) {}
+                         std::unique_ptr<unsigned char[]> ring,
+                         std::unique_ptr<unsigned char[]> scratch)
+    : spacing_(spacing), memory_limit_(memory_limit), ring_(std::move(ring)),
+      scratch_(std::move(scratch)) {}
 
 const access_point* point_index::point_before(gz_off_t target) const {
+    if (discredited_) return nullptr;
     auto after = std::upper_bound(points_.begin(), points_.end(), target,
                                   [](gz_off_t t, const access_point& p) { return t < p.out; });
     return after == points_.begin() ? nullptr : &*(after - 1);
 }
 
-void point_index::repositioned(gz_off_t position) {
-    recording_ = true;
+bool point_index::wants_block_ends(const gz_handle* s) const {
+    return (recording_ && s->bytes_out >= due_) || (checking_ && s->bytes_in >= check_in_);
+}
+
+void point_index::repositioned(gz_off_t position, bool from_start) {
+    if (discredited_) {
+        suspend();
+        return;
+    }
+    from_start_ = from_start;
+    window_missed_ = false;
+    // Points are taken only from what is known to be the data's own decoding.
+    recording_ = from_start || !unchecked_;
     ring_size_ = 0;
     ring_end_ = position;
     passed_points(position);
+    auto after = std::upper_bound(points_.begin(), points_.end(), position,
+                                  [](gz_off_t t, const access_point& p) { return t < p.out; });
+    check_from(static_cast<std::size_t>(after - points_.begin()));
+}
+
+void point_index::restarted_at(const access_point& p) {
+    // The ring starts empty: a window read from a file holds only the bytes
+    // the data after its point copies, not all the output before it.
+    repositioned(p.out, p.checked || !unchecked_);
+}
+
+void point_index::check_from(std::size_t k) {
+    check_at_ = k;
+    checking_ = unchecked_ && k < points_.size();
+    check_in_ = checking_ ? points_[k].bytes_in : kNoPoint;
+}
+
+// After the points changed: the next one to check is the first at or past
+// the compressed position it was waiting for.
+void point_index::reseat_check() {
+    if (!checking_) return;
+    std::size_t k = 0;
+    while (k < points_.size() && points_[k].bytes_in < check_in_) ++k;
+    check_from(k);
 }
 
 // Sets when the next point is due: `spacing_` after the last point at or
@@ -66,7 +112,8 @@ void point_index::passed_points(gz_off_t position) {
     auto after = std::upper_bound(points_.begin(), points_.end(), position,
                                   [](gz_off_t t, const access_point& p) { return t < p.out; });
     next_point_ = after == points_.end() ? kNoPoint : after->out;
-    due_ = (after == points_.begin() ? 0 : (after - 1)->out) + spacing_;
+    const gz_off_t last = after == points_.begin() ? 0 : (after - 1)->out;
+    due_ = last > kNoPoint - spacing_ ? kNoPoint : last + spacing_;
 }
 
 void point_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t end) {
@@ -84,23 +131,48 @@ void point_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t
     ring_size_ = std::min(kWindowSize, ring_size_ + count);
 }
 
+std::uint32_t point_index::ring_crc(unsigned length) const {
+    const unsigned start = (ring_head_ + kWindowSize - length) % kWindowSize;
+    const unsigned first = std::min(length, kWindowSize - start);
+    const std::uint32_t crc = engine::crc32(0, ring_.get() + start, first);
+    return engine::crc32(crc, ring_.get(), length - first);
+}
+
 void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
                                 unsigned char*& crc_mark) {
-    if (!recording_) return;
+    if (!recording_ && !checking_) return;
     engine::stream& z = s->engine;
     const gz_off_t out = s->bytes_out;
-    if (out >= next_point_) passed_points(out);
-    if (out + kWindowSize < due_) return;
+    if (recording_ && out >= next_point_) passed_points(out);
+    const bool near_due = recording_ && out + kWindowSize >= due_;
+    const bool near_check = checking_ && out + kWindowSize >= points_[check_at_].out;
+    if (!near_due && !near_check) return;
     keep_window(produced, static_cast<std::size_t>(z.next_out - produced), out);
 
-    // A block has ended and another follows in this member: restartable.
     const int where = z.data_type;
-    if (s->status != Z_OK || (where & engine::kAtBlockEnd) == 0 ||
-        (where & engine::kInLastBlock) != 0 || out < due_)
+    const bool at_block_end = s->status == Z_OK && (where & engine::kAtBlockEnd) != 0;
+    if (checking_) {
+        const access_point& p = points_[check_at_];
+        // A point in the middle of the data lies at a block end; one at a
+        // member's start is checked once the member's header is read.
+        if (s->bytes_in > check_in_ ||
+            (s->bytes_in == check_in_ && at_block_end && p.out != p.member_start)) {
+            s->running_crc = engine::crc32(s->running_crc, crc_mark,
+                                           static_cast<std::size_t>(z.next_out - crc_mark));
+            crc_mark = z.next_out;
+            if (s->bytes_in > check_in_ || !check(s, p, where & engine::kUnusedBitsMask)) {
+                failed_check(s);
+                return;
+            }
+            passed_check();
+        }
+    }
+
+    // A block has ended and another follows in this member: restartable.
+    if (!recording_ || !at_block_end || (where & engine::kInLastBlock) != 0 || out < due_)
         return;
     const gz_off_t in_member = out - s->member_start;
-    const auto window_size =
-        static_cast<unsigned>(std::min<gz_off_t>(kWindowSize, in_member));
+    const auto window_size = static_cast<unsigned>(std::min<gz_off_t>(kWindowSize, in_member));
     if (ring_size_ < window_size) return;  // the window was not all seen: wait for the next block
     // The point carries the member's CRC so far, so that the trailer is still
     // checked after a restart there.
@@ -110,45 +182,159 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
     record(s, where & engine::kUnusedBitsMask, window_size);
 }
 
+// Whether the decoder stands exactly where the point says, with the same
+// output behind it.
+bool point_index::check(gz_handle* s, const access_point& p, int bits) {
+    const gz_off_t file_at = ftello(s->file);
+    if (file_at < 0 || file_at - static_cast<gz_off_t>(s->engine.avail_in) != p.in ||
+        bits != p.bits || s->bytes_out != p.out || s->member_start != p.member_start ||
+        s->running_crc != p.crc)
+        return false;
+    // A decode that began at an unchecked point (a probe) vouches for that
+    // point through the CRC; this one's window is compared when a decode
+    // from the start passes it, which is what marks it checked.
+    if (p.window_size == 0 || !from_start_) return true;
+    if (ring_size_ < p.window_size || ring_end_ != p.out) {
+        // Not all of the output before it passed through here (a restart
+        // shortly before, a handed-back byte): the window cannot be compared
+        // this time.
+        window_missed_ = true;
+        return true;
+    }
+    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc;
+    // Compared as saved: only the bytes the data after the point copies.
+    unsigned char* window = scratch_.get();
+    const unsigned start = (ring_head_ + kWindowSize - p.window_size) % kWindowSize;
+    const unsigned first = std::min(p.window_size, kWindowSize - start);
+    std::memcpy(window, ring_.get() + start, first);
+    std::memcpy(window + first, ring_.get(), p.window_size - first);
+    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[p.window_size]);
+    struct stat st;
+    if (!used || ::fstat(fileno(s->file), &st) != 0 ||
+        window_use(fileno(s->file), st.st_size, p, used.get()) != 0) {
+        window_missed_ = true;
+        return true;
+    }
+    for (unsigned i = 0; i < p.window_size; ++i)
+        if (!used[i]) window[i] = 0;
+    return engine::crc32(0, window, p.window_size) == p.window_crc;
+}
+
+// A point disagrees with the data.  Output decoded from an unchecked point
+// may be wrong, so that read fails; a decode from the start of the data is
+// right whatever the index says, and only the index goes.
+void point_index::failed_check(gz_handle* s) {
+    discredited_ = true;
+    suspend();
+    if (!from_start_) {
+        s->status = Z_DATA_ERROR;
+        s->engine.msg = kMismatch;
+    }
+}
+
 void point_index::member_started(gz_handle* s) {
+    if (checking_) {
+        const access_point& p = points_[check_at_];
+        if (s->bytes_in == check_in_ && p.out == p.member_start) {
+            const gz_off_t file_at = ftello(s->file);
+            if (file_at < 0 || file_at - static_cast<gz_off_t>(s->engine.avail_in) != p.in ||
+                s->bytes_out != p.out || p.bits != 0) {
+                failed_check(s);
+                return;
+            }
+            passed_check();
+        } else if (s->bytes_in >= check_in_) {
+            failed_check(s);
+            return;
+        }
+    }
     if (!recording_) return;
     if (s->bytes_out >= next_point_) passed_points(s->bytes_out);
     if (s->bytes_out >= due_) record(s, 0, 0);
 }
 
-std::size_t point_index::memory_used() const {
-    return sizeof(*this) + kWindowSize + points_.capacity() * sizeof(access_point) +
-           window_bytes_;
+// The point at check_at_ is where the decode found it.  A decode that began
+// at the start of the data or at a checked point vouches for it.
+void point_index::passed_check() {
+    if (from_start_) points_[check_at_].checked = true;
+    if (probing_) probe_done_ = true;
+    check_from(check_at_ + 1);
 }
 
-std::size_t point_index::memory_with_one_more(unsigned window_size) const {
+void point_index::all_checked() {
+    unchecked_ = false;
+    for (access_point& p : points_) p.checked = true;
+}
+
+bool point_index::member_ended(const gz_handle* s, std::uint32_t isize) {
+    if (from_start_ || discredited_ || !unchecked_) return true;
+    if (isize == static_cast<std::uint32_t>(s->bytes_out - s->member_start)) {
+        if (probing_) probe_done_ = true;
+        return true;
+    }
+    discredited_ = true;
+    suspend();
+    return false;
+}
+
+std::size_t point_index::memory_for(std::size_t count, std::size_t packed) const {
+    return sizeof(*this) + kWindowSize + kPackedWindowLimit + kSkipBlock +
+           count * sizeof(access_point) + packed;
+}
+
+unsigned char* point_index::skip_buffer() {
+    if (!skip_) skip_.reset(new (std::nothrow) unsigned char[kSkipBlock]);
+    return skip_.get();
+}
+
+std::size_t point_index::memory_used() const {
+    return memory_for(points_.capacity(), packed_bytes_);
+}
+
+std::size_t point_index::memory_with_one_more(std::size_t packed) const {
     std::size_t capacity = points_.capacity();
     if (points_.size() == capacity) capacity = std::max<std::size_t>(1, 2 * capacity);
-    return sizeof(*this) + kWindowSize + capacity * sizeof(access_point) + window_bytes_ +
-           window_size;
+    return memory_for(capacity, packed_bytes_ + packed);
 }
 
 // Doubles the spacing and drops every other point, keeping those that lie
 // on the wider grid.
 void point_index::thin_out() {
-    spacing_ *= 2;
+    spacing_ = spacing_ > kNoPoint / 2 ? kNoPoint : spacing_ * 2;
     std::size_t kept = 0;
     for (std::size_t i = 1; i < points_.size(); i += 2) points_[kept++] = std::move(points_[i]);
     points_.resize(kept);
     points_.shrink_to_fit();
-    window_bytes_ = 0;
-    for (const access_point& p : points_) window_bytes_ += p.window_size;
+    packed_bytes_ = 0;
+    for (const access_point& p : points_) packed_bytes_ += p.packed_size;
+    reseat_check();
+}
+
+void point_index::set_memory_limit(std::size_t limit, gz_off_t position) {
+    memory_limit_ = limit;
+    while (memory_used() > memory_limit_ && !points_.empty()) thin_out();
+    passed_points(position);
 }
 
 void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     const gz_off_t out = s->bytes_out;
-    while (memory_with_one_more(window_size) > memory_limit_ && !points_.empty()) {
+    access_point p;
+    if (window_size > 0) {
+        const unsigned start = (ring_head_ + kWindowSize - window_size) % kWindowSize;
+        const unsigned first = std::min(window_size, kWindowSize - start);
+        p.packed_size = static_cast<unsigned>(
+            engine::deflate_whole(kPackLevel, ring_.get() + start, first, ring_.get(),
+                                  window_size - first, scratch_.get(), kPackedWindowLimit));
+        if (p.packed_size == 0) return;
+        p.window_crc = ring_crc(window_size);
+    }
+    while (memory_with_one_more(p.packed_size) > memory_limit_ && !points_.empty()) {
         thin_out();
         passed_points(out);
     }
     if (out < due_) return;
-    if (memory_with_one_more(window_size) > memory_limit_) {
-        due_ = out + spacing_;  // not even one point fits: try again later
+    if (memory_with_one_more(p.packed_size) > memory_limit_) {
+        due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;  // not even one fits
         return;
     }
     const gz_off_t file_at = ftello(s->file);
@@ -156,8 +342,8 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
         recording_ = false;
         return;
     }
-    access_point p;
     p.out = out;
+    p.checked = true;
     p.in = file_at - static_cast<gz_off_t>(s->engine.avail_in);
     p.bytes_in = s->bytes_in;
     p.member_start = s->member_start;
@@ -165,47 +351,67 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     p.bits = bits;
     p.window_size = window_size;
     if (window_size > 0) {
-        p.window.reset(new (std::nothrow) unsigned char[window_size]);
-        if (!p.window) return;
-        // The ring's last window_size bytes, oldest first.
-        const unsigned start = (ring_head_ + kWindowSize - window_size) % kWindowSize;
-        const unsigned first = std::min(window_size, kWindowSize - start);
-        std::memcpy(p.window.get(), ring_.get() + start, first);
-        std::memcpy(p.window.get() + first, ring_.get(), window_size - first);
+        p.packed.reset(new (std::nothrow) unsigned char[p.packed_size]);
+        if (!p.packed) return;
+        std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
     }
+    const unsigned packed = p.packed_size;
     try {
         auto at = std::upper_bound(points_.begin(), points_.end(), out,
                                    [](gz_off_t t, const access_point& q) { return t < q.out; });
+        const auto k = static_cast<std::size_t>(at - points_.begin());
         points_.insert(at, std::move(p));
+        if (checking_ && k <= check_at_) check_from(check_at_ + 1);
     } catch (const std::bad_alloc&) {
         return;
     }
-    window_bytes_ += window_size;
-    due_ = out + spacing_;
+    packed_bytes_ += packed;
+    due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;
 }
 
-bool point_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
-    std::size_t windows = 0;
-    for (const access_point& p : points) windows += p.window_size;
-    if (sizeof(*this) + kWindowSize + points.capacity() * sizeof(access_point) + windows >
-        memory_limit_)
-        return false;
+void point_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
+    packed_bytes_ = 0;
+    for (const access_point& p : points) packed_bytes_ += p.packed_size;
     points_ = std::move(points);
-    window_bytes_ = windows;
     spacing_ = spacing;
-    return true;
+    unchecked_ = !points_.empty();
 }
 
-point_index* index_for_loading(gz_handle* s) {
-    return ensure_index(s);
+bool point_index::unpack_window(gz_handle* s, const access_point& p) {
+    engine::stream& z = s->engine;
+    engine::inflate_reset(z);
+    const long n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
+    engine::inflate_reset(z);
+    return n == static_cast<long>(p.window_size) &&
+           engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
 
 void point_index_deleter::operator()(point_index* index) const {
     delete index;
 }
 
+std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s) {
+    if (!can_have_index(s)) return nullptr;
+    return make_index(kFirstPointSpacing, s->index_budget);
+}
+
+void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index) {
+    s->index = std::move(index);
+    if (s->index && s->decode_in_step) s->index->repositioned(s->bytes_out, true);
+}
+
+// Made on a handle's first seek or rewind; an index a check found wrong is
+// replaced by a fresh one.
+point_index* index_ensure(gz_handle* s) {
+    if (s->index && !s->index->discredited()) return s->index.get();
+    s->index.reset();
+    if (s->index_budget == 0) return nullptr;
+    index_replace(s, index_make_for(s));
+    return s->index.get();
+}
+
 const access_point* index_point_for(gz_handle* s, gz_off_t target) {
-    const point_index* index = ensure_index(s);
+    const point_index* index = index_ensure(s);
     if (index == nullptr) return nullptr;
     const access_point* point = index->point_before(target);
     // Backward, as far as the caller sees: the point replaces the rewind.
@@ -215,12 +421,22 @@ const access_point* index_point_for(gz_handle* s, gz_off_t target) {
     // byte (a handed-back byte sits in front of it).
     if (!s->decode_in_step) return nullptr;
     const gz_off_t position = s->bytes_out + (s->pushback_char != -1 ? 1 : 0);
-    return point->out >= position + kWorthRestarting ? point : nullptr;
+    return point->out - position >= kWorthRestarting ? point : nullptr;
 }
 
-bool index_restart(gz_handle* s, const access_point& point) {
+namespace {
+
+// Moves the handle to the point, without asking whether it can be trusted.
+bool restart_at(gz_handle* s, const access_point& point) {
     engine::stream& z = s->engine;
+    point_index* index = s->index.get();
     restart_reader(s);
+    if (point.window_size != 0 && !index->unpack_window(s, point)) {
+        // A window that does not give back what was recorded: the index is
+        // damaged, and the seek takes the long way.
+        s->index.reset();
+        return false;
+    }
     s->running_crc = point.crc;
     s->in_member = true;
     s->member_start = point.member_start;
@@ -233,29 +449,67 @@ bool index_restart(gz_handle* s, const access_point& point) {
         ok = c != EOF && engine::inflate_prime(z, point.bits, c >> (8 - point.bits)) == Z_OK;
     }
     if (ok && point.window_size != 0)
-        ok = engine::inflate_set_dictionary(z, point.window.get(), point.window_size) == Z_OK;
+        ok = engine::inflate_set_dictionary(z, index->ring(), point.window_size) == Z_OK;
     s->decode_in_step = ok;
     if (ok)
-        s->index->repositioned(point.out);
+        index->restarted_at(point);
     else
-        s->index->suspend();
+        index->suspend();
     return ok;
+}
+
+// The last loaded point is used only once a decode from it has reached the
+// end of its member and found the length there as the index says: a point
+// whose position alone was changed would otherwise let a seek land past the
+// real end of the data.  Other points are checked by the reads that pass
+// the point after them.
+bool probe(gz_handle* s, std::size_t k) {
+    point_index* index = s->index.get();
+    unsigned char* block = index->skip_buffer();
+    if (block == nullptr || !restart_at(s, index->points()[k])) return false;
+    index->start_probe();
+    int n;
+    do {
+        n = gzread(s, block, kSkipBlock);
+    } while (n > 0 && s->index.get() == index && !index->probe_done());
+    if (s->index.get() != index) return false;  // dropped: the point was wrong
+    if (!index->end_probe()) return false;
+    index->mark_checked(k);
+    return true;
+}
+
+}  // namespace
+
+bool index_restart(gz_handle* s, const access_point& point) {
+    point_index* index = s->index.get();
+    const auto k = static_cast<std::size_t>(&point - index->points().data());
+    if (index->needs_probe(point) && !probe(s, k)) return false;
+    return restart_at(s, s->index->points()[k]);
 }
 
 void index_rewound(gz_handle* s, bool ok) {
     // After a failed rewind the reads go on from wherever the file stands.
     s->decode_in_step = ok;
-    point_index* index = ensure_index(s);
+    point_index* index = index_ensure(s);
     if (index == nullptr) return;
     if (ok)
-        index->repositioned(0);
+        index->repositioned(0, true);
     else
         index->suspend();
 }
 
 void index_read_failed(gz_handle* s) {
     s->decode_in_step = false;
-    if (s->index) s->index->suspend();
+    if (!s->index) return;
+    if (s->index->discredited())
+        s->index.reset();
+    else
+        s->index->suspend();
+}
+
+unsigned char* index_skip_buffer(gz_handle* s, unsigned& size) {
+    size = kSkipBlock;
+    return s->index ? s->index->skip_buffer() : nullptr;
 }
 
 bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit) {
@@ -264,10 +518,12 @@ bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit) {
         s->index_disabled = true;
         return true;
     }
-    if (s->pass_through || !s->has_member || ftello(s->file) < 0) return false;
-    s->index.reset(make_index(spacing, memory_limit).release());
-    if (s->index && s->decode_in_step) s->index->repositioned(s->bytes_out);
-    return s->index != nullptr;
+    if (!can_have_index(s)) return false;
+    s->index_budget = memory_limit;
+    auto index = make_index(spacing, memory_limit);
+    if (!index) return false;
+    index_replace(s, std::move(index));
+    return true;
 }
 
 const point_index* index_of(const gz_handle* s) {

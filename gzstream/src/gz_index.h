@@ -1,8 +1,12 @@
 // Access points for random access in a read stream: places inside the deflate
 // data where inflating can start again, each with the 32 KiB of output that
-// came before it.  A seek restarts at the nearest earlier point instead of at
-// the start of the data.  The index exists only once a handle has sought or
-// rewound, so purely sequential readers carry none of it.
+// came before it, kept deflated.  A seek restarts at the nearest earlier
+// point instead of at the start of the data.  The index exists only once a
+// handle has sought or rewound, so purely sequential readers carry none of it.
+//
+// Points read back from an index file are not trusted: a decode that passes
+// one checks that it finds the decoder exactly where the point says (see
+// point_index::after_inflate), and a point that disagrees ends the index.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +20,20 @@ namespace gzstream {
 
 struct gz_handle;
 
-inline constexpr gz_off_t kFirstPointSpacing = gz_off_t{1} << 20;
+// Points start this close together and the spacing doubles each time the
+// handle's memory budget fills.
+inline constexpr gz_off_t kFirstPointSpacing = gz_off_t{128} << 10;
 inline constexpr std::size_t kIndexMemoryLimit = std::size_t{8} << 20;
+// The smallest budget that holds the index's fixed buffers and a few points.
+inline constexpr std::size_t kIndexMinimumBudget = std::size_t{512} << 10;
+// What a seek skips through once a handle has an index.
+inline constexpr unsigned kSkipBlock = 262144;
 inline constexpr unsigned kWindowSize = 32768;  // the farthest a deflate match reaches back
+// The most a deflated window may take: a window that does not compress ends
+// up in stored blocks, a few bytes each.
+inline constexpr unsigned kPackedWindowLimit = kWindowSize + kWindowSize / 64 + 64;
+// How many compressed bytes from a point on an index file's CRC covers.
+inline constexpr unsigned kProbeSize = 4096;
 
 // Everything needed to continue inflating at `out` exactly as a read from the
 // start of the data would.
@@ -28,60 +43,145 @@ struct access_point {
     gz_off_t bytes_in = 0;      // the handle's compressed-byte count there
     gz_off_t member_start = 0;  // uncompressed position where this member's data began
     std::uint32_t crc = 0;      // CRC-32 of this member's output before `out`
+    std::uint32_t window_crc = 0;  // CRC-32 of the window as kept
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
-    std::unique_ptr<unsigned char[]> window;
+    unsigned packed_size = 0;   // the window, deflated
+    // Noted by this handle, or found right by a decode that passed it or that
+    // started at it and reached the next place to check; false for a point
+    // just loaded.
+    bool checked = false;
+    // The window keeps only the bytes the data after the point copies, the
+    // rest zero (see window_use): so points read back from a file.
+    bool sparse = false;
+    std::unique_ptr<unsigned char[]> packed;
 };
+
+// Marks with 1 in `used` (p.window_size bytes) the window bytes that the
+// first 32 KiB of output after `p` copy, decoding the compressed file `fd` of
+// `file_size` bytes with pread; 0 for the others.  0, or -1 with errno when
+// the file cannot be read (or memory is short).  Damaged data after the
+// point ends the search where the engine stops, the same way every time.
+int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char* used);
 
 class point_index {
   public:
-    point_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring);
+    point_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring,
+                std::unique_ptr<unsigned char[]> scratch);
 
     // The last point at or before `target`, or null.
     const access_point* point_before(gz_off_t target) const;
 
-    // Decoding continues at `position`, in step with a read from the start of
-    // the data.
-    void repositioned(gz_off_t position);
+    // Decoding continues at `position` in step with a read from the start of
+    // the data; `from_start` when it began there or at a point of this
+    // handle's own, so that what it decodes is the data's own truth.
+    void repositioned(gz_off_t position, bool from_start);
     // Decoding is no longer in step (an error, a failed repositioning): no
-    // new points until the next repositioning.
-    void suspend() { recording_ = false; }
+    // new points and no checks until the next repositioning.
+    void suspend() { recording_ = checking_ = false; }
 
-    // Whether an inflate call that may reach `reach` should stop at block ends.
-    bool wants_block_ends(gz_off_t reach) const { return recording_ && reach >= due_; }
+    // Whether the inflate call about to run should stop at block ends: a
+    // point may come due, or one to check may lie in the buffered input.
+    bool wants_block_ends(const gz_handle* s) const;
 
     void after_inflate(gz_handle* s, const unsigned char* produced, unsigned char*& crc_mark);
     void member_started(gz_handle* s);
+    // A member's trailer held `isize`: false when a decode that began at an
+    // unchecked point finds that its length disagrees.
+    bool member_ended(const gz_handle* s, std::uint32_t isize);  // drops the index if not
 
     // The points, and replacing them with ones read back from a saved index
-    // (ascending, checked by the caller); false when they do not fit.
+    // (validated by the caller).  They stay unchecked until a decode from the
+    // start of the data has passed every one of them.
     const std::vector<access_point>& points() const { return points_; }
-    bool adopt(std::vector<access_point> points, gz_off_t spacing);
+    void adopt(std::vector<access_point> points, gz_off_t spacing);
+    // The memory `count` points with `packed` bytes of windows would take.
+    std::size_t memory_for(std::size_t count, std::size_t packed) const;
 
+    // A decode found the decoder somewhere a point does not say: the index
+    // must not be used again.
+    bool discredited() const { return discredited_; }
+    // Whether points came from a file and not all have been checked yet.
+    bool unchecked() const { return unchecked_; }
+    void all_checked();
+    // Whether the restart at `p` must first show that it leads to the next
+    // place a decode can be checked at: the last loaded point, the only one
+    // through which a changed position could carry a seek past the end of
+    // the data (any other has a later point whose position bounds it).
+    bool needs_probe(const access_point& p) const {
+        return unchecked_ && !p.checked && &p == &points_.back();
+    }
+    void start_probe() { probing_ = true; probe_done_ = false; }
+    bool probe_done() const { return probe_done_; }
+    // Ends a probe: whether it reached a check that agreed.
+    bool end_probe() {
+        probing_ = false;
+        return probe_done_ && !discredited_;
+    }
+    void mark_checked(std::size_t k) { points_[k].checked = true; }
+    // The data were read to their end from the start with this index.
+    bool complete() const { return complete_; }
+    void set_complete() { complete_ = true; }
+
+    // Thins the points at once until they fit; decoding stands at `position`.
+    void set_memory_limit(std::size_t limit, gz_off_t position);
+    // Whether every point has been checked by the decodes since the last
+    // repositioning.
+    bool all_passed() const {
+        return !unchecked_ || (check_at_ >= points_.size() && !window_missed_);
+    }
     std::size_t memory_used() const;
     std::size_t point_count() const { return points_.size(); }
     gz_off_t spacing() const { return spacing_; }
 
+    // Inflates the window of `p` into the ring with `s`'s engine (reset
+    // before and after); false unless it gives exactly the window recorded.
+    bool unpack_window(gz_handle* s, const access_point& p);
+    const unsigned char* ring() const { return ring_.get(); }
+    unsigned char* skip_buffer();
+    // After a restart at `p` whose window unpack_window left in the ring.
+    void restarted_at(const access_point& p);
+
   private:
     void keep_window(const unsigned char* data, std::size_t n, gz_off_t end);
     void passed_points(gz_off_t position);
+    void check_from(std::size_t k);
+    void reseat_check();
     void record(gz_handle* s, int bits, unsigned window_size);
-    std::size_t memory_with_one_more(unsigned window_size) const;
+    bool check(gz_handle* s, const access_point& p, int bits);
+    void failed_check(gz_handle* s);
+    void passed_check();
+    std::uint32_t ring_crc(unsigned length) const;
+    std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();
 
     gz_off_t spacing_;
     std::size_t memory_limit_;
     std::vector<access_point> points_;  // ascending by `out`
-    std::size_t window_bytes_ = 0;      // the points' windows together
+    std::size_t packed_bytes_ = 0;      // the points' windows together
     bool recording_ = false;
     gz_off_t due_ = 0;         // no new point before this position
     gz_off_t next_point_ = 0;  // position of the first existing point ahead
 
-    // The latest output, kept only as a point comes due.
+    // Checking loaded points: the compressed count of the next one ahead.
+    bool unchecked_ = false;
+    bool checking_ = false;
+    bool from_start_ = true;
+    bool discredited_ = false;
+    bool complete_ = false;
+    bool window_missed_ = false;
+    bool probing_ = false;     // a probe decode runs: stop at the first check
+    bool probe_done_ = false;  // ... which agreed
+    gz_off_t check_in_ = 0;
+    std::size_t check_at_ = 0;  // its place in points_
+
+    // The latest output, kept only as a point comes due or is to be checked.
     std::unique_ptr<unsigned char[]> ring_;
     unsigned ring_head_ = 0;  // where the next byte goes
     unsigned ring_size_ = 0;  // valid bytes, ending at ring_end_
     gz_off_t ring_end_ = 0;
+    std::unique_ptr<unsigned char[]> scratch_;  // kPackedWindowLimit bytes to deflate into
+    std::unique_ptr<unsigned char[]> skip_;     // kSkipBlock bytes, made on first use
 };
 
 struct point_index_deleter {
@@ -95,17 +195,30 @@ struct point_index_deleter {
 // handle's first seek; null to read on or rewind as without an index.
 const access_point* index_point_for(gz_handle* s, gz_off_t target);
 // Moves the handle to the point; false (handle then needs a rewind) when the
-// file could not be repositioned there.
+// file could not be repositioned there or the point's window is unusable,
+// which drops the index, or when a loaded point fails its probe (see
+// gz_index.cpp), which drops it too.
 bool index_restart(gz_handle* s, const access_point& point);
 // After a rewind, successful (`ok`) or not; creates the index as a seek does.
 void index_rewound(gz_handle* s, bool ok);
 // A read met an error: what a clearerr lets it decode next need not match a
-// read from the start, so no point may be taken from it.
+// read from the start, so no point may be taken from it.  Drops an index that
+// a check found wrong.
 void index_read_failed(gz_handle* s);
 
-// The handle's index, made if need be, for loading saved points into; null
-// when the handle cannot have one.
-point_index* index_for_loading(gz_handle* s);
+// Makes the handle's index if it can have one (a read stream of gzip data in
+// a repositionable file); null otherwise.
+point_index* index_ensure(gz_handle* s);
+// A new, empty index with the handle's budget, not attached to it; null when
+// the handle cannot have one.
+std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s);
+// Replaces the handle's index, e.g. with a loaded one.
+void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index);
+
+// The block a seek skips through when the handle has an index (allocated on
+// first use, `size` bytes), or null.  Inflating into a large block spares
+// the engine most of its copying of each call's output into its window.
+unsigned char* index_skip_buffer(gz_handle* s, unsigned& size);
 
 // Test hook, not part of the public interface: on a handle that has not sought
 // yet, `spacing` 0 keeps it without an index for good; otherwise the index is

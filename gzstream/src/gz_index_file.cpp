@@ -3,27 +3,36 @@
 //
 // Layout, integers little-endian:
 //   8 bytes  "ZPGZIDX\n"
-//   u32      format version (1)
+//   u32      format version (2: windows deflated)
 //   u64      size of the compressed file
 //   u32 u32  CRC-32 of its first and of its last kIdentityBlock bytes
 //   u64      data_start (offset behind the first member header)
 //   u64      spacing
 //   u32      number of points, then for each point:
 //            u64 out, u64 in, u64 bytes_in, u64 member_start, u32 crc,
-//            u8 bits, u32 window size, the window's bytes
+//            u32 CRC-32 of the kProbeSize compressed bytes from the point's
+//            first bit on, u8 bits, u32 window size, u32 window CRC-32,
+//            u32 packed size, the window as raw deflate data: only the
+//            bytes the data after the point copies, the rest zero (see
+//            window_use), and the window CRC is of that
 //   u32      CRC-32 of everything before it
 //
-// A loaded index steers where inflating restarts and which CRC a member's
-// trailer is compared with, so nothing in it is trusted: a file that does not
-// belong to this compressed file (other size, other first or last block) or
-// that fails any check is refused whole.
+// An index file comes from outside the process and steers where inflating
+// restarts and which CRC a trailer is compared with, so nothing in it is
+// trusted: every field is checked against the compressed file and against
+// what a decoder can produce, with arithmetic that cannot overflow, and a
+// file that fails any check is refused whole, before the handle is touched.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,12 +44,18 @@ namespace gzstream {
 namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
+constexpr std::size_t kPointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
+// Deflate cannot expand data by more than this per compressed byte.
+constexpr gz_off_t kMostExpansion = 1032;
+// What lies between two members' deflate data: a trailer and a header.
+constexpr gz_off_t kLeastBetweenMembers = 8 + 10;
 
 // What ties an index to one compressed file.
 struct identity {
+    int fd = -1;
     gz_off_t size = 0;
     std::uint32_t first_crc = 0;
     std::uint32_t last_crc = 0;
@@ -53,7 +68,11 @@ bool crc_of_range(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
         const std::size_t want =
             length < gz_off_t{sizeof buf} ? static_cast<std::size_t>(length) : sizeof buf;
         const ssize_t got = ::pread(fd, buf, want, from);
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EINVAL;  // the file shrank meanwhile
+            return false;
+        }
         crc = engine::crc32(crc, buf, static_cast<std::size_t>(got));
         from += got;
         length -= got;
@@ -63,13 +82,25 @@ bool crc_of_range(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
 
 // Read without moving the handle's own file position.
 bool identify(std::FILE* file, identity& id) {
-    const int fd = fileno(file);
+    id.fd = fileno(file);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (id.fd < 0 || ::fstat(id.fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
     id.size = st.st_size;
     const gz_off_t block = id.size < kIdentityBlock ? id.size : kIdentityBlock;
-    return crc_of_range(fd, 0, block, id.first_crc) &&
-           crc_of_range(fd, id.size - block, block, id.last_crc);
+    return crc_of_range(id.fd, 0, block, id.first_crc) &&
+           crc_of_range(id.fd, id.size - block, block, id.last_crc);
+}
+
+// The compressed bytes that a point restarts on: its first partial byte and
+// what follows, as far as the file goes.
+bool probe_crc(const identity& id, const access_point& p, std::uint32_t& crc) {
+    const gz_off_t from = p.in - (p.bits != 0 ? 1 : 0);
+    const gz_off_t left = id.size - from;
+    return crc_of_range(id.fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
 }
 
 class writer {
@@ -106,6 +137,7 @@ class reader {
         left_ -= 4;
         return true;
     }
+    // Offsets and counts: 0..INT64_MAX.
     bool u64(gz_off_t& v) {
         if (left_ < 8) return false;
         std::uint64_t u = 0;
@@ -130,23 +162,49 @@ class reader {
     std::size_t left_;
 };
 
+// a * b, or INT64_MAX when that does not fit.
+gz_off_t saturating_product(gz_off_t a, gz_off_t b) {
+    gz_off_t r;
+    return __builtin_mul_overflow(a, b, &r) ? INT64_MAX : r;
+}
+
 // Everything that must hold for a point read back from a file: it lies in
-// the file's deflate data, after the one before it, and its window is
-// exactly what a recorded point would carry.
+// the file's deflate data, behind the one before it in every respect, its
+// output can have come from the compressed bytes before it, and its window
+// is exactly what a recorded point would carry.  All values are already
+// within 0..INT64_MAX, and every sum or product below is one that cannot
+// overflow or is guarded.
 bool plausible(const access_point& p, const access_point* before, const identity& id,
                gz_off_t data_start) {
-    if (p.out <= 0 || p.member_start > p.out || p.bits > 7) return false;
-    if (p.in < data_start || p.in > id.size || (p.bits != 0 && p.in <= data_start)) return false;
+    if (p.bits < 0 || p.bits > 7) return false;
+    // In the deflate data, with room for the trailer after it.
+    if (p.in < data_start || p.in > id.size - 8) return false;
+    if (p.bits != 0 && p.in == data_start) return false;
+    const gz_off_t headers = p.in - p.bytes_in;  // what is not deflate data before it
+    if (p.bytes_in > p.in - data_start) return false;
+    if (p.out <= 0 || p.out > saturating_product(kMostExpansion, p.bytes_in + 1)) return false;
+    if (p.member_start > p.out) return false;
+    if (p.member_start > 0 && headers < data_start + kLeastBetweenMembers) return false;
     const gz_off_t in_member = p.out - p.member_start;
     if (p.window_size != (in_member < kWindowSize ? in_member : kWindowSize)) return false;
-    if (before != nullptr &&
-        (p.out <= before->out || p.in < before->in || p.member_start < before->member_start))
+    if (in_member == 0 && p.bits != 0) return false;  // a member starts on a byte
+    if ((p.window_size == 0) != (p.packed_size == 0) || p.packed_size > kPackedWindowLimit)
+        return false;
+    if (before == nullptr) return true;
+    const gz_off_t headers_before = before->in - before->bytes_in;
+    if (p.out <= before->out || p.bytes_in <= before->bytes_in || p.in < before->in ||
+        p.member_start < before->member_start || headers < headers_before)
+        return false;
+    if (p.member_start != before->member_start &&
+        (p.member_start < before->out || headers - headers_before < kLeastBetweenMembers))
         return false;
     return true;
 }
 
-bool parse(reader& r, const identity& id, gz_off_t data_start, std::size_t memory_limit,
-           std::vector<access_point>& points, gz_off_t& spacing) {
+// Reads and checks the body (everything before the trailing CRC).  A
+// compressed file that cannot be read sets `failure` to the system's reason.
+bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
+           gz_off_t& spacing, int& failure) {
     const unsigned char* magic = r.take(kMagic.size());
     std::uint32_t version = 0, first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
@@ -156,49 +214,169 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::size_t memor
         !r.u64(spacing) || !r.u32(count))
         return false;
     if (size != id.size || first_crc != id.first_crc || last_crc != id.last_crc ||
-        start != data_start || spacing <= 0)
+        start != data_start || start > size)
         return false;
-    if (count > memory_limit / sizeof(access_point)) return false;
-    try {
-        points.reserve(count);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    if (spacing <= 0 || spacing > saturating_product(kMostExpansion, size)) return false;
+    if (count > r.left() / kPointFields) return false;
+    points.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
+        std::uint32_t probe = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
-            !r.u32(p.crc) || !r.u8(bits) || !r.u32(p.window_size))
+            !r.u32(p.crc) || !r.u32(probe) || !r.u8(bits) || !r.u32(p.window_size) ||
+            !r.u32(p.window_crc) || !r.u32(p.packed_size))
             return false;
         p.bits = static_cast<int>(bits);
+        p.sparse = true;
         if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start)) return false;
-        if (p.window_size != 0) {
-            const unsigned char* window = r.take(p.window_size);
-            p.window.reset(new (std::nothrow) unsigned char[p.window_size]);
-            if (window == nullptr || !p.window) return false;
-            std::memcpy(p.window.get(), window, p.window_size);
+        if (p.packed_size != 0) {
+            const unsigned char* packed = r.take(p.packed_size);
+            if (packed == nullptr) return false;
+            p.packed.reset(new unsigned char[p.packed_size]);
+            std::memcpy(p.packed.get(), packed, p.packed_size);
         }
+        // Last, as it reads the compressed file: the point's own bytes.
+        std::uint32_t crc = 0;
+        if (!probe_crc(id, p, crc)) {
+            failure = errno;
+            return false;
+        }
+        if (crc != probe) return false;
         points.push_back(std::move(p));
     }
     return r.left() == 0;
 }
 
-bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path, "rb"), std::fclose);
-    if (!f) return false;
-    unsigned char buf[16384];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
-        if (data.size() + n > limit) return false;
-        data.insert(data.end(), buf, buf + n);
+// Turns a point's window as kept in memory into the sparse one of the file:
+// inflates it, zeroes the bytes the data after the point never copies and
+// deflates the rest as tightly as the engine can.
+class sparse_packer {
+  public:
+    sparse_packer()
+        : window_(new (std::nothrow) unsigned char[kWindowSize]),
+          used_(new (std::nothrow) unsigned char[kWindowSize]),
+          packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]) {
+        ready_ = window_ && used_ && packed_ && engine::inflate_init(z_) == Z_OK;
     }
-    return !std::ferror(f.get());
+    ~sparse_packer() { engine::inflate_end(z_); }
+    sparse_packer(const sparse_packer&) = delete;
+    sparse_packer& operator=(const sparse_packer&) = delete;
+    bool ready() const { return ready_; }
+
+    // The packed window and its CRC, valid until the next call; false with
+    // errno when the compressed file cannot be read.
+    bool pack(const identity& id, const access_point& p, const unsigned char*& packed,
+              unsigned& packed_size, std::uint32_t& crc) {
+        engine::inflate_reset(z_);
+        const long n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(),
+                                             kWindowSize);
+        if (n != static_cast<long>(p.window_size)) {
+            errno = EINVAL;
+            return false;
+        }
+        if (window_use(id.fd, id.size, p, used_.get()) != 0) return false;
+        for (unsigned i = 0; i < p.window_size; ++i)
+            if (!used_[i]) window_[i] = 0;
+        packed_size = static_cast<unsigned>(engine::deflate_whole(
+            kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
+            kPackedWindowLimit));
+        if (packed_size == 0) {
+            errno = ENOMEM;
+            return false;
+        }
+        packed = packed_.get();
+        crc = engine::crc32(0, window_.get(), p.window_size);
+        return true;
+    }
+
+  private:
+    static constexpr int kSparseLevel = 9;  // once per point and save: worth the time
+    engine::stream z_;
+    std::unique_ptr<unsigned char[]> window_, used_, packed_;
+    bool ready_ = false;
+};
+
+// The whole file at `path`, if it is no larger than `limit`.
+bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > limit)) {
+        errno = S_ISREG(st.st_mode) ? ENOMEM : EINVAL;
+        ok = false;
+    }
+    if (ok) {
+        data.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t have = 0;
+        while (ok && have < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n == 0) errno = EINVAL;  // shrank while read
+                ok = false;
+            } else {
+                have += static_cast<std::size_t>(n);
+            }
+        }
+    }
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
+}
+
+// Writes `data` to a new file beside `path` and renames it over `path`, so
+// that the name never shows a partial index; on failure nothing is left.
+bool write_atomically(const char* path, const std::vector<unsigned char>& data) {
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = std::string(path) + ".tmp" + std::to_string(::getpid()) + "." +
+               std::to_string(counter++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            ok = false;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = saved;
+    }
+    return ok;
 }
 
 }  // namespace
 
 int gzindex_save(gz_handle* s, const char* path) {
-    if (s == nullptr || path == nullptr || s->direction != 'r' || !s->index) return -1;
+    if (s == nullptr || path == nullptr || s->direction != 'r' || !s->index ||
+        s->index->discredited()) {
+        errno = EINVAL;
+        return -1;
+    }
     identity id;
     if (!identify(s->file, id)) return -1;
     try {
@@ -212,48 +390,84 @@ int gzindex_save(gz_handle* s, const char* path) {
         w.u64(s->index->spacing());
         const auto& points = s->index->points();
         w.u32(static_cast<std::uint32_t>(points.size()));
+        sparse_packer packer;
+        if (!packer.ready()) {
+            errno = ENOMEM;
+            return -1;
+        }
         for (const access_point& p : points) {
+            std::uint32_t probe = 0;
+            if (!probe_crc(id, p, probe)) return -1;
+            const unsigned char* packed = p.packed.get();
+            unsigned packed_size = p.packed_size;
+            std::uint32_t window_crc = p.window_crc;
+            if (p.window_size != 0 && !p.sparse &&
+                !packer.pack(id, p, packed, packed_size, window_crc))
+                return -1;
             w.u64(p.out);
             w.u64(p.in);
             w.u64(p.bytes_in);
             w.u64(p.member_start);
             w.u32(p.crc);
+            w.u32(probe);
             w.u8(static_cast<unsigned>(p.bits));
             w.u32(p.window_size);
-            w.bytes(p.window.get(), p.window_size);
+            w.u32(window_crc);
+            w.u32(packed_size);
+            w.bytes(packed, packed_size);
         }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
-        std::FILE* f = std::fopen(path, "wb");
-        if (f == nullptr) return -1;
-        const bool written = std::fwrite(w.data().data(), 1, w.data().size(), f) == w.data().size();
-        return (std::fclose(f) == 0 && written) ? 0 : -1;
+        return write_atomically(path, w.data()) ? 0 : -1;
     } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
         return -1;
     }
 }
 
 int gzindex_load(gz_handle* s, const char* path) {
-    if (s == nullptr || path == nullptr || s->direction != 'r') return -1;
-    point_index* index = index_for_loading(s);
+    if (s == nullptr || path == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Everything is built aside and only handed over once it has passed.
+    auto index = index_make_for(s);
+    if (!index) {
+        errno = EINVAL;
+        return -1;
+    }
     identity id;
-    if (index == nullptr || !identify(s->file, id)) return -1;
+    if (!identify(s->file, id)) return -1;
     std::vector<access_point> points;
     gz_off_t spacing = 0;
     try {
         std::vector<unsigned char> data;
-        const std::size_t most = kFileHeader + 4 + 2 * kIndexMemoryLimit;
-        if (!read_whole(path, most, data) || data.size() < kFileHeader + 4) return -1;
-        const std::size_t body = data.size() - 4;
-        reader tail(data.data() + body, 4);
-        std::uint32_t stored_crc = 0;
-        if (!tail.u32(stored_crc) || stored_crc != engine::crc32(0, data.data(), body)) return -1;
-        reader r(data.data(), body);
-        if (!parse(r, id, s->data_start, kIndexMemoryLimit, points, spacing)) return -1;
+        if (!read_whole(path, s->index_budget, data)) return -1;
+        int failure = EINVAL;
+        bool ok = data.size() >= kFileHeader + 4;
+        if (ok) {
+            const std::size_t body = data.size() - 4;
+            reader tail(data.data() + body, 4);
+            std::uint32_t stored_crc = 0;
+            reader r(data.data(), body);
+            ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
+                 parse(r, id, s->data_start, points, spacing, failure);
+        }
+        if (!ok) {
+            errno = failure;
+            return -1;
+        }
     } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
         return -1;
     }
-    if (!index->adopt(std::move(points), spacing)) return -1;
-    if (s->decode_in_step) index->repositioned(s->bytes_out);
+    std::size_t packed = 0;
+    for (const access_point& p : points) packed += p.packed_size;
+    if (index->memory_for(points.size(), packed) > s->index_budget) {
+        errno = ENOMEM;
+        return -1;
+    }
+    index->adopt(std::move(points), spacing);
+    index_replace(s, std::move(index));
     return 0;
 }
 

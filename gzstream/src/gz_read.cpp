@@ -205,7 +205,12 @@ void end_member(gz_handle* s) {
         return;
     }
     // The length (the next four bytes) is informative only: streams past
-    // 4 GiB wrap it.
+    // 4 GiB wrap it.  A read that started at a loaded access point checks
+    // it, though: a wrong point shows there at the latest.
+    if (s->index && !s->index->member_ended(s, le32(s->trailer + 4))) {
+        s->status = Z_DATA_ERROR;
+        return;
+    }
     const int verdict = parse_header(s, 0);
     if (verdict == kNotAMember) {
         if (s->status == Z_OK) {
@@ -338,7 +343,7 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
         s->bytes_out += z.avail_out;
         unsigned char* const produced = z.next_out;
         // Once a handle seeks, it stops at block ends as access points come due.
-        const bool to_block_end = s->index && s->index->wants_block_ends(s->bytes_out);
+        const bool to_block_end = s->index && s->index->wants_block_ends(s);
         s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;

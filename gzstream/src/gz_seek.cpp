@@ -23,10 +23,6 @@ bool in_error(const gz_handle* s) {
     return s->status < 0;
 }
 
-unsigned block_for(gz_off_t remaining) {
-    return remaining < STREAM_BUFFER_SIZE ? static_cast<unsigned>(remaining) : STREAM_BUFFER_SIZE;
-}
-
 // A pipe or terminal cannot go back; asking the descriptor moves nothing,
 // whereas a failing fseeko may already have dropped stdio's buffer.
 bool repositionable(const gz_handle* s) {
@@ -44,9 +40,12 @@ bool target_of(gz_off_t position, gz_off_t offset, int whence, gz_off_t& target)
 
 gz_off_t seek_read(gz_handle* s, gz_off_t target) {
     if (s->pass_through) {
-        if (!repositionable(s)) return -1;
+        // Positions count from where the data starts, as for a rewind.
+        gz_off_t file_at;
+        if (__builtin_add_overflow(s->data_start, target, &file_at) || !repositionable(s))
+            return -1;
         forget_plain_input(s);
-        if (fseeko(s->file, target, SEEK_SET) != 0) return -1;
+        if (fseeko(s->file, file_at, SEEK_SET) != 0) return -1;
         s->input_ended = 0;  // the end seen before the move is not the end here
         s->bytes_in = s->bytes_out = target;
         return target;
@@ -64,15 +63,21 @@ gz_off_t seek_read(gz_handle* s, gz_off_t target) {
         if (gzrewind(s) < 0) return -1;
         skip = target;
     }
-    if (skip > 0) {
+    if (skip <= 0) return s->bytes_out;
+    // A handle with access points skips through the index's larger block.
+    unsigned block = 0;
+    unsigned char* discard = index_skip_buffer(s, block);
+    if (discard == nullptr) {
         if (!s->write_buffer) {
             s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
             if (!s->write_buffer) return -1;
         }
-        skip = skip_pushback(s, skip);
+        discard = s->write_buffer.get();
+        block = STREAM_BUFFER_SIZE;
     }
+    skip = skip_pushback(s, skip);
     while (skip > 0) {
-        const int n = gzread(s, s->write_buffer.get(), block_for(skip));
+        const int n = gzread(s, discard, skip < block ? static_cast<unsigned>(skip) : block);
         if (n <= 0) return -1;
         skip -= n;
     }

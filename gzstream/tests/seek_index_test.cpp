@@ -3,10 +3,13 @@
 // the index must stay within its memory and appear only once a handle seeks.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -18,6 +21,7 @@
 #include "gzip_builder.h"
 #include "temp_io.h"
 #include "test_data.h"
+#include "zlib_oracle.h"
 
 namespace zpress_test {
 namespace {
@@ -192,7 +196,7 @@ TEST(AccessPoints, MemoryStaysWithinTheLimit) {
     const Bytes plain = make_data(DataKind::text, 6u << 20, 800);
     GzPtr h = open_bytes(gzip_member(plain, MemberParts{}.with_level(1)));
     ASSERT_NE(h, nullptr);
-    constexpr std::size_t kLimit = 200000;
+    constexpr std::size_t kLimit = 400000;  // fixed buffers and a dozen windows
     ASSERT_TRUE(index_configure(h.get(), 4096, kLimit));
     Bytes buf(1u << 20);
     gz_off_t got = 0;
@@ -244,6 +248,43 @@ TEST(AccessPoints, PipesKeepNoIndex) {
     writer.join();
 }
 
+// Index files as gz_index_file.cpp lays them out: a 48-byte header (the
+// point count at 44), then per point 53 bytes of fields (the window's
+// deflated size at 49) and the deflated window, then a CRC-32 of it all.
+constexpr std::size_t kIndexHeader = 48;
+constexpr std::size_t kPointFields = 53;
+
+std::uint64_t get_le(const Bytes& b, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+void put_le(Bytes& b, std::size_t at, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Written as a new file: rewriting one in place makes some file systems
+// flush it to disk each time.
+void write_new(const std::string& path, ByteView data) {
+    std::filesystem::remove(path);
+    write_file(path, data);
+}
+
+void fix_crc(Bytes& index) {
+    put_le(index, index.size() - 4, crc32_of(ByteView(index.data(), index.size() - 4)), 4);
+}
+
+std::vector<std::size_t> point_offsets(const Bytes& index) {
+    std::vector<std::size_t> at;
+    std::size_t pos = kIndexHeader;
+    for (std::uint64_t i = 0; i < get_le(index, 44, 4); ++i) {
+        at.push_back(pos);
+        pos += kPointFields + get_le(index, pos + 49, 4);
+    }
+    return at;
+}
+
 // Saved points serve a second handle on the same file, and only that file.
 class SavedIndex : public ::testing::Test {
   protected:
@@ -255,27 +296,73 @@ class SavedIndex : public ::testing::Test {
         GzPtr h(gzopen(gz_path_.c_str(), "rb"));
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(gzindex_save(h.get(), index_path_.c_str()), -1);  // nothing noted yet
-        ASSERT_TRUE(index_configure(h.get(), 65536, kIndexMemoryLimit));
-        ASSERT_EQ(read_to_end(h.get(), 65536).last, 0);
+        // The build goes back to where the stream stood, handed-back byte too.
+        ASSERT_EQ(gzread(h.get(), Bytes(100).data(), 100), 100);
+        ASSERT_EQ(gzungetc('#', h.get()), '#');
+        ASSERT_EQ(gzindex_build(h.get()), 0);
+        EXPECT_EQ(gztell(h.get()), 99);
+        EXPECT_EQ(gzgetc(h.get()), '#');
+        EXPECT_EQ(gzgetc(h.get()), plain_[100]);
         ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
         saved_points_ = index_of(h.get())->point_count();
-        ASSERT_GT(saved_points_, 20u);
+        ASSERT_GT(saved_points_, 10u);
+        index_ = read_file(index_path_);
     }
 
     // Loads `index` into a fresh handle on `gz`; the load's result.
     int load(const std::string& gz, const std::string& index, GzPtr* out = nullptr) {
         GzPtr h(gzopen(gz.c_str(), "rb"));
         EXPECT_NE(h, nullptr);
+        errno = 0;
         const int rc = gzindex_load(h.get(), index.c_str());
+        const int saved = errno;
         if (out != nullptr) *out = std::move(h);
+        h.reset();
+        errno = saved;
         return rc;
+    }
+    int load_bytes(const Bytes& index, GzPtr* out = nullptr) {
+        write_new(bad_path_, index);
+        return load(gz_path_, bad_path_, out);
+    }
+
+    // A handle that took `index` reads and seeks as the data says, or fails;
+    // never a byte of its own making, never past the end.
+    void reads_true_or_fails(const Bytes& index) {
+        GzPtr h;
+        if (load_bytes(index, &h) != 0) {
+            EXPECT_EQ(errno, EINVAL);
+            return;
+        }
+        const auto size = static_cast<gz_off_t>(plain_.size());
+        Bytes buf(3000);
+        for (gz_off_t at : {size - 10, gz_off_t{5}, size / 2, size + 1, size / 3}) {
+            const gz_off_t r = gzseek(h.get(), at, 0);
+            if (at > size) {
+                EXPECT_EQ(r, -1);
+            }
+            if (r < 0) {
+                gzclearerr(h.get());
+                continue;
+            }
+            ASSERT_EQ(r, at);
+            const int n = gzread(h.get(), buf.data(), 3000);
+            const std::size_t want = std::min<std::size_t>(3000, plain_.size() - static_cast<std::size_t>(at));
+            if (n >= 0 && static_cast<std::size_t>(n) == want &&
+                std::equal(buf.begin(), buf.begin() + n, plain_.begin() + at))
+                continue;
+            // Wrong bytes are followed by an error before any end.
+            EXPECT_EQ(read_to_end(h.get(), 65536).last, -1) << "at " << at;
+            gzclearerr(h.get());
+        }
     }
 
     TempDir dir_;
     std::string gz_path_ = dir_.path("data.gz");
     std::string index_path_ = dir_.path("data.gz.idx");
+    std::string bad_path_ = dir_.path("bad.idx");
     std::vector<Bytes> plains_;
-    Bytes stream_, plain_;
+    Bytes stream_, plain_, index_;
     std::size_t saved_points_ = 0;
 };
 
@@ -291,42 +378,220 @@ TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
     }
     const ReadOutcome rest = read_to_end(h.get(), 65536);
     EXPECT_EQ(rest.last, 0);
+    // Every point was passed and found right: the index is still there.
+    ASSERT_NE(index_of(h.get()), nullptr);
+    EXPECT_EQ(index_of(h.get())->point_count(), saved_points_);
+    EXPECT_EQ(gzindex_verify(h.get()), 0);
     EXPECT_EQ(close_handle(h), 0);
 }
 
-TEST_F(SavedIndex, StaleForeignOrDamagedIndexIsRefused) {
-    // The same file changed at its end, grown, or another file.
-    Bytes changed = stream_;
-    changed[changed.size() - 9] ^= 1;
-    const std::string changed_path = dir_.path("changed.gz");
-    write_file(changed_path, changed);
-    EXPECT_EQ(load(changed_path, index_path_), -1);
-    Bytes grown = stream_;
-    grown.push_back(0);
-    write_file(changed_path, grown);
-    EXPECT_EQ(load(changed_path, index_path_), -1);
-    const Bytes other = members({plains_[1], plains_[0], plains_[2], plains_[3]});
-    write_file(changed_path, other);
-    EXPECT_EQ(load(changed_path, index_path_), -1);
-
-    // Damage anywhere in the index file, and cutting it short.
-    const Bytes index = read_file(index_path_);
-    const std::string bad_path = dir_.path("bad.idx");
-    for (std::size_t at : {std::size_t{3}, std::size_t{9}, std::size_t{60}, index.size() / 2,
-                           index.size() - 1}) {
-        Bytes bad = index;
-        bad[at] ^= 0x10;
-        write_file(bad_path, bad);
-        EXPECT_EQ(load(gz_path_, bad_path), -1) << "byte " << at;
+// A refused load changes nothing: the handle keeps its own points, position,
+// handed-back byte and status.
+TEST_F(SavedIndex, StaleForeignOrDamagedIndexIsRefusedAndChangesNothing) {
+    const std::string other_path = dir_.path("other.gz");
+    auto refused_leaves_handle_alone = [&](const std::string& gz, const std::string& index) -> Bytes {
+        GzPtr h(gzopen(gz.c_str(), "rb"));
+        if (!h) return {};
+        EXPECT_EQ(gzseek(h.get(), 1500000, 0), 1500000);
+        EXPECT_EQ(gzseek(h.get(), 700000, 0), 700000);
+        EXPECT_EQ(gzungetc('@', h.get()), '@');
+        const point_index* before = index_of(h.get());
+        const std::size_t points = before->point_count();
+        errno = 0;
+        EXPECT_EQ(gzindex_load(h.get(), index.c_str()), -1);
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(index_of(h.get()), before);
+        EXPECT_EQ(before->point_count(), points);
+        EXPECT_EQ(gztell(h.get()), 699999);
+        EXPECT_EQ(gzgetc(h.get()), '@');
+        const Bytes all = read_to_end(h.get(), 65536).data;
+        EXPECT_EQ(gzseek(h.get(), 123456, 0), 123456);
+        EXPECT_EQ(gzgetc(h.get()), plain_[123456]);
+        return all;
+    };
+    // The file grown by another member, or the same data at another level.
+    const Bytes extra = make_data(DataKind::text, 5000, 77);
+    write_file(other_path, concat({stream_, gzip_member(extra)}));
+    Bytes all = refused_leaves_handle_alone(other_path, index_path_);
+    EXPECT_EQ(all, concat({ByteView(plain_).subspan(700000), extra}));
+    Bytes relevel;
+    for (const Bytes& p : plains_) {
+        const Bytes m = gzip_member(p, MemberParts{}.with_level(9));
+        relevel.insert(relevel.end(), m.begin(), m.end());
     }
-    write_file(bad_path, Bytes(index.begin(), index.end() - 100));
-    EXPECT_EQ(load(gz_path_, bad_path), -1);
-    EXPECT_EQ(load(gz_path_, dir_.path("missing.idx")), -1);
-
-    // A refused load leaves the handle reading as usual.
+    write_file(other_path, relevel);
+    all = refused_leaves_handle_alone(other_path, index_path_);
+    EXPECT_EQ(all, Bytes(plain_.begin() + 700000, plain_.end()));
+    // This file changed in the middle: a point's compressed bytes differ.
+    Bytes changed = stream_;
+    changed[get_le(index_, point_offsets(index_)[3] + 8, 8) + 100] ^= 1;
+    write_file(other_path, changed);
     GzPtr h;
-    ASSERT_EQ(load(changed_path, index_path_, &h), -1);
-    EXPECT_EQ(read_to_end(h.get(), 65536).data.size(), plain_.size());
+    EXPECT_EQ(load(other_path, index_path_, &h), -1);
+    EXPECT_EQ(errno, EINVAL);
+    // The file at the index's place is itself a damaged index.
+    write_new(bad_path_, Bytes(index_.begin(), index_.begin() + 100));
+    refused_leaves_handle_alone(gz_path_, bad_path_);
+    EXPECT_EQ(load(gz_path_, dir_.path("missing.idx")), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// Damage with the checksum left as it was, and cuts: refused.  Every byte
+// of the header and of the points' fields, and every 251st of the windows.
+TEST_F(SavedIndex, EveryDamagedByteAndEveryCutIsRefused) {
+    std::vector<bool> field(index_.size(), false);
+    for (std::size_t i = 0; i < kIndexHeader; ++i) field[i] = true;
+    for (std::size_t p : point_offsets(index_))
+        for (std::size_t i = 0; i < kPointFields; ++i) field[p + i] = true;
+    for (std::size_t i = index_.size() - 4; i < index_.size(); ++i) field[i] = true;
+    GzPtr h(gzopen(gz_path_.c_str(), "rb"));
+    for (std::size_t at = 0; at < index_.size(); ++at) {
+        if (!field[at] && at % 251 != 0) continue;
+        Bytes bad = index_;
+        bad[at] ^= static_cast<unsigned char>(1u << (at % 8));
+        write_new(bad_path_, bad);
+        ASSERT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1) << "byte " << at;
+        write_new(bad_path_, Bytes(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(at)));
+        ASSERT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1) << "cut at " << at;
+    }
+    EXPECT_EQ(index_of(h.get()), nullptr);
+    EXPECT_EQ(gzindex_load(h.get(), index_path_.c_str()), 0);
+}
+
+// Fields overwritten with extreme values, and random byte changes, each with
+// the checksum made right again: refused, or harmless.
+TEST_F(SavedIndex, ExtremeValuesAndEditsBehindAFreshChecksum) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    const std::size_t first = points[0], last = points.back();
+    const std::uint64_t size = stream_.size();
+    const std::uint64_t extremes[] = {0, 1, 7, 8, 32768, size - 8, size, size + 1,
+                                      std::uint64_t{INT64_MAX}, std::uint64_t{INT64_MAX} + 1,
+                                      ~std::uint64_t{0}, std::uint64_t{1} << 40};
+    struct Field {
+        std::size_t at;
+        int width;
+    };
+    std::vector<Field> fields = {{12, 8}, {28, 8}, {36, 8}, {44, 4}};
+    for (std::size_t p : {first, points[1], last})
+        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}})
+            fields.push_back({p + f.at, f.width});
+    for (const Field& f : fields) {
+        for (std::uint64_t v : extremes) {
+            SCOPED_TRACE("field at " + std::to_string(f.at) + " = " + std::to_string(v));
+            Bytes bad = index_;
+            put_le(bad, f.at, v, f.width);
+            fix_crc(bad);
+            reads_true_or_fails(bad);
+        }
+    }
+    // Every point shifted in output, and the last one far past the end.
+    Bytes bad = index_;
+    for (std::size_t p : points) put_le(bad, p, get_le(bad, p, 8) + 12345, 8);
+    fix_crc(bad);
+    reads_true_or_fails(bad);
+    bad = index_;
+    put_le(bad, last, 1000000000000, 8);
+    fix_crc(bad);
+    reads_true_or_fails(bad);
+    std::mt19937 rng(22);
+    for (int round = 0; round < 150; ++round) {
+        bad = index_;
+        for (int k = 0; k < 1 + round % 4; ++k) bad[rng() % (bad.size() - 4)] ^= static_cast<unsigned char>(1 + rng() % 255);
+        fix_crc(bad);
+        reads_true_or_fails(bad);
+    }
+}
+
+// A loaded point that disagrees with the data (here its member CRC): a read
+// that restarted before it fails when it gets there and the index goes; a
+// read from the start only drops the index; gzindex_verify refuses it.
+TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    Bytes bad = index_;
+    const std::size_t wrong = points[points.size() / 2];
+    put_le(bad, wrong + 32, get_le(bad, wrong + 32, 4) ^ 1, 4);
+    fix_crc(bad);
+    const auto wrong_out = static_cast<gz_off_t>(get_le(bad, wrong, 8));
+    GzPtr h;
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    ASSERT_EQ(gzseek(h.get(), wrong_out - 5000, 0), wrong_out - 5000);
+    const ReadOutcome r = read_to_end(h.get(), 1000);
+    EXPECT_EQ(r.last, -1);
+    EXPECT_LE(r.data.size(), 5000u + 1000u);
+    int code = 0;
+    error_of(h.get(), &code);
+    EXPECT_EQ(code, Z_DATA_ERROR);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+    // The stream itself is sound: after a rewind it reads, and seeks again.
+    ASSERT_EQ(gzrewind(h.get()), 0);
+    EXPECT_EQ(read_to_end(h.get(), 65536).data, plain_);
+    ASSERT_EQ(gzseek(h.get(), wrong_out + 7, 0), wrong_out + 7);
+    EXPECT_EQ(gzgetc(h.get()), plain_[static_cast<std::size_t>(wrong_out + 7)]);
+
+    // Only the position of the last point changed: a seek past the real end
+    // through it fails, and one before it reads the data's own bytes.
+    bad = index_;
+    put_le(bad, points.back(), get_le(bad, points.back(), 8) + 1000, 8);
+    fix_crc(bad);
+    const auto size = static_cast<gz_off_t>(plain_.size());
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(gzseek(h.get(), size + 500, 0), -1);
+    gzclearerr(h.get());
+    ASSERT_EQ(gzseek(h.get(), size - 100, 0), size - 100);
+    EXPECT_EQ(read_to_end(h.get(), 1000).data, Bytes(plain_.end() - 100, plain_.end()));
+
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(read_to_end(h.get(), 65536).data, plain_);
+    EXPECT_TRUE(index_of(h.get()) == nullptr || index_of(h.get())->discredited());
+    EXPECT_EQ(close_handle(h), 0);
+
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    errno = 0;
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(gztell(h.get()), 0);
+    EXPECT_EQ(read_to_end(h.get(), 65536).data, plain_);
+}
+
+// The budget thins what is there at once; the save never leaves a partial
+// file under the name.
+TEST_F(SavedIndex, BudgetAndAtomicSave) {
+    GzPtr h(gzopen(gz_path_.c_str(), "rb"));
+    ASSERT_TRUE(index_configure(h.get(), 1, kIndexMemoryLimit));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    const std::size_t dense = index_of(h.get())->point_count();
+    EXPECT_EQ(gzindex_budget(h.get(), 1000), -1);
+    EXPECT_EQ(gzindex_budget(h.get(), -1), -1);
+    const std::size_t small = kIndexMinimumBudget;
+    ASSERT_GT(index_of(h.get())->memory_used(), small);
+    ASSERT_EQ(gzindex_budget(h.get(), static_cast<std::int64_t>(small)), 0);
+    EXPECT_LE(index_of(h.get())->memory_used(), small);
+    EXPECT_LT(index_of(h.get())->point_count(), dense);
+    EXPECT_GT(index_of(h.get())->point_count(), 0u);
+    ASSERT_EQ(gzseek(h.get(), 2000000, 0), 2000000);
+    EXPECT_EQ(gzgetc(h.get()), plain_[2000000]);
+
+    // Replacing an index; then a target that cannot take a file: nothing left.
+    const std::size_t before = read_file(index_path_).size();
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    EXPECT_LT(read_file(index_path_).size(), before);
+    const std::string sub = dir_.path("sub");
+    ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+    errno = 0;
+    EXPECT_EQ(gzindex_save(h.get(), sub.c_str()), -1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(gzindex_save(h.get(), dir_.path("none/x.idx").c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+    std::size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path(""))) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 3u);  // data.gz, data.gz.idx and sub
+    ASSERT_EQ(gzindex_budget(h.get(), 0), 0);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+    EXPECT_EQ(gzindex_build(h.get()), -1);
 }
 
 }  // namespace

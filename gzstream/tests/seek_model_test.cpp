@@ -170,6 +170,9 @@ enum class Points {
     thinned,      // as many as possible in little memory: spacing doubles over and over
 };
 
+// The index's fixed buffers and room for a dozen or so deflated windows.
+constexpr std::size_t kThinBudget = 400000;
+
 void set_points(gz_handle* h, Points points) {
     switch (points) {
         case Points::usual:
@@ -181,7 +184,7 @@ void set_points(gz_handle* h, Points points) {
             ASSERT_TRUE(index_configure(h, 1, kIndexMemoryLimit));
             return;
         case Points::thinned:
-            ASSERT_TRUE(index_configure(h, 1, 300000));
+            ASSERT_TRUE(index_configure(h, 1, kThinBudget));
             return;
     }
 }
@@ -289,7 +292,7 @@ void run_model(const Input& in, std::uint32_t seed, int steps, Points points = P
         ASSERT_NE(index, nullptr);
         EXPECT_GT(index->point_count(), 0u);
         if (points == Points::thinned && in.plain.size() > (1u << 20)) {
-            EXPECT_LE(index->memory_used(), 300000u);
+            EXPECT_LE(index->memory_used(), kThinBudget);
             EXPECT_GT(index->spacing(), 1);
         }
     }

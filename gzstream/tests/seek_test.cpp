@@ -2,6 +2,8 @@
 // write streams.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <limits>
 #include <utility>
@@ -11,6 +13,7 @@
 
 #include "gz_test_util.h"
 #include "gzip_builder.h"
+#include "mem_file.h"
 #include "test_data.h"
 
 namespace zpress_test {
@@ -163,6 +166,26 @@ TEST(SeekTrailing, RewindReinflatesTheFirstMember) {
     EXPECT_EQ(gzseek(h.get(), 21000, 0), 21000);
     EXPECT_EQ(read_n(h.get(), 20), slice(ab, 21000, 20));
     EXPECT_EQ(close_handle(h), 0);
+}
+
+// Plain data on a descriptor that stood at offset 7 when opened: positions
+// count from there, for seeks as for the rewind.
+TEST(SeekPlain, PositionsCountFromWhereTheDataStarts) {
+    const Bytes plain = make_data(DataKind::text, 40000, 62);
+    const int fd = memfd_with(plain);
+    ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
+    GzPtr h(gzdopen(fd, "rb"));
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(read_n(h.get(), 3), slice(plain, 7, 3));
+    EXPECT_EQ(gzseek(h.get(), 5, 0), 5);
+    EXPECT_EQ(read_n(h.get(), 4), slice(plain, 12, 4));
+    EXPECT_EQ(gzseek(h.get(), -3, 1), 6);
+    EXPECT_EQ(gzgetc(h.get()), plain[13]);
+    EXPECT_EQ(gzrewind(h.get()), 0);
+    EXPECT_EQ(gzgetc(h.get()), plain[7]);
+    EXPECT_EQ(gzseek(h.get(), std::numeric_limits<gz_off_t>::max() - 3, 0), -1);
+    EXPECT_EQ(gztell(h.get()), 1);
+    EXPECT_EQ(read_to_end(h.get(), 9000).data, slice(plain, 8, plain.size()));
 }
 
 // Plain data: positions are file offsets.

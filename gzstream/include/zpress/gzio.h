@@ -191,7 +191,8 @@ int gzsetparams(gz_handle* file, int level, int strategy);
 // pipe) a backward seek fails and the stream reads on where it stood.  A
 // seek past the end of the data fails and leaves the stream at its end.  A
 // write stream only moves forward, by writing zero bytes.  Plain (not gzip)
-// data is repositioned in the file directly.
+// data is repositioned in the file directly, counting from where the data
+// starts (the descriptor's offset at open), as gzrewind does.
 gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence);
 // The position, without side effects; -1 for a stream in error, and while a
 // byte handed back at the very start waits to be read again.
@@ -223,28 +224,82 @@ int gzungetc(int c, gz_handle* file);
 char* gzgets(gz_handle* file, char* buf, int size);
 
 // Random access.  Once a read stream of gzip data in a repositionable file
-// has sought or rewound, it notes places where inflating can restart (every
-// 1 MiB of output at first, spaced wider so that they never take more than
-// 8 MiB), and a later seek restarts at the nearest one instead of at the
-// start.  Every call gives exactly what it gives without them; only seeks
-// get faster.  Sequential reading that never seeks notes nothing.
+// has sought or rewound, it notes places where inflating can restart: every
+// 128 KiB of output at first, twice as far apart each time they fill the
+// handle's memory budget (8 MiB unless gzindex_budget says otherwise), each
+// with the 32 KiB of output before it kept deflated.  A later seek restarts
+// at the nearest one instead of at the start.  Every call gives exactly what
+// it gives without them; only seeks get faster.  Sequential reading that
+// never seeks notes nothing and costs nothing more.
 
-// Writes the places the read stream has noted so far (a full read after a
-// rewind notes them all) to the file at path, replacing it.  The file is tied
-// to the compressed file by its size and the CRC-32 of its first and last
-// 64 KiB.  0, or -1 for a null argument, a write stream, a stream that has
-// not sought or rewound yet (or cannot: plain data, a pipe) and a failed
-// write, which may leave the file at path incomplete.
+// Reads the whole stream once from the start, noting every place, and goes
+// back to where the stream stood (a byte handed back by gzungetc included).
+// 0, also at once when that was done already; -1 with errno EINVAL for a
+// null handle, a write stream, plain data, a pipe, a stream in error or a
+// budget of 0; -1 when the data cannot be read to its end (damage, a read
+// error), leaving the stream in error where reading stopped, as gzread would.
+int gzindex_build(gz_handle* file);
+
+// The most memory the read stream's places may take, in bytes: 0 (note none,
+// and drop those noted) or at least 512 KiB.  Places already noted are
+// thinned at once, to every other one, until they fit.  0, or -1 with errno
+// EINVAL for a null handle, a write stream or a value out of range.
+int gzindex_budget(gz_handle* file, std::int64_t bytes);
+
+// Writes the places the read stream has noted so far (gzindex_build notes
+// them all) to the file at path.  The index is written to a new file in the
+// same directory and renamed over path, so that path never names a partial
+// index.  Each place's window is saved with only the bytes that the data
+// after the place copies (the others zero), which in text takes well under
+// half the space; finding them takes three short decodes per place, read
+// with pread (about a third of a second per GiB of text).  0, or -1: errno EINVAL for a null argument, a write stream or a
+// stream without places (one that has not sought, rewound or built yet,
+// plain data, a pipe), else the system's reason for a failed write, which
+// leaves nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
+
 // Gives a read stream the places saved by gzindex_save from a stream on the
 // same compressed file, replacing those it has noted, so that it seeks at
-// once; the position and what reads return stay as they were.  -1, changing
-// nothing, for a null argument, a write stream, plain data, a pipe, and an
-// index file that is not for this compressed file as it is now (another
-// file, or this one before it changed size or its first or last 64 KiB), of
-// another format version, or damaged in any way: such a file is never
-// trusted.
+// once; the position and what reads return stay as they were.
+//
+// An index file is input from outside and is checked before anything in it
+// is used: it must be whole (its trailing CRC-32), of this format version,
+// made for this compressed file as it is now (its size, and the CRC-32 of
+// its first and last 64 KiB and of 4 KiB of compressed data at every
+// place), and consistent in itself (every value within what the compressed
+// file can hold and produce, places in order in every respect).  A load
+// fails with -1 and changes nothing: errno EINVAL for a null argument, a
+// write stream, plain data, a pipe, and an index file refused by those
+// checks (damaged, cut short, stale, for another file or another version,
+// or holding values that cannot be); ENOMEM when it would take more than
+// the handle's budget; the system's reason when a file cannot be read.
+//
+// Loaded places are checked again as they are used.  Whenever decoding
+// reaches a later place, the decoder must stand exactly there (same bit
+// position, output count, member, CRC-32 so far), and each member's trailer
+// must agree with its length.  If not, a read that started at a loaded
+// place fails with Z_DATA_ERROR (the bytes it gave since that place may be
+// wrong) and the places are dropped; a read that started at the start of the
+// data is right in any case and only drops them.  Before a seek first
+// restarts at the last loaded place, it decodes from there to the end of
+// that member and uses the place only if all agrees, so that no changed
+// position carries a seek past the end of the data.  What these checks
+// cannot catch is an index forged on purpose to agree with all of them, for
+// instance with every position from some member on shifted alike: keep
+// index files as trusted as the data itself, or check one with
+// gzindex_verify.
 int gzindex_load(gz_handle* file, const char* path);
+
+// For a loaded index of uncertain origin: reads the whole stream once from
+// the start, checks every loaded place against the data as above and its
+// window against the output before it, notes any
+// place missing and goes back to where the stream stood.  0 when every
+// place agrees (also at once for places this handle noted itself or checked
+// before); -1 with errno EINVAL, dropping them, when one does not or lies
+// past the end of the data, or for a null handle, a write stream or a
+// stream in error or without places; -1 as gzindex_build when the data
+// cannot be read to its end.
+int gzindex_verify(gz_handle* file);
 
 // The version text of the zlib headers this library was built against.
 const char* engine_version();

@@ -1,0 +1,99 @@
+// The random-access calls on a whole stream: noting every access point in one
+// pass, checking a loaded index against the data, and the memory budget.
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "gz_handle.h"
+#include "gz_index.h"
+
+namespace gzstream {
+namespace {
+
+// Reads the data from its start to its end, so that the index notes (and
+// checks) every point, then goes back to where the stream stood, handed-back
+// byte included.  False when the data cannot be read to the end: the stream
+// is then in error where reading stopped.  `sound` tells whether the index
+// came through the pass with every point found where it said.
+bool read_through(gz_handle* s, bool& sound) {
+    const gz_off_t position = s->bytes_out;
+    const int pushed = s->pushback_char;
+    if (!s->write_buffer) {
+        s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
+        if (!s->write_buffer) return false;
+    }
+    if (gzrewind(s) != 0) return false;
+    int n;
+    while ((n = gzread(s, s->write_buffer.get(), STREAM_BUFFER_SIZE)) > 0) {
+    }
+    if (n < 0) return false;
+    sound = s->index && !s->index->discredited() && s->index->all_passed();
+    if (sound) s->index->set_complete();
+    // Before a byte handed back at the very start the position is -1.
+    const gz_off_t back = pushed != -1 ? position + 1 : position;
+    if (gzseek(s, back, 0) != back) return false;
+    if (pushed != -1) gzungetc(pushed, s);
+    return true;
+}
+
+bool usable(const gz_handle* s) {
+    return s != nullptr && s->direction == 'r' && s->status >= 0;
+}
+
+}  // namespace
+
+int gzindex_build(gz_handle* s) {
+    if (!usable(s)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const point_index* index = index_ensure(s);
+    if (index == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (index->complete()) return 0;
+    bool sound = false;
+    if (!read_through(s, sound)) return -1;
+    if (sound) return 0;
+    // A loaded index that the pass found wrong is gone: note the points anew.
+    s->index.reset();
+    return index_ensure(s) != nullptr && read_through(s, sound) && sound ? 0 : -1;
+}
+
+int gzindex_verify(gz_handle* s) {
+    if (!usable(s) || !s->index || s->index->discredited()) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!s->index->unchecked()) return 0;
+    bool sound = false;
+    if (!read_through(s, sound)) return -1;
+    if (!sound) {
+        // Wrong, or some point lies where the data never goes.
+        s->index.reset();
+        errno = EINVAL;
+        return -1;
+    }
+    s->index->all_checked();
+    return 0;
+}
+
+int gzindex_budget(gz_handle* s, std::int64_t bytes) {
+    if (s == nullptr || s->direction != 'r' || bytes < 0 ||
+        (bytes > 0 && static_cast<std::uint64_t>(bytes) < kIndexMinimumBudget)) {
+        errno = EINVAL;
+        return -1;
+    }
+    constexpr auto kMost = std::numeric_limits<std::size_t>::max();
+    s->index_budget = static_cast<std::uint64_t>(bytes) > kMost ? kMost
+                                                                : static_cast<std::size_t>(bytes);
+    if (bytes == 0)
+        s->index.reset();
+    else if (s->index)
+        s->index->set_memory_limit(s->index_budget, s->bytes_out);
+    return 0;
+}
+
+}  // namespace gzstream
