@@ -284,6 +284,65 @@ bool gzfile::eof() {
     return ahead_begin_ == ahead_end_ && gzstream::gzeof(handle_) != 0;
 }
 
+namespace {
+
+// Why an index call refused the file or the index, from its errno.
+std::string index_refusal(int reason, const std::string& file, const std::string& index) {
+    switch (reason) {
+        case EINVAL:
+            return index + ": not an index of " + file + " as it is now, or damaged";
+        case ENOMEM:
+            return index + ": larger than the memory the index of " + file + " may take";
+        default:
+            return detail::with_errno(index, reason);
+    }
+}
+
+}  // namespace
+
+void gzfile::build_index() {
+    check_open();
+    errno = 0;
+    if (gzstream::gzindex_build(handle_) == 0) return;
+    const int reason = errno;
+    if (auto failure = failure_of(handle_, name_)) throw *failure;
+    if (reason == EINVAL)
+        throw error(detail::kStreamError,
+                    name_ + ": can't index: not gzip data in a file that can seek");
+    throw error(detail::kFileError, detail::with_errno(name_ + ": can't index", reason));
+}
+
+void gzfile::save_index(const std::filesystem::path& index) const {
+    check_open();
+    errno = 0;
+    if (gzstream::gzindex_save(handle_, index.c_str()) == 0) return;
+    const int reason = errno;
+    if (reason == EINVAL)
+        throw error(detail::kStreamError,
+                    index.string() + ": no index of " + name_ + " to save (nothing noted yet)");
+    throw error(detail::kFileError, detail::with_errno(index.string(), reason));
+}
+
+void gzfile::load_index(const std::filesystem::path& index) {
+    check_open();
+    errno = 0;
+    if (gzstream::gzindex_load(handle_, index.c_str()) == 0) return;
+    const int reason = errno;
+    throw error(reason == EINVAL ? detail::kDataError : detail::kFileError,
+                index_refusal(reason, name_, index.string()));
+}
+
+void gzfile::verify_index() {
+    check_open();
+    errno = 0;
+    if (gzstream::gzindex_verify(handle_) == 0) return;
+    const int reason = errno;
+    if (auto failure = failure_of(handle_, name_)) throw *failure;
+    throw error(detail::kDataError,
+                reason == EINVAL ? name_ + ": no index, or it does not agree with the data"
+                                 : detail::with_errno(name_, reason));
+}
+
 gzip_header gzfile::header() const {
     check_open();
     gzstream::gz_header_fields fields;

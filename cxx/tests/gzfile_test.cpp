@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -154,6 +155,45 @@ TEST_F(GzfileTest, FailedSeeksThrowAndMoveNothing) {
 
 // The header's name, comment and time: written as chosen (the exact bytes
 // of the format), read back from a member another writer made.
+// An index built, saved and loaded into another open of the same file makes
+// exact random reads; an index of another file is refused and changes nothing.
+TEST_F(GzfileTest, IndexBuiltSavedAndLoaded) {
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::text, 3 << 20, 41);
+    const std::string p = put("d.gz", zpress_test::gzip_member(data));
+    const std::string other = put("o.gz", zpress_test::gzip_member(Bytes(data.begin(), data.end() - 1)));
+    const std::string idx = dir_.path("d.idx");
+    {
+        zpress::gzfile f(p, "rb");
+        EXPECT_THROW(f.save_index(idx), zpress::error);  // nothing noted yet
+        std::vector<char> first(10);
+        f.read(as_writable(first));
+        f.build_index();
+        EXPECT_EQ(f.tell(), 10);  // the position stays
+        f.save_index(idx);
+    }
+    zpress::gzfile f(p, "rb");
+    try {
+        zpress::gzfile o(other, "rb");
+        o.load_index(idx);
+        ADD_FAILURE() << "another file's index was taken";
+    } catch (const zpress::error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(idx + ": ", 0), 0u) << e.what();
+    }
+    f.load_index(idx);
+    f.verify_index();
+    std::vector<char> buf(4096);
+    std::uint64_t seed = 7;
+    for (int i = 0; i < 100; ++i) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const auto at = static_cast<std::int64_t>((seed >> 16) % (data.size() - buf.size()));
+        ASSERT_EQ(f.seek(at, SEEK_SET), at);
+        ASSERT_EQ(f.read(as_writable(buf)), buf.size());
+        ASSERT_EQ(std::memcmp(buf.data(), data.data() + at, buf.size()), 0) << at;
+    }
+    zpress::gzfile plain(put("plain", zpress_test::bytes_of("not gzip")), "rb");
+    EXPECT_THROW(plain.build_index(), zpress::error);
+}
+
 TEST_F(GzfileTest, HeaderNameCommentAndTime) {
     const std::string p = dir_.path("h.gz");
     {

@@ -133,6 +133,28 @@ class ZPRESS_API gzfile {
     // True once a read has met the end of the data.
     bool eof();
 
+    // Random access (reading gzip data in a file that can seek).  Seeks
+    // restart at places noted while decoding; these calls note them all at
+    // once and keep them in an index file for later opens.
+    //
+    // Reads the whole file once and notes every place; the position stays.
+    // Throws on damaged data (the file is then in error, as after a read),
+    // and for plain data or a file that cannot seek.
+    void build_index();
+    // Writes the places noted so far to `index` (atomically: a new file is
+    // renamed over it).  Throws when nothing was noted yet or the write fails.
+    void save_index(const std::filesystem::path& index) const;
+    // Takes the places from `index`, saved from this compressed file as it is
+    // now.  An index file is checked whole before any of it is used; one
+    // that is damaged, stale, of another file or inconsistent is refused
+    // with a zpress::error that says so, and the file is left as it was.
+    // Places are checked again as decoding reaches them (see doc/api.md).
+    void load_index(const std::filesystem::path& index);
+    // For an index of uncertain origin: reads the whole file once and checks
+    // every loaded place against the data; throws (and drops the places)
+    // when one does not agree.  The position stays.
+    void verify_index();
+
     // Finishes the stream (a writer's trailer) and closes the file.  Throws
     // zpress::error when this or any earlier operation failed; the handle is
     // released either way and a second call does nothing.
