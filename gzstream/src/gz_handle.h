@@ -55,35 +55,35 @@ struct first_header {
 
 struct gz_handle {
     engine::stream engine;  // deflate (writing) or inflate (reading) state and cursors
-    int status = Z_OK;      // last status: a zlib code, or Z_ERRNO after a failed stdio call
-    int saved_errno = 0;    // errno of the first failed stdio call, until the error is cleared
-    int input_ended = 0;    // reading: a read of the file delivered nothing
     std::FILE* file = nullptr;
     std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
-    unsigned read_size = STREAM_BUFFER_SIZE;        // reading: the size of read_buffer
-    bool regular_file = false;  // reading: the input is a regular file, whose reads never wait
     std::unique_ptr<unsigned char[]> write_buffer;  // compressed output; discard block when reading
-    std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
     std::string error_text;         // the text last built by gzerror
     std::string display_name;       // the path, or "<fd:N>"
-    int pass_through = 0;           // the input was not gzip data at open: copied verbatim
-    char direction = 0;             // 'r' or 'w'
-    gz_off_t data_start = 0;        // file offset behind the first member header
+    gz_off_t data_start = 0;  // file offset behind the first member header
     gz_off_t bytes_in = 0;    // reading: compressed bytes consumed; writing: uncompressed accepted
     gz_off_t bytes_out = 0;   // reading: uncompressed delivered; writing: compressed produced
-    read_ahead ahead;         // reading: decoded, not yet delivered (bytes_out excludes them)
-    int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
-    int pushback_at_end = 0;  // that byte was handed back after the end of the data
-    bool has_member = false;  // reading: the input began with a member header
-    first_header header;      // reading: the fields of that header
-    bool in_member = false;   // reading: inside a member whose trailer is still to come
-    unsigned char trailer[8] = {};  // reading: the member's trailer as far as it was read
-    unsigned trailer_have = 0;
     gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
+    read_ahead ahead;         // reading: decoded, not yet delivered (bytes_out excludes them)
+    first_header header;      // reading: the fields of the first member's header
     // Reading: access points for seeking, made on the first seek or rewind.
     std::unique_ptr<point_index, point_index_deleter> index;
-    bool index_disabled = false;  // reading: never make one (the input cannot seek)
     std::size_t index_budget = kIndexMemoryLimit;  // reading: the most its index may take
+    int status = Z_OK;      // last status: a zlib code, or Z_ERRNO after a failed stdio call
+    int saved_errno = 0;    // errno of the first failed stdio call, until the error is cleared
+    int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
+    unsigned read_size = STREAM_BUFFER_SIZE;  // reading: the size of read_buffer
+    std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
+    unsigned trailer_have = 0;      // reading: bytes of `trailer` read so far
+    unsigned char trailer[8] = {};  // reading: the member's trailer as far as it was read
+    char direction = 0;             // 'r' or 'w'
+    bool input_ended = false;       // reading: a read of the file delivered nothing
+    bool regular_file = false;  // reading: the input is a regular file, whose reads never wait
+    bool pass_through = false;  // reading: the input was not gzip data at open: copied verbatim
+    bool pushback_at_end = false;  // the handed-back byte came after the end of the data
+    bool has_member = false;    // reading: the input began with a member header
+    bool in_member = false;     // reading: inside a member whose trailer is still to come
+    bool index_disabled = false;  // reading: never make an index (the input cannot seek)
     // Reading: the output so far is what a read from the start of the data
     // gives; false from an error or a failed rewind until a repositioning.
     bool decode_in_step = true;

@@ -21,7 +21,7 @@ constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 
 // Restarting costs a seek, a window to inflate and a partial block of input;
 // reading on is cheaper when the point is not far ahead.
-constexpr gz_off_t kWorthRestarting = 2 * kWindowSize;
+constexpr gz_off_t kWorthRestarting = gz_off_t{2} * kWindowSize;
 
 // Windows are packed once and inflated at every restart: the middle level
 // packs nearly as tightly as the highest at half its cost.
@@ -216,7 +216,7 @@ bool point_index::check(gz_handle* s, const access_point& p, int bits) {
         return true;
     }
     for (unsigned i = 0; i < p.window_size; ++i)
-        if (!used[i]) window[i] = 0;
+        if (used[i] == 0) window[i] = 0;
     return engine::crc32(0, window, p.window_size) == p.window_crc;
 }
 

@@ -43,56 +43,56 @@ bool usable(const gz_handle* s) {
 
 }  // namespace
 
-int gzindex_build(gz_handle* s) {
-    if (!usable(s)) {
+int gzindex_build(gz_handle* file) {
+    if (!usable(file)) {
         errno = EINVAL;
         return -1;
     }
-    const point_index* index = index_ensure(s);
+    const point_index* index = index_ensure(file);
     if (index == nullptr) {
         errno = EINVAL;
         return -1;
     }
     if (index->complete()) return 0;
     bool sound = false;
-    if (!read_through(s, sound)) return -1;
+    if (!read_through(file, sound)) return -1;
     if (sound) return 0;
     // A loaded index that the pass found wrong is gone: note the points anew.
-    s->index.reset();
-    return index_ensure(s) != nullptr && read_through(s, sound) && sound ? 0 : -1;
+    file->index.reset();
+    return index_ensure(file) != nullptr && read_through(file, sound) && sound ? 0 : -1;
 }
 
-int gzindex_verify(gz_handle* s) {
-    if (!usable(s) || !s->index || s->index->discredited()) {
+int gzindex_verify(gz_handle* file) {
+    if (!usable(file) || !file->index || file->index->discredited()) {
         errno = EINVAL;
         return -1;
     }
-    if (!s->index->unchecked()) return 0;
+    if (!file->index->unchecked()) return 0;
     bool sound = false;
-    if (!read_through(s, sound)) return -1;
+    if (!read_through(file, sound)) return -1;
     if (!sound) {
         // Wrong, or some point lies where the data never goes.
-        s->index.reset();
+        file->index.reset();
         errno = EINVAL;
         return -1;
     }
-    s->index->all_checked();
+    file->index->all_checked();
     return 0;
 }
 
-int gzindex_budget(gz_handle* s, std::int64_t bytes) {
-    if (s == nullptr || s->direction != 'r' || bytes < 0 ||
+int gzindex_budget(gz_handle* file, std::int64_t bytes) {
+    if (file == nullptr || file->direction != 'r' || bytes < 0 ||
         (bytes > 0 && static_cast<std::uint64_t>(bytes) < kIndexMinimumBudget)) {
         errno = EINVAL;
         return -1;
     }
     constexpr auto kMost = std::numeric_limits<std::size_t>::max();
-    s->index_budget = static_cast<std::uint64_t>(bytes) > kMost ? kMost
+    file->index_budget = static_cast<std::uint64_t>(bytes) > kMost ? kMost
                                                                 : static_cast<std::size_t>(bytes);
     if (bytes == 0)
-        s->index.reset();
-    else if (s->index)
-        s->index->set_memory_limit(s->index_budget, s->bytes_out);
+        file->index.reset();
+    else if (file->index)
+        file->index->set_memory_limit(file->index_budget, file->bytes_out);
     return 0;
 }
 

@@ -256,9 +256,8 @@ class sparse_packer {
     sparse_packer()
         : window_(new (std::nothrow) unsigned char[kWindowSize]),
           used_(new (std::nothrow) unsigned char[kWindowSize]),
-          packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]) {
-        ready_ = window_ && used_ && packed_ && engine::inflate_init(z_) == Z_OK;
-    }
+          packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]),
+          ready_(window_ && used_ && packed_ && engine::inflate_init(z_) == Z_OK) {}
     ~sparse_packer() { engine::inflate_end(z_); }
     sparse_packer(const sparse_packer&) = delete;
     sparse_packer& operator=(const sparse_packer&) = delete;
@@ -277,7 +276,7 @@ class sparse_packer {
         }
         if (window_use(id.fd, id.size, p, used_.get()) != 0) return false;
         for (unsigned i = 0; i < p.window_size; ++i)
-            if (!used_[i]) window_[i] = 0;
+            if (used_[i] == 0) window_[i] = 0;
         packed_size = static_cast<unsigned>(engine::deflate_whole(
             kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
             kPackedWindowLimit));
@@ -371,14 +370,14 @@ bool write_atomically(const char* path, const std::vector<unsigned char>& data) 
 
 }  // namespace
 
-int gzindex_save(gz_handle* s, const char* path) {
-    if (s == nullptr || path == nullptr || s->direction != 'r' || !s->index ||
-        s->index->discredited()) {
+int gzindex_save(gz_handle* file, const char* path) {
+    if (file == nullptr || path == nullptr || file->direction != 'r' || !file->index ||
+        file->index->discredited()) {
         errno = EINVAL;
         return -1;
     }
     identity id;
-    if (!identify(s->file, id)) return -1;
+    if (!identify(file->file, id)) return -1;
     try {
         writer w;
         w.bytes(reinterpret_cast<const unsigned char*>(kMagic.data()), kMagic.size());
@@ -386,9 +385,9 @@ int gzindex_save(gz_handle* s, const char* path) {
         w.u64(id.size);
         w.u32(id.first_crc);
         w.u32(id.last_crc);
-        w.u64(s->data_start);
-        w.u64(s->index->spacing());
-        const auto& points = s->index->points();
+        w.u64(file->data_start);
+        w.u64(file->index->spacing());
+        const auto& points = file->index->points();
         w.u32(static_cast<std::uint32_t>(points.size()));
         sparse_packer packer;
         if (!packer.ready()) {
@@ -424,24 +423,24 @@ int gzindex_save(gz_handle* s, const char* path) {
     }
 }
 
-int gzindex_load(gz_handle* s, const char* path) {
-    if (s == nullptr || path == nullptr) {
+int gzindex_load(gz_handle* file, const char* path) {
+    if (file == nullptr || path == nullptr) {
         errno = EINVAL;
         return -1;
     }
     // Everything is built aside and only handed over once it has passed.
-    auto index = index_make_for(s);
+    auto index = index_make_for(file);
     if (!index) {
         errno = EINVAL;
         return -1;
     }
     identity id;
-    if (!identify(s->file, id)) return -1;
+    if (!identify(file->file, id)) return -1;
     std::vector<access_point> points;
     gz_off_t spacing = 0;
     try {
         std::vector<unsigned char> data;
-        if (!read_whole(path, s->index_budget, data)) return -1;
+        if (!read_whole(path, file->index_budget, data)) return -1;
         int failure = EINVAL;
         bool ok = data.size() >= kFileHeader + 4;
         if (ok) {
@@ -450,7 +449,7 @@ int gzindex_load(gz_handle* s, const char* path) {
             std::uint32_t stored_crc = 0;
             reader r(data.data(), body);
             ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
-                 parse(r, id, s->data_start, points, spacing, failure);
+                 parse(r, id, file->data_start, points, spacing, failure);
         }
         if (!ok) {
             errno = failure;
@@ -462,12 +461,12 @@ int gzindex_load(gz_handle* s, const char* path) {
     }
     std::size_t packed = 0;
     for (const access_point& p : points) packed += p.packed_size;
-    if (index->memory_for(points.size(), packed) > s->index_budget) {
+    if (index->memory_for(points.size(), packed) > file->index_budget) {
         errno = ENOMEM;
         return -1;
     }
     index->adopt(std::move(points), spacing);
-    index_replace(s, std::move(index));
+    index_replace(file, std::move(index));
     return 0;
 }
 

@@ -100,7 +100,7 @@ int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char*
     std::fill(used, used + p.window_size, 0);
     if (p.window_size == 0) return 0;
     std::unique_ptr<unsigned char[]> dictionary(new (std::nothrow) unsigned char[kWindowSize]);
-    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[kPasses * kWindowSize]);
+    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
     engine::stream z;
     if (!dictionary || !out || engine::inflate_init(z) != Z_OK) {
         engine::inflate_end(z);
@@ -112,13 +112,13 @@ int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char*
     bool ok = true;
     for (unsigned pass = 0; pass < kPasses && ok; ++pass) {
         for (unsigned i = 0; i < p.window_size; ++i) dictionary[i] = spelled(pass, i);
-        ok = decode(z, in, p, dictionary.get(), out.get() + pass * kWindowSize, produced);
+        ok = decode(z, in, p, dictionary.get(), out.get() + std::size_t{pass} * kWindowSize, produced);
     }
     engine::inflate_end(z);
     if (!ok) return -1;
     const unsigned char* low = out.get();
     const unsigned char* high = out.get() + kWindowSize;
-    const unsigned char* flipped = out.get() + 2 * kWindowSize;
+    const unsigned char* flipped = out.get() + std::size_t{2} * kWindowSize;
     for (unsigned j = 0; j < produced; ++j) {
         if (low[j] == flipped[j]) continue;  // a literal, or a copy of output after the point
         const unsigned position = low[j] | static_cast<unsigned>(high[j]) << 8;

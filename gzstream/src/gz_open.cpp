@@ -113,7 +113,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
 gz_handle* gz_dopen(int fd, const char* mode, int gotmagic) {
     if (fd < 0) return nullptr;
     char name[sizeof "<fd:-2147483648>"];
-    std::snprintf(name, sizeof name, "<fd:%d>", fd);
+    (void)std::snprintf(name, sizeof name, "<fd:%d>", fd);  // sized for any int
     return gz_open(name, mode, {.fd = fd}, gotmagic);
 }
 
@@ -156,10 +156,10 @@ gz_handle* gzopen_stdio_header(std::FILE* file, const char* name, const char* mo
     return gz_open(name, mode, {.file = file, .header = header}, 0);
 }
 
-int gzclose(gz_handle* s) {
-    if (s == nullptr) return Z_STREAM_ERROR;
-    if (s->direction == 'w') finish_member(s);
-    return destroy(s);
+int gzclose(gz_handle* file) {
+    if (file == nullptr) return Z_STREAM_ERROR;
+    if (file->direction == 'w') finish_member(file);
+    return destroy(file);
 }
 
 int destroy(gz_handle* s) {
@@ -183,56 +183,56 @@ int destroy(gz_handle* s) {
     return result;
 }
 
-const char* gzerror(gz_handle* s, int* errnum) {
+const char* gzerror(gz_handle* file, int* errnum) {
     int ignored;
     if (errnum == nullptr) errnum = &ignored;
-    if (s == nullptr) {
+    if (file == nullptr) {
         *errnum = Z_STREAM_ERROR;
         return engine::status_text(Z_STREAM_ERROR);
     }
-    *errnum = s->status;
-    if (s->status == Z_OK) return "";
-    const char* message = s->status == Z_ERRNO ? "" : s->engine.msg;
-    if (message == nullptr || *message == '\0') message = engine::status_text(s->status);
+    *errnum = file->status;
+    if (file->status == Z_OK) return "";
+    const char* message = file->status == Z_ERRNO ? "" : file->engine.msg;
+    if (message == nullptr || *message == '\0') message = engine::status_text(file->status);
     try {
-        s->error_text.assign(s->display_name).append(": ").append(message);
+        file->error_text.assign(file->display_name).append(": ").append(message);
     } catch (const std::bad_alloc&) {
-        s->error_text.clear();
+        file->error_text.clear();
         return engine::status_text(Z_MEM_ERROR);
     }
-    return s->error_text.c_str();
+    return file->error_text.c_str();
 }
 
-int gzerrno(gz_handle* s) {
-    return s != nullptr ? s->saved_errno : 0;
+int gzerrno(gz_handle* file) {
+    return file != nullptr ? file->saved_errno : 0;
 }
 
-int gzheader(gz_handle* s, gz_header_fields* header) {
-    if (s == nullptr || header == nullptr || s->direction != 'r') return Z_STREAM_ERROR;
-    if (!s->has_member) return -1;
-    if (!s->header.whole) return Z_DATA_ERROR;
+int gzheader(gz_handle* file, gz_header_fields* header) {
+    if (file == nullptr || header == nullptr || file->direction != 'r') return Z_STREAM_ERROR;
+    if (!file->has_member) return -1;
+    if (!file->header.whole) return Z_DATA_ERROR;
     const auto text_of = [](const header_text& t) {
         return t.present && !t.lost ? t.text.c_str() : nullptr;
     };
-    header->name = text_of(s->header.name);
-    header->comment = text_of(s->header.comment);
-    header->mtime = s->header.mtime;
-    return s->header.name.lost || s->header.comment.lost ? Z_BUF_ERROR : Z_OK;
+    header->name = text_of(file->header.name);
+    header->comment = text_of(file->header.comment);
+    header->mtime = file->header.mtime;
+    return file->header.name.lost || file->header.comment.lost ? Z_BUF_ERROR : Z_OK;
 }
 
-int gzeof(gz_handle* s) {
-    if (s == nullptr || s->direction != 'r') return 0;
-    if (s->input_ended) return 1;
-    return s->status == Z_STREAM_END ? 1 : 0;
+int gzeof(gz_handle* file) {
+    if (file == nullptr || file->direction != 'r') return 0;
+    if (file->input_ended) return 1;
+    return file->status == Z_STREAM_END ? 1 : 0;
 }
 
-void gzclearerr(gz_handle* s) {
+void gzclearerr(gz_handle* file) {
     // A write stream's failure lost output for good: it stays until gzclose.
-    if (s == nullptr || s->direction != 'r') return;
-    if (s->status != Z_STREAM_END) s->status = Z_OK;
-    s->saved_errno = 0;
-    s->input_ended = 0;
-    std::clearerr(s->file);
+    if (file == nullptr || file->direction != 'r') return;
+    if (file->status != Z_STREAM_END) file->status = Z_OK;
+    file->saved_errno = 0;
+    file->input_ended = false;
+    std::clearerr(file->file);
 }
 
 }  // namespace gzstream

@@ -25,7 +25,7 @@ constexpr int kNotAMember = -1;
 unsigned refill(gz_handle* s, unsigned char* at, unsigned room) {
     errno = 0;
     const auto got = static_cast<unsigned>(std::fread(at, 1, room, s->file));
-    if (got < room && std::ferror(s->file)) note_errno(s, errno);
+    if (got < room && std::ferror(s->file) != 0) note_errno(s, errno);
     return got;
 }
 
@@ -36,8 +36,8 @@ int next_byte(gz_handle* s) {
     if (z.avail_in == 0) {
         z.avail_in = refill(s, s->read_buffer.get(), s->read_size);
         if (z.avail_in == 0) {
-            s->input_ended = 1;
-            if (std::ferror(s->file)) s->status = Z_ERRNO;
+            s->input_ended = true;
+            if (std::ferror(s->file) != 0) s->status = Z_ERRNO;
             return -1;
         }
         z.next_in = s->read_buffer.get();
@@ -103,19 +103,19 @@ int parse_header(gz_handle* s, int gotmagic) {
         while (have < 2) {
             const unsigned got = refill(s, buf + have, s->read_size - have);
             if (got == 0) {
-                if (std::ferror(s->file)) s->status = Z_ERRNO;
+                if (std::ferror(s->file) != 0) s->status = Z_ERRNO;
                 break;
             }
             have += got;
         }
         z.avail_in = have;
         if (have < 2) {
-            if (!gotmagic) return static_cast<int>(have);
+            if (gotmagic == 0) return static_cast<int>(have);
             if (s->status != Z_ERRNO) s->status = Z_DATA_ERROR;
             return kNotAMember;
         }
     }
-    if (!gotmagic) {
+    if (gotmagic == 0) {
         if (z.next_in[0] != kMagic1 || z.next_in[1] != kMagic2) return 1;
         z.next_in += 2;
         z.avail_in -= 2;
@@ -133,15 +133,15 @@ int parse_header(gz_handle* s, int gotmagic) {
     // The fields of the first member's header are kept for gzheader.
     first_header* const keep = s->has_member ? nullptr : &s->header;
     read_mtime(s, keep);
-    if (flags & kFlagExtra) {
+    if ((flags & kFlagExtra) != 0) {
         unsigned len = static_cast<unsigned>(next_byte(s));
         len += static_cast<unsigned>(next_byte(s)) << 8;
         while (len-- != 0 && next_byte(s) != -1) {
         }
     }
-    if (flags & kFlagName) read_text(s, keep != nullptr ? &keep->name : nullptr);
-    if (flags & kFlagComment) read_text(s, keep != nullptr ? &keep->comment : nullptr);
-    if (flags & kFlagHeaderCrc) {
+    if ((flags & kFlagName) != 0) read_text(s, keep != nullptr ? &keep->name : nullptr);
+    if ((flags & kFlagComment) != 0) read_text(s, keep != nullptr ? &keep->comment : nullptr);
+    if ((flags & kFlagHeaderCrc) != 0) {
         next_byte(s);
         next_byte(s);
     }
@@ -178,8 +178,8 @@ void skip_padding(gz_handle* s) {
         z.next_in = s->read_buffer.get();
         z.avail_in = got;
         if (got == 0) {
-            s->input_ended = 1;
-            if (std::ferror(s->file)) s->status = Z_ERRNO;
+            s->input_ended = true;
+            if (std::ferror(s->file) != 0) s->status = Z_ERRNO;
             return;
         }
     }
@@ -240,7 +240,7 @@ unsigned read_plain(gz_handle* s, unsigned char* out, unsigned space) {
     if (n < space) {
         n += refill(s, out + n, space - n);
         // A failed read is not the end of the data.
-        if (std::ferror(s->file)) s->status = Z_ERRNO;
+        if (std::ferror(s->file) != 0) s->status = Z_ERRNO;
     }
     return n;
 }
@@ -250,7 +250,7 @@ unsigned read_plain(gz_handle* s, unsigned char* out, unsigned space) {
 void ahead_taken(gz_handle* s) {
     read_ahead& a = s->ahead;
     if (a.status != Z_OK) s->status = a.status;
-    if (a.ends_input) s->input_ended = 1;
+    if (a.ends_input) s->input_ended = true;
     a.status = Z_OK;
     a.ends_input = false;
 }
@@ -312,7 +312,7 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
             s->bytes_in += got;
             s->bytes_out += got;
             const unsigned n = (len - z.avail_out) + got;
-            if (n == 0) s->input_ended = 1;
+            if (n == 0) s->input_ended = true;
             return n == 0 && s->status < 0 ? -1 : static_cast<int>(n);
         }
         if (z.avail_in == 0 && !s->input_ended) {
@@ -321,12 +321,12 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
             z.avail_in = refill(s, s->read_buffer.get(), s->read_size);
             z.next_in = s->read_buffer.get();
             if (z.avail_in == 0) {
-                s->input_ended = 1;
-                if (std::ferror(s->file)) {
+                s->input_ended = true;
+                if (std::ferror(s->file) != 0) {
                     s->status = Z_ERRNO;
                     break;
                 }
-                if (std::feof(s->file)) {
+                if (std::feof(s->file) != 0) {
                     // Input that ends inside a member is damaged, never a
                     // normal end: a cut-off file must not pass for a whole one.
                     if (s->in_member) {
@@ -381,7 +381,7 @@ bool can_read_ahead(gz_handle* s) {
 int fill_ahead(gz_handle* s) {
     read_ahead& a = s->ahead;
     const int status = s->status;
-    const int ended = s->input_ended;
+    const bool ended = s->input_ended;
     const int n = read_into(s, a.data.get(), READ_AHEAD_SIZE, true);
     if (n <= 0) return n;
     a.next = a.data.get();
@@ -413,51 +413,51 @@ void check_header(gz_handle* s, int gotmagic) {
         s->in_member = s->status == Z_OK;
         s->header.whole = s->in_member;
     } else {
-        s->pass_through = verdict;
+        s->pass_through = verdict != 0;
     }
 }
 
-int gzread(gz_handle* s, void* buf, unsigned len) {
-    if (s == nullptr || s->direction != 'r' || len > INT_MAX) return Z_STREAM_ERROR;
-    return read_into(s, static_cast<unsigned char*>(buf), len, false);
+int gzread(gz_handle* file, void* buf, unsigned len) {
+    if (file == nullptr || file->direction != 'r' || len > INT_MAX) return Z_STREAM_ERROR;
+    return read_into(file, static_cast<unsigned char*>(buf), len, false);
 }
 
-int gzgetc(gz_handle* s) {
+int gzgetc(gz_handle* file) {
     // The last byte decoded ahead goes the slow way: taking it hands over
     // what the engine met behind it.
-    if (s == nullptr || s->pushback_char != -1 || s->ahead.size() < 2) return getc_slow(s);
-    s->bytes_out++;
-    return *s->ahead.next++;
+    if (file == nullptr || file->pushback_char != -1 || file->ahead.size() < 2) return getc_slow(file);
+    file->bytes_out++;
+    return *file->ahead.next++;
 }
 
-int gzungetc(int c, gz_handle* s) {
-    if (s == nullptr || s->direction != 'r' || c < 0 || s->pushback_char != -1) return -1;
-    s->pushback_char = c;
-    s->bytes_out--;
-    s->pushback_at_end = s->status == Z_STREAM_END;
-    if (s->pushback_at_end) s->status = Z_OK;
-    s->input_ended = 0;
+int gzungetc(int c, gz_handle* file) {
+    if (file == nullptr || file->direction != 'r' || c < 0 || file->pushback_char != -1) return -1;
+    file->pushback_char = c;
+    file->bytes_out--;
+    file->pushback_at_end = file->status == Z_STREAM_END;
+    if (file->pushback_at_end) file->status = Z_OK;
+    file->input_ended = false;
     return c;
 }
 
-char* gzgets(gz_handle* s, char* buf, int size) {
+char* gzgets(gz_handle* file, char* buf, int size) {
     if (buf == nullptr || size <= 0) return nullptr;
     std::size_t stored = 0;
     const auto room = static_cast<std::size_t>(size - 1);
     while (stored < room) {
-        if (s == nullptr || s->pushback_char != -1 || s->ahead.empty()) {
-            const int c = getc_slow(s);
+        if (file == nullptr || file->pushback_char != -1 || file->ahead.empty()) {
+            const int c = getc_slow(file);
             if (c < 0) break;
             buf[stored++] = static_cast<char>(c);
             if (c == '\n') break;
             continue;
         }
         // Up to the newline, as far as the buffer and the decoded bytes go.
-        std::size_t n = std::min(room - stored, s->ahead.size());
-        const void* newline = std::memchr(s->ahead.next, '\n', n);
+        std::size_t n = std::min(room - stored, file->ahead.size());
+        const void* newline = std::memchr(file->ahead.next, '\n', n);
         if (newline != nullptr) n = static_cast<std::size_t>(
-            static_cast<const unsigned char*>(newline) - s->ahead.next + 1);
-        stored += take_ahead(s, reinterpret_cast<unsigned char*>(buf) + stored, n);
+            static_cast<const unsigned char*>(newline) - file->ahead.next + 1);
+        stored += take_ahead(file, reinterpret_cast<unsigned char*>(buf) + stored, n);
         if (newline != nullptr) break;
     }
     buf[stored] = '\0';
@@ -479,9 +479,9 @@ void restart_reader(gz_handle* s) {
     std::clearerr(s->file);
     s->status = Z_OK;
     s->saved_errno = 0;
-    s->input_ended = 0;
+    s->input_ended = false;
     s->pushback_char = -1;
-    s->pushback_at_end = 0;
+    s->pushback_at_end = false;
     s->engine.next_in = s->read_buffer.get();
     s->engine.avail_in = 0;
     s->running_crc = engine::crc32(0, nullptr, 0);

@@ -46,7 +46,7 @@ gz_off_t seek_read(gz_handle* s, gz_off_t target) {
             return -1;
         forget_plain_input(s);
         if (fseeko(s->file, file_at, SEEK_SET) != 0) return -1;
-        s->input_ended = 0;  // the end seen before the move is not the end here
+        s->input_ended = false;  // the end seen before the move is not the end here
         s->bytes_in = s->bytes_out = target;
         return target;
     }
@@ -86,28 +86,28 @@ gz_off_t seek_read(gz_handle* s, gz_off_t target) {
 
 }  // namespace
 
-gz_off_t gzseek(gz_handle* s, gz_off_t offset, int whence) {
-    if (s == nullptr || (whence != kFromStart && whence != kFromCurrent) || in_error(s)) return -1;
-    const bool writing = s->direction == 'w';
+gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence) {
+    if (file == nullptr || (whence != kFromStart && whence != kFromCurrent) || in_error(file)) return -1;
+    const bool writing = file->direction == 'w';
     gz_off_t target;
-    if (!target_of(writing ? s->bytes_in : s->bytes_out, offset, whence, target)) return -1;
-    return writing ? seek_write(s, target) : seek_read(s, target);
+    if (!target_of(writing ? file->bytes_in : file->bytes_out, offset, whence, target)) return -1;
+    return writing ? seek_write(file, target) : seek_read(file, target);
 }
 
-gz_off_t gztell(gz_handle* s) {
+gz_off_t gztell(gz_handle* file) {
     // The answer a seek by 0 from here would give, without its side effects:
     // on plain data that seek repositions the file, which drops a handed-back
     // byte and, on a pipe, the buffered input.
-    if (s == nullptr || in_error(s)) return -1;
-    const gz_off_t position = s->direction == 'w' ? s->bytes_in : s->bytes_out;
+    if (file == nullptr || in_error(file)) return -1;
+    const gz_off_t position = file->direction == 'w' ? file->bytes_in : file->bytes_out;
     return position < 0 ? -1 : position;
 }
 
-int gzrewind(gz_handle* s) {
-    if (s == nullptr || s->direction != 'r' || !repositionable(s)) return -1;
-    restart_reader(s);
-    const bool ok = fseeko(s->file, s->data_start, SEEK_SET) == 0;
-    if (!s->pass_through) index_rewound(s, ok);
+int gzrewind(gz_handle* file) {
+    if (file == nullptr || file->direction != 'r' || !repositionable(file)) return -1;
+    restart_reader(file);
+    const bool ok = fseeko(file->file, file->data_start, SEEK_SET) == 0;
+    if (!file->pass_through) index_rewound(file, ok);
     return ok ? 0 : -1;
 }
 

@@ -105,45 +105,45 @@ void write_header(gz_handle* s, const gz_header_fields* fields) {
     }
 }
 
-int gzwrite(gz_handle* s, const void* buf, unsigned len) {
-    if (!writable(s) || len > INT_MAX) return Z_STREAM_ERROR;
-    if (failed(s)) return -1;
-    if (finished(s)) return 0;  // the engine would refuse it: nothing is taken
-    engine::stream& z = s->engine;
+int gzwrite(gz_handle* file, const void* buf, unsigned len) {
+    if (!writable(file) || len > INT_MAX) return Z_STREAM_ERROR;
+    if (failed(file)) return -1;
+    if (finished(file)) return 0;  // the engine would refuse it: nothing is taken
+    engine::stream& z = file->engine;
     const auto* const src = static_cast<const unsigned char*>(buf);
     z.next_in = src;
     z.avail_in = len;
     while (z.avail_in != 0) {
-        if (z.avail_out == 0 && !write_full_block(s)) break;
-        s->bytes_in += z.avail_in;
-        s->bytes_out += z.avail_out;
-        s->status = engine::deflate(z, Z_NO_FLUSH);
-        s->bytes_in -= z.avail_in;
-        s->bytes_out -= z.avail_out;
-        if (s->status != Z_OK) break;
+        if (z.avail_out == 0 && !write_full_block(file)) break;
+        file->bytes_in += z.avail_in;
+        file->bytes_out += z.avail_out;
+        file->status = engine::deflate(z, Z_NO_FLUSH);
+        file->bytes_in -= z.avail_in;
+        file->bytes_out -= z.avail_out;
+        if (file->status != Z_OK) break;
     }
     // Only the accepted bytes belong to the member: a refused tail (stream
     // finished, failed block write) must not enter the trailer's CRC.
     const unsigned accepted = len - z.avail_in;
-    s->running_crc = engine::crc32(s->running_crc, src, accepted);
-    return failed(s) ? -1 : static_cast<int>(accepted);
+    file->running_crc = engine::crc32(file->running_crc, src, accepted);
+    return failed(file) ? -1 : static_cast<int>(accepted);
 }
 
-int gzputc(gz_handle* s, int c) {
+int gzputc(gz_handle* file, int c) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    return gzwrite(s, &byte, 1) == 1 ? byte : -1;
+    return gzwrite(file, &byte, 1) == 1 ? byte : -1;
 }
 
-int gzputs(gz_handle* s, const char* text) {
+int gzputs(gz_handle* file, const char* text) {
     if (text == nullptr) return Z_STREAM_ERROR;
     const std::size_t len = std::strlen(text);
     if (len > INT_MAX) return Z_STREAM_ERROR;
-    return gzwrite(s, text, static_cast<unsigned>(len));
+    return gzwrite(file, text, static_cast<unsigned>(len));
 }
 
-int gzprintf(gz_handle* s, const char* format, ...) {
-    if (!writable(s) || format == nullptr) return Z_STREAM_ERROR;
-    if (failed(s)) return -1;
+int gzprintf(gz_handle* file, const char* format, ...) {
+    if (!writable(file) || format == nullptr) return Z_STREAM_ERROR;
+    if (failed(file)) return -1;
     char local[PRINTF_BUFFER_SIZE];
     va_list args, again;
     va_start(args, format);
@@ -157,9 +157,13 @@ int gzprintf(gz_handle* s, const char* format, ...) {
         status = Z_STREAM_ERROR;  // the format could not be expanded (over INT_MAX bytes, ...)
     } else if (len >= PRINTF_BUFFER_SIZE) {
         large.reset(new (std::nothrow) char[static_cast<std::size_t>(len) + 1]);
-        if (large) {
-            std::vsnprintf(large.get(), static_cast<std::size_t>(len) + 1, format, again);
+        // The second expansion must give what the first measured, or the
+        // buffer would hold bytes it never wrote.
+        if (large && std::vsnprintf(large.get(), static_cast<std::size_t>(len) + 1, format,
+                                    again) == len) {
             text = large.get();
+        } else if (large) {
+            status = Z_STREAM_ERROR;
         } else {
             status = Z_MEM_ERROR;
         }
@@ -167,10 +171,10 @@ int gzprintf(gz_handle* s, const char* format, ...) {
     va_end(again);
     if (status != Z_OK) {
         // The caller's text is lost: the stream must not close as complete.
-        s->status = status;
+        file->status = status;
         return -1;
     }
-    return gzwrite(s, text, static_cast<unsigned>(len));
+    return gzwrite(file, text, static_cast<unsigned>(len));
 }
 
 int flush_output(gz_handle* s, int flush) {
@@ -199,17 +203,17 @@ int flush_output(gz_handle* s, int flush) {
     return s->status == Z_STREAM_END ? Z_OK : s->status;
 }
 
-int gzflush(gz_handle* s, int flush) {
+int gzflush(gz_handle* file, int flush) {
     // An unknown mode is the caller's mistake, not the stream's failure.
-    if (!writable(s) || flush < Z_NO_FLUSH || flush > Z_FINISH) return Z_STREAM_ERROR;
-    if (const int rc = flush_output(s, flush); rc != Z_OK) return rc;
+    if (!writable(file) || flush < Z_NO_FLUSH || flush > Z_FINISH) return Z_STREAM_ERROR;
+    if (const int rc = flush_output(file, flush); rc != Z_OK) return rc;
     // A failing fflush may have dropped what stdio held: the stream is lost.
     errno = 0;
-    if (std::fflush(s->file) != 0) {
-        note_errno(s, errno);
-        s->status = Z_ERRNO;
+    if (std::fflush(file->file) != 0) {
+        note_errno(file, errno);
+        file->status = Z_ERRNO;
     }
-    return failed(s) ? s->status : Z_OK;
+    return failed(file) ? file->status : Z_OK;
 }
 
 void finish_member(gz_handle* s) {
@@ -221,18 +225,18 @@ void finish_member(gz_handle* s) {
     put(s, trailer, sizeof trailer);
 }
 
-int gzsetparams(gz_handle* s, int level, int strategy) {
-    if (!writable(s)) return Z_STREAM_ERROR;
-    if (failed(s)) return s->status;
-    engine::stream& z = s->engine;
+int gzsetparams(gz_handle* file, int level, int strategy) {
+    if (!writable(file)) return Z_STREAM_ERROR;
+    if (failed(file)) return file->status;
+    engine::stream& z = file->engine;
     // The engine may have to compress what it holds before the change: make
     // room for that output, as often as it fills the buffer.
     int rc;
     for (;;) {
-        if (z.avail_out == 0 && !write_full_block(s)) return s->status;
-        s->bytes_out += z.avail_out;
+        if (z.avail_out == 0 && !write_full_block(file)) return file->status;
+        file->bytes_out += z.avail_out;
         rc = engine::deflate_params(z, level, strategy);
-        s->bytes_out -= z.avail_out;
+        file->bytes_out -= z.avail_out;
         if (rc != Z_BUF_ERROR || z.avail_out != 0) break;
     }
     return rc;

@@ -167,7 +167,7 @@ int gzwrite(gz_handle* file, const void* buf, unsigned len);
 // The low byte of c, as 0..255, or -1.
 int gzputc(gz_handle* file, int c);
 // As gzwrite of the text without its terminator.
-int gzputs(gz_handle* file, const char* s);
+int gzputs(gz_handle* file, const char* text);
 // As gzwrite of the formatted text, of any length: up to 4095 characters are
 // formatted on the stack, longer text in one heap block of its size.  Empty
 // text gives 0.  -1 when the stream has failed, and also when the text cannot
