@@ -59,7 +59,7 @@ void remove_output(int dir_fd, const char* entry, file_id id, const char* shown)
     }
 }
 
-void cleanup_handler(int) {
+void cleanup_handler(int /*signal*/) {
     // Only async-signal-safe calls from here on: the signal may have come
     // anywhere in the main flow.
     if (const output_record* out = handler_state.output.load())

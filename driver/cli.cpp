@@ -22,7 +22,7 @@ namespace {
 // and diagnostics would land inside it.
 void keep_stderr_away_from_files() {
     if (fcntl(STDERR_FILENO, F_GETFD) != -1) return;
-    const int fd = open("/dev/null", O_WRONLY);
+    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (fd >= 0 && fd != STDERR_FILENO) {
         dup2(fd, STDERR_FILENO);
         close(fd);

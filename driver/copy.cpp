@@ -8,7 +8,7 @@ outcome gz_compress(stdio_stream& in, gz_writer& out, copy_buffers& buffers) {
     unsigned char* const buf = buffers.block;
     for (;;) {
         const std::size_t n = std::fread(buf, 1, BLOCK_SIZE, in.get());
-        if (std::ferror(in.get())) return system_error("fread");
+        if (std::ferror(in.get()) != 0) return system_error("fread");
         if (n == 0) break;
         if (gzstream::gzwrite(out.get(), buf, static_cast<unsigned>(n)) != static_cast<int>(n))
             return fail_stream(out.get());

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -81,14 +82,22 @@ private:
     output_record record_{};
 };
 
+// Both names were checked against the buffer's size when they were derived;
+// the copy is bounded all the same.
+void copy_name(char (&to)[NAME_BUFFER_SIZE], const char* from) {
+    const std::size_t len = std::min(std::strlen(from), sizeof to - 1);
+    std::memcpy(to, from, len);
+    to[len] = '\0';
+}
+
 // The output is complete: the job joins the finished jobs, which own its
 // directory and output from now on.
 outcome finish_job(const job_names& names, job_dir& dir, created_output& output,
                    const input_entry& input, const struct stat& opened,
                    finished_jobs& finished) {
     finished_job& job = finished.next_slot();
-    std::strcpy(job.in_name, names.input);
-    std::strcpy(job.out_name, names.output);
+    copy_name(job.in_name, names.input);
+    copy_name(job.out_name, names.output);
     job.in_entry = entry_of(job.in_name);
     job.out_entry = entry_of(job.out_name);
     job.in_id = input.id;

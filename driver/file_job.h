@@ -45,8 +45,7 @@ public:
     // "-c": copies the input to standard output, which stays open.
     virtual outcome copy_to_stdout(const job_names& names, copy_buffers& buffers) = 0;
 
-protected:
-    ~file_direction() = default;
+    virtual ~file_direction() = default;
 };
 
 // What the file jobs of one run share.

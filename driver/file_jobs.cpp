@@ -114,7 +114,7 @@ public:
     // The stream is named after the input as the user gave it, for its
     // error texts.  Input that cannot be read at all (a directory), or whose
     // first member header is bad, fails before any output exists.
-    outcome open_input(unique_fd fd, const struct stat&, const job_names& names) override {
+    outcome open_input(unique_fd fd, const struct stat& /*st*/, const job_names& names) override {
         in_.reset(gzstream::gzdopen_named(fd.get(), names.input, "rb"));
         if (!in_) return fail(about_file::cant_gzopen, names.input);
         fd.release();
@@ -137,7 +137,7 @@ public:
 
     outcome copy(copy_buffers& buffers) override { return gz_uncompress(in_, out_, buffers); }
 
-    outcome copy_to_stdout(const job_names&, copy_buffers& buffers) override {
+    outcome copy_to_stdout(const job_names& /*names*/, copy_buffers& buffers) override {
         out_ = stdio_stream(stdout, {.keep_open = true});
         return gz_uncompress(in_, out_, buffers);
     }

@@ -57,7 +57,7 @@ finished_jobs::~finished_jobs() {
 }
 
 finished_job& finished_jobs::next_slot() {
-    if (!jobs_) jobs_.reset(new finished_job[capacity_]);
+    if (!jobs_) jobs_ = std::make_unique<finished_job[]>(capacity_);
     return jobs_[count_];
 }
 

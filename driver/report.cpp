@@ -65,7 +65,7 @@ private:
 }  // namespace
 
 outcome error(const char* message) {
-    std::fprintf(stderr, "%s: %s\n", handler_state.prog, message);
+    (void)std::fprintf(stderr, "%s: %s\n", handler_state.prog, message);
     return outcome::failed;
 }
 
@@ -101,7 +101,7 @@ outcome fail(about_file what, const char* name) {
 
 outcome fail_stream(gzstream::gz_handle* stream) {
     int ignored;
-    std::fprintf(stderr, "%s: %s\n", handler_state.prog, gzstream::gzerror(stream, &ignored));
+    (void)std::fprintf(stderr, "%s: %s\n", handler_state.prog, gzstream::gzerror(stream, &ignored));
     return outcome::failed;
 }
 

@@ -15,7 +15,9 @@ namespace driver {
 struct stdio_closer {
     bool keep_open = false;
     void operator()(std::FILE* file) const noexcept {
-        if (!keep_open) std::fclose(file);
+        // Only the release on a path that failed already: the copy loops
+        // close their streams themselves and check the result.
+        if (!keep_open) (void)std::fclose(file);
     }
 };
 using stdio_stream = std::unique_ptr<std::FILE, stdio_closer>;

@@ -39,7 +39,7 @@ class sink {
 };
 
 // Large blocks keep the per-call cost of the stream layers out of sight.
-inline constexpr std::size_t kStreamBlock = 64 * 1024;
+inline constexpr std::size_t kStreamBlock = std::size_t{64} * 1024;
 
 class input_buffer final : public std::streambuf {
   public:

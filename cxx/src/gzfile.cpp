@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kMaxCall = std::size_t{1} << 30;
 // What getline() reads ahead: large enough that the engine, not the
 // per-call overhead, sets the pace.
-constexpr std::size_t kLookahead = 64 * 1024;
+constexpr std::size_t kLookahead = std::size_t{64} * 1024;
 
 unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall); }
 
@@ -94,7 +94,7 @@ gzfile detail::gzfile_access::over(std::FILE* file, const std::string& name, con
                      : gzstream::gzopen_stdio(file, name.c_str(), mode);
     if (handle == nullptr) {
         const int saved = errno;
-        std::fclose(file);
+        (void)std::fclose(file);  // the open's reason is the one to report
         open_failed(name, mode, saved);
     }
     return gzfile(handle, name);
@@ -147,7 +147,7 @@ std::optional<error> failure_of(gzstream::gz_handle* handle, const std::string& 
 
 // Throws the stream's own report when it holds one, else `what`.
 void gzfile::fail(const char* what, int result) const {
-    if (auto failure = failure_of(handle_, name_)) throw *failure;
+    if (auto failure = failure_of(handle_, name_)) throw error(*failure);
     const int code = result < 0 ? result : detail::kStreamError;
     throw error(code, name_ + ": " + what);
 }
@@ -305,7 +305,7 @@ void gzfile::build_index() {
     errno = 0;
     if (gzstream::gzindex_build(handle_) == 0) return;
     const int reason = errno;
-    if (auto failure = failure_of(handle_, name_)) throw *failure;
+    if (auto failure = failure_of(handle_, name_)) throw error(*failure);
     if (reason == EINVAL)
         throw error(detail::kStreamError,
                     name_ + ": can't index: not gzip data in a file that can seek");
@@ -337,7 +337,7 @@ void gzfile::verify_index() {
     errno = 0;
     if (gzstream::gzindex_verify(handle_) == 0) return;
     const int reason = errno;
-    if (auto failure = failure_of(handle_, name_)) throw *failure;
+    if (auto failure = failure_of(handle_, name_)) throw error(*failure);
     throw error(detail::kDataError,
                 reason == EINVAL ? name_ + ": no index, or it does not agree with the data"
                                  : detail::with_errno(name_, reason));
@@ -375,7 +375,7 @@ void gzfile::close() {
     const int result = gzstream::gzclose(handle);
     const int saved = errno;
     if (result == 0) return;
-    if (earlier) throw *earlier;
+    if (earlier) throw error(*earlier);
     if (result == gzstream::Z_ERRNO && saved != 0)
         throw error(detail::kFileError, detail::with_errno(name_, saved));
     throw error(result, name_ + ": closing failed");

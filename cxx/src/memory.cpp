@@ -1,6 +1,7 @@
 // Whole buffers in memory: gzip through the stream layer on stdio streams
 // over memory, .Z through the codec on an anonymous memory file (the codec
 // works on descriptors).
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +21,7 @@
 namespace zpress {
 namespace {
 
-const std::string kName = "<memory>";
+constexpr const char kName[] = "<memory>";
 
 // zread and zwrite count in int.
 constexpr std::size_t kMaxCall = std::size_t{1} << 30;
@@ -33,8 +34,8 @@ int piece(std::size_t left) {
 // (never a huge block up front), doubled whenever it fills.  Grows `out` and
 // returns where the next bytes go.
 char* room_in(std::string& out, std::size_t have, std::size_t input_size) {
-    constexpr std::size_t kFirstLeast = 64 * 1024;
-    constexpr std::size_t kFirstMost = 64 * 1024 * 1024;
+    constexpr std::size_t kFirstLeast = std::size_t{64} << 10;
+    constexpr std::size_t kFirstMost = std::size_t{64} << 20;
     if (have == out.size()) {
         const std::size_t first = std::clamp(input_size / 2 * 7, kFirstLeast, kFirstMost);
         out.resize(out.empty() ? first : out.size() * 2);
@@ -57,7 +58,7 @@ class memory_file {
     int fd() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
-    void fill(std::string_view data) {
+    void fill(std::string_view data) const {
         for (std::size_t done = 0; done < data.size();) {
             const ssize_t put =
                 ::write(fd_, data.data() + done, std::min(data.size() - done, kMaxCall));
@@ -121,7 +122,7 @@ class lzw_stream {
 std::string gzip_compress(std::string_view data, int level) {
     if (level < 0 || level > 9)
         throw error(detail::kStreamError,
-                    kName + ": compression level " + std::to_string(level) + " is not 0 to 9");
+                    std::string(kName) + ": compression level " + std::to_string(level) + " is not 0 to 9");
     const char mode[] = {'w', 'b', static_cast<char>('0' + level), '\0'};
     std::string out;
     gzfile gz = detail::gzfile_access::over(detail::writer_into(out), kName, mode);
@@ -133,7 +134,7 @@ std::string gzip_compress(std::string_view data, int level) {
 std::string gzip_decompress(std::string_view gz) {
     // The stream layer hands plain data through; here only gzip is wanted.
     if (gz.size() < 2 || gz[0] != '\x1f' || gz[1] != '\x8b')
-        throw error(detail::kDataError, kName + ": not gzip data");
+        throw error(detail::kDataError, std::string(kName) + ": not gzip data");
     detail::memory_source source{.data = gz};
     gzfile in = detail::gzfile_access::over(detail::reader_over(source), kName, "rb");
     std::string out;
@@ -155,7 +156,7 @@ std::string lzw_compress(std::string_view data, int bits) {
     // stream that any reader decodes to nothing.
     if (data.empty()) return {'\x1f', '\x9d', static_cast<char>(0x80 | bits)};
     memory_file file;
-    const int fd = ::dup(file.fd());
+    const int fd = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) throw detail::system_failure(kName, errno);
     lzw_stream z(fd, "w", bits);
     for (std::size_t done = 0; done < data.size();) {

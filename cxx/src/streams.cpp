@@ -73,7 +73,9 @@ input_stream& input_stream::operator=(input_stream&& other) noexcept {
     if (this != &other) {
         std::istream::operator=(std::move(other));
         // The file held before closes, quietly, as `previous` goes.
-        const auto previous = std::exchange(buffer_, std::move(other.buffer_));
+        // Moving the stream base leaves `other`'s own members alone.
+        const auto previous =
+            std::exchange(buffer_, std::move(other.buffer_));  // NOLINT(bugprone-use-after-move)
         set_rdbuf(buffer_.get());
         detach(other);
     }
@@ -105,7 +107,9 @@ output_stream& output_stream::operator=(output_stream&& other) noexcept {
     if (this != &other) {
         std::ostream::operator=(std::move(other));
         // The file held before closes, quietly, as `previous` goes.
-        const auto previous = std::exchange(buffer_, std::move(other.buffer_));
+        // Moving the stream base leaves `other`'s own members alone.
+        const auto previous =
+            std::exchange(buffer_, std::move(other.buffer_));  // NOLINT(bugprone-use-after-move)
         set_rdbuf(buffer_.get());
         detach(other);
     }

@@ -60,10 +60,10 @@ inline constexpr std::array<unsigned char, 9> rmask = {0x00, 0x01, 0x03, 0x07, 0
 // length the processor cannot predict.  Strings are decoded into the window
 // and leave it for the caller's buffer; when it fills up, its recent end
 // slides to the front.
-inline constexpr std::size_t window_size = 256 * 1024;
+inline constexpr std::size_t window_size = std::size_t{256} * 1024;
 // Output kept when the window slides, so that recently used codes still find
 // their strings.
-inline constexpr std::size_t window_keep = 64 * 1024;
+inline constexpr std::size_t window_keep = std::size_t{64} * 1024;
 // Strings are copied in 16-byte moves that may run this far past their end.
 inline constexpr std::size_t window_slack = 16;
 // After a slide the window holds window_keep bytes, and the next string must
