@@ -297,6 +297,41 @@ TEST_F(GzIostreamTest, GzipInsideOtherStreams) {
     EXPECT_EQ(to_broken.last_error(), "<ostream>: Input/output error");
 }
 
+// Single characters that fill the block, pieces that fit, straddle or exceed
+// it, and reads that mix single characters with blocks of every size: the
+// buffers of both formats hand over every byte once, in order.
+TEST_F(GzIostreamTest, BufferedPiecesOfEverySizeKeepEveryByte) {
+    const Bytes data = zpress_test::make_data(zpress_test::DataKind::mixed, 400000, 9);
+    const auto round_trip = [&](auto writer, auto open_reader) {
+        std::size_t at = 0;
+        const auto* bytes = reinterpret_cast<const char*>(data.data());
+        std::ostreambuf_iterator<char> it(writer);
+        for (; at < 70000; ++at) *it++ = bytes[at];  // past a whole block, one at a time
+        for (const std::size_t piece : {std::size_t{40000}, std::size_t{70000}, std::size_t{5},
+                                        std::size_t{100000}}) {
+            writer.write(bytes + at, static_cast<std::streamsize>(piece));
+            at += piece;
+        }
+        while (at < data.size()) writer.put(bytes[at++]);
+        writer.close();
+        ASSERT_TRUE(writer.good());
+        auto reader = open_reader();
+        std::string back;
+        std::vector<char> buf(100000);
+        for (std::size_t size = 1; reader.peek() != std::char_traits<char>::eof(); size = size * 7 % 99991) {
+            back.push_back(static_cast<char>(reader.get()));
+            reader.read(buf.data(), static_cast<std::streamsize>(size));
+            back.append(buf.data(), static_cast<std::size_t>(reader.gcount()));
+        }
+        EXPECT_FALSE(reader.bad());
+        EXPECT_EQ(back.size(), data.size());
+        EXPECT_TRUE(back == as_string(data));  // not printed: 400 KB
+    };
+    const std::string gz = dir_.path("b.gz"), z = dir_.path("b.Z");
+    round_trip(zpress::ogzstream(gz), [&] { return zpress::igzstream(gz); });
+    round_trip(zpress::olzwstream(z), [&] { return zpress::ilzwstream(z); });
+}
+
 TEST_F(GzIostreamTest, StreamsMove) {
     const std::string p = dir_.path("m.gz");
     zpress::ogzstream a(p);
@@ -310,9 +345,15 @@ TEST_F(GzIostreamTest, StreamsMove) {
     zpress::igzstream in(p);
     zpress::igzstream other(dir_.path("missing"));
     other = std::move(in);
+    zpress::igzstream moved(std::move(other));
     std::string line;
-    ASSERT_TRUE(std::getline(other, line));
+    ASSERT_TRUE(std::getline(moved, line));
     EXPECT_EQ(line, "moved along");
+    zpress::ogzstream target(dir_.path("t.gz"));
+    target = zpress::ogzstream(p);  // the file held before is closed
+    target << "again";
+    target.close();
+    EXPECT_TRUE(target.good());
 }
 
 }  // namespace

@@ -551,6 +551,15 @@ TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(gztell(h.get()), 0);
     EXPECT_EQ(read_to_end(h.get(), 65536).data, plain_);
+
+    // Building over a wrong index notes the points anew, and seeks by them
+    // are exact.
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_NE(index_of(h.get()), nullptr);
+    EXPECT_FALSE(index_of(h.get())->discredited());
+    ASSERT_EQ(gzseek(h.get(), size - 100, 0), size - 100);
+    EXPECT_EQ(read_to_end(h.get(), 1000).data, Bytes(plain_.end() - 100, plain_.end()));
 }
 
 // The budget thins what is there at once; the save never leaves a partial

@@ -128,5 +128,28 @@ class FullDisk(ZpressTestCase):
             self.assertEqual(gzip.decompress(self.read(src + ".gz")), BIG_RANDOM)
 
 
+class FailingSync(ZpressTestCase):
+    """A disk that accepted the data but cannot write it back: every fsync
+    fails (a preloaded stand-in).  No input may go; no output may stay."""
+
+    def test_outputs_that_cannot_be_synced_are_removed_and_inputs_kept(self):
+        shim = os.environ.get("ZPRESS_FAILING_FSYNC")
+        if not shim:
+            self.skipTest("the failing fsync stand-in was not built")
+        env = dict(os.environ, LD_PRELOAD=shim,
+                   ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+        for args in (["a", "b"], ["-d", "a.gz", "b.gz"]):
+            self.clear()
+            names = [a for a in args if a != "-d"]
+            for n in names:
+                self.write(n, gzip_member(SMALL_TEXT) if n.endswith(".gz") else SMALL_TEXT)
+            result = self.run_zpress(*args, env=env)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            outputs = [n[:-3] if n.endswith(".gz") else n + ".gz" for n in names]
+            self.assertEqual(result.stderr,
+                             b"".join(self.msg("can't fsync " + o) for o in outputs))
+            self.assertEqual(self.listing(), sorted(names))
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
