@@ -212,6 +212,20 @@ TEST_F(GzIostreamTest, FailedWriteSetsBadbitAndCloseThrowsWhenAsked) {
         EXPECT_EQ(out.last_error(), "/dev/full: No space left on device");
     }
     {
+        // Met only by close(): with badbit in the mask the caller gets the
+        // zpress::error itself, not a std::ios_base::failure.
+        zpress::ogzstream out("/dev/full");
+        out.exceptions(std::ios::badbit);
+        out << "a little";
+        try {
+            out.close();
+            FAIL() << "no exception";
+        } catch (const zpress::error& e) {
+            EXPECT_STREQ(e.what(), "/dev/full: No space left on device");
+        }
+        EXPECT_TRUE(out.bad());
+    }
+    {
         zpress::ogzstream out("/dev/full", 0);
         out.exceptions(std::ios::badbit);
         const std::string big(1 << 20, 'x');
