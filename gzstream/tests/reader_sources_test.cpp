@@ -36,10 +36,11 @@ GzPtr open_gotmagic(const Bytes& input) {
     return h;
 }
 
-// After a magic the caller took, the method and flags bytes must follow:
-// without them the header is cut off, and nothing is delivered.
-TEST(GotMagic, MagicWithoutMethodAndFlagsIsADataError) {
-    for (const Bytes& input : {Bytes{0x1F, 0x8B}, Bytes{0x1F, 0x8B, 'A'}, Bytes{0x1F, 0x8B, 8}}) {
+// After a magic the caller took, a valid header must follow: without the
+// method and flags bytes it is cut off, and nothing is delivered.
+TEST(GotMagic, BytesAfterTheMagicMustBeAValidHeader) {
+    for (const Bytes& input : {Bytes{0x1F, 0x8B}, Bytes{0x1F, 0x8B, 'A'}, Bytes{0x1F, 0x8B, 8},
+                               concat({Bytes{0x1F, 0x8B}, bytes_of("hello world")})}) {
         GzPtr h = open_gotmagic(input);
         char buf[8];
         EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
@@ -58,16 +59,6 @@ TEST(GotMagic, MembersAfterTheFirstNeedTheirMagic) {
     const ReadOutcome r = read_to_end(h.get(), 5000);
     EXPECT_EQ(r.last, -1);
     EXPECT_EQ(r.data, a);
-    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
-}
-
-TEST(GotMagic, BytesAfterTheMagicMustBeAValidHeader) {
-    GzPtr h = open_gotmagic(concat({Bytes{0x1F, 0x8B}, bytes_of("hello world")}));
-    char buf[8];
-    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
-    int code = 0;
-    error_of(h.get(), &code);
-    EXPECT_EQ(code, Z_DATA_ERROR);
     EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
 }
 
