@@ -37,15 +37,18 @@ bool same_time(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The status-change time also moves when another name of the file goes (the
+// run itself may remove one: another input, or an output name under "-f");
+// fewer links with the same size and modification time change no data.
 bool unchanged(const struct stat& now, const input_snapshot& then) {
     return now.st_size == then.size && same_time(now.st_mtim, then.mtime) &&
-           same_time(now.st_ctim, then.ctime);
+           (same_time(now.st_ctim, then.ctime) || now.st_nlink < then.links);
 }
 
 }  // namespace
 
 input_snapshot snapshot_of(const struct stat& st) {
-    return {st.st_size, st.st_mtim, st.st_ctim};
+    return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink};
 }
 
 finished_jobs::finished_jobs() : capacity_(group_size()) {

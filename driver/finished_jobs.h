@@ -32,6 +32,7 @@ struct input_snapshot {
     off_t size = 0;
     struct timespec mtime {};
     struct timespec ctime {};
+    nlink_t links = 0;
 };
 
 input_snapshot snapshot_of(const struct stat& st);

@@ -158,6 +158,18 @@ class NameReuse(RacingJob):
                 self.assertEqual(self.read(inname), b"a new file under the old name")
                 self.assertEqual(decoded(kind, self.read(outname)), expected_data(kind))
 
+    def test_links_the_run_removes_are_no_change(self):
+        # Removing another name of an input moves its status-change time.
+        for args, names in ((["a", "b"], ["a", "b"]), (["-f", "a"], ["a", "a.gz"])):
+            with self.subTest(args=args):
+                self.clear()
+                self.write("a", DATA)
+                os.link(self.path("a"), self.path(names[1]))
+                self.assertOutcome(self.run_zpress(*args), 0)
+                self.assertEqual(self.listing(), sorted(n + ".gz" for n in args if n != "-f"))
+                for name in self.listing():
+                    self.assertEqual(gzip.decompress(self.read(name)), DATA)
+
     def test_input_written_to_after_its_job_is_kept(self):
         # The first job is finished and waits for the removal of its input
         # while a long second job (zeros of a sparse file) runs; then
