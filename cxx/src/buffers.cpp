@@ -104,8 +104,14 @@ input_buffer::pos_type input_buffer::seekpos(pos_type position, std::ios_base::o
     if (!source_ || (which & std::ios_base::in) == 0 || off_type(position) < 0)
         return pos_type(off_type(-1));
     // A seek that fails leaves the source where it was, so what is buffered
-    // stays valid: the position does not move.
-    if (!source_->seek(off_type(position))) return pos_type(off_type(-1));
+    // stays valid: the position does not move.  One that throws has moved it.
+    try {
+        if (!source_->seek(off_type(position))) return pos_type(off_type(-1));
+    } catch (const error& e) {
+        note(e);
+        setg(block_.get(), block_.get(), block_.get());
+        throw;
+    }
     setg(block_.get(), block_.get(), block_.get());
     return position;
 }

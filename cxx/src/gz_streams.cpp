@@ -21,14 +21,17 @@ class gz_source final : public detail::source {
     void close() override { file_.close(); }
     std::int64_t tell() override { return file_.tell(); }
     // A position past the end, or data too damaged to get there, is a seek
-    // that failed (failbit), not a broken stream; gzfile::seek has gone back
-    // where it was.
+    // that failed (failbit), not a broken stream, where gzfile::seek has gone
+    // back where it was.  A file that cannot go back (a pipe) has read on:
+    // what the stream buffered no longer follows, so it is broken (badbit).
     bool seek(std::int64_t position) override {
         if (!seekable_) return false;
+        const std::int64_t before = file_.tell();
         try {
             file_.seek(position, SEEK_SET);
             return true;
         } catch (const error&) {
+            if (file_.tell() != before) throw;
             return false;
         }
     }

@@ -1,6 +1,7 @@
 // zpress::igzstream and zpress::ogzstream behave as std::ifstream and
 // std::ofstream do, and report damage as badbit (or the exception).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <iterator>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "gzip_builder.h"
+#include "mem_file.h"
 #include "temp_io.h"
 #include "test_data.h"
 #include "zlib_oracle.h"
@@ -122,6 +124,17 @@ TEST_F(GzIostreamTest, TellgAndSeekg) {
     EXPECT_EQ(in.get(), text[static_cast<std::size_t>(std::streamoff(before))]);
     in.seekg(std::numeric_limits<std::streamoff>::max(), std::ios::cur);  // no overflow either
     EXPECT_TRUE(in.fail());
+
+    // A pipe read on to its end cannot go back: broken, never a quiet jump.
+    const std::string longer = numbered_lines(20000);
+    const int fd = zpress_test::pipe_holding(zpress_test::gzip_reference(zpress_test::bytes_of(longer)));
+    ASSERT_GE(fd, 0);
+    zpress::igzstream piped("/dev/fd/" + std::to_string(fd));
+    std::getline(piped, line);
+    piped.seekg(static_cast<std::streamoff>(longer.size() + 10));
+    EXPECT_TRUE(piped.bad());
+    EXPECT_NE(piped.last_error().find("can't seek there"), std::string::npos);
+    ::close(fd);
 }
 
 TEST_F(GzIostreamTest, DamageSetsBadbitNeverAQuietEnd) {
