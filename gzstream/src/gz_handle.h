@@ -89,6 +89,12 @@ struct gz_handle {
     bool decode_in_step = true;
 };
 
+// Reading: how far the engine has decoded: what the caller was given, plus a
+// byte handed back to it and the bytes decoded ahead of it.
+inline gz_off_t decoded_position(const gz_handle* s) {
+    return s->bytes_out + (s->pushback_char != -1 ? 1 : 0) + static_cast<gz_off_t>(s->ahead.size());
+}
+
 // gz_open.cpp: releases everything the handle holds, the handle included.
 int destroy(gz_handle* s);
 // Keeps the reason of a failed stdio call (errno, or EIO when the call left

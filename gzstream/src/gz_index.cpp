@@ -38,6 +38,12 @@ std::unique_ptr<point_index, point_index_deleter> make_index(gz_off_t spacing,
         spacing, memory_limit, std::move(ring), std::move(scratch)));
 }
 
+// The file offset of the next compressed byte the engine takes, or -1.
+gz_off_t input_offset(const gz_handle* s) {
+    const gz_off_t file_at = ftello(s->file);
+    return file_at < 0 ? -1 : file_at - static_cast<gz_off_t>(s->engine.avail_in);
+}
+
 bool can_have_index(gz_handle* s) {
     if (s->direction != 'r' || s->index_disabled || s->pass_through || !s->has_member)
         return false;
@@ -57,11 +63,16 @@ point_index::point_index(gz_off_t spacing, std::size_t memory_limit,
     : spacing_(spacing), memory_limit_(memory_limit), ring_(std::move(ring)),
       scratch_(std::move(scratch)) {}
 
+std::size_t point_index::first_after(gz_off_t position) const {
+    const auto after = std::upper_bound(points_.begin(), points_.end(), position,
+                                        [](gz_off_t t, const access_point& p) { return t < p.out; });
+    return static_cast<std::size_t>(after - points_.begin());
+}
+
 const access_point* point_index::point_before(gz_off_t target) const {
     if (discredited_) return nullptr;
-    auto after = std::upper_bound(points_.begin(), points_.end(), target,
-                                  [](gz_off_t t, const access_point& p) { return t < p.out; });
-    return after == points_.begin() ? nullptr : &*(after - 1);
+    const std::size_t after = first_after(target);
+    return after == 0 ? nullptr : &points_[after - 1];
 }
 
 bool point_index::wants_block_ends(const gz_handle* s) const {
@@ -80,9 +91,7 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
     ring_size_ = 0;
     ring_end_ = position;
     passed_points(position);
-    auto after = std::upper_bound(points_.begin(), points_.end(), position,
-                                  [](gz_off_t t, const access_point& p) { return t < p.out; });
-    check_from(static_cast<std::size_t>(after - points_.begin()));
+    check_from(first_after(position));
 }
 
 void point_index::restarted_at(const access_point& p) {
@@ -109,10 +118,9 @@ void point_index::reseat_check() {
 // Sets when the next point is due: `spacing_` after the last point at or
 // before `position`, never next to one that exists already.
 void point_index::passed_points(gz_off_t position) {
-    auto after = std::upper_bound(points_.begin(), points_.end(), position,
-                                  [](gz_off_t t, const access_point& p) { return t < p.out; });
-    next_point_ = after == points_.end() ? kNoPoint : after->out;
-    const gz_off_t last = after == points_.begin() ? 0 : (after - 1)->out;
+    const std::size_t after = first_after(position);
+    next_point_ = after == points_.size() ? kNoPoint : points_[after].out;
+    const gz_off_t last = after == 0 ? 0 : points_[after - 1].out;
     due_ = last > kNoPoint - spacing_ ? kNoPoint : last + spacing_;
 }
 
@@ -131,11 +139,16 @@ void point_index::keep_window(const unsigned char* data, std::size_t n, gz_off_t
     ring_size_ = std::min(kWindowSize, ring_size_ + count);
 }
 
-std::uint32_t point_index::ring_crc(unsigned length) const {
+point_index::ring_span point_index::ring_last(unsigned length) const {
     const unsigned start = (ring_head_ + kWindowSize - length) % kWindowSize;
     const unsigned first = std::min(length, kWindowSize - start);
-    const std::uint32_t crc = engine::crc32(0, ring_.get() + start, first);
-    return engine::crc32(crc, ring_.get(), length - first);
+    return {ring_.get() + start, first, ring_.get(), length - first};
+}
+
+std::uint32_t point_index::ring_crc(unsigned length) const {
+    const ring_span span = ring_last(length);
+    const std::uint32_t crc = engine::crc32(0, span.first, span.first_size);
+    return engine::crc32(crc, span.second, span.second_size);
 }
 
 void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
@@ -160,11 +173,13 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
             s->running_crc = engine::crc32(s->running_crc, crc_mark,
                                            static_cast<std::size_t>(z.next_out - crc_mark));
             crc_mark = z.next_out;
-            if (s->bytes_in > check_in_ || !check(s, p, where & engine::kUnusedBitsMask)) {
+            const verdict v =
+                s->bytes_in > check_in_ ? verdict::wrong : check(s, p, where & engine::kUnusedBitsMask);
+            if (v == verdict::wrong) {
                 failed_check(s);
                 return;
             }
-            passed_check();
+            passed_check(v == verdict::agrees);
         }
     }
 
@@ -184,40 +199,32 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
 
 // Whether the decoder stands exactly where the point says, with the same
 // output behind it.
-bool point_index::check(gz_handle* s, const access_point& p, int bits) {
-    const gz_off_t file_at = ftello(s->file);
-    if (file_at < 0 || file_at - static_cast<gz_off_t>(s->engine.avail_in) != p.in ||
-        bits != p.bits || s->bytes_out != p.out || s->member_start != p.member_start ||
-        s->running_crc != p.crc)
-        return false;
+point_index::verdict point_index::check(gz_handle* s, const access_point& p, int bits) {
+    if (input_offset(s) != p.in || bits != p.bits || s->bytes_out != p.out ||
+        s->member_start != p.member_start || s->running_crc != p.crc)
+        return verdict::wrong;
     // A decode that began at an unchecked point (a probe) vouches for that
     // point through the CRC; this one's window is compared when a decode
     // from the start passes it, which is what marks it checked.
-    if (p.window_size == 0 || !from_start_) return true;
+    if (p.checked || p.window_size == 0 || !from_start_) return verdict::agrees;
     if (ring_size_ < p.window_size || ring_end_ != p.out) {
         // Not all of the output before it passed through here (a restart
         // shortly before, a handed-back byte): the window cannot be compared
         // this time.
-        window_missed_ = true;
-        return true;
+        return verdict::window_unseen;
     }
-    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc;
+    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc ? verdict::agrees : verdict::wrong;
     // Compared as saved: only the bytes the data after the point copies.
     unsigned char* window = scratch_.get();
-    const unsigned start = (ring_head_ + kWindowSize - p.window_size) % kWindowSize;
-    const unsigned first = std::min(p.window_size, kWindowSize - start);
-    std::memcpy(window, ring_.get() + start, first);
-    std::memcpy(window + first, ring_.get(), p.window_size - first);
-    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[p.window_size]);
+    const ring_span span = ring_last(p.window_size);
+    std::memcpy(window, span.first, span.first_size);
+    std::memcpy(window + span.first_size, span.second, span.second_size);
     struct stat st;
-    if (!used || ::fstat(fileno(s->file), &st) != 0 ||
-        window_use(fileno(s->file), st.st_size, p, used.get()) != 0) {
-        window_missed_ = true;
-        return true;
-    }
-    for (unsigned i = 0; i < p.window_size; ++i)
-        if (used[i] == 0) window[i] = 0;
-    return engine::crc32(0, window, p.window_size) == p.window_crc;
+    if (::fstat(fileno(s->file), &st) != 0 ||
+        keep_used_window_bytes(fileno(s->file), st.st_size, p, window) != 0)
+        return verdict::window_unseen;
+    return engine::crc32(0, window, p.window_size) == p.window_crc ? verdict::agrees
+                                                                    : verdict::wrong;
 }
 
 // A point disagrees with the data.  Output decoded from an unchecked point
@@ -236,13 +243,11 @@ void point_index::member_started(gz_handle* s) {
     if (checking_) {
         const access_point& p = points_[check_at_];
         if (s->bytes_in == check_in_ && p.out == p.member_start) {
-            const gz_off_t file_at = ftello(s->file);
-            if (file_at < 0 || file_at - static_cast<gz_off_t>(s->engine.avail_in) != p.in ||
-                s->bytes_out != p.out || p.bits != 0) {
+            if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0) {
                 failed_check(s);
                 return;
             }
-            passed_check();
+            passed_check(true);
         } else if (s->bytes_in >= check_in_) {
             failed_check(s);
             return;
@@ -254,9 +259,13 @@ void point_index::member_started(gz_handle* s) {
 }
 
 // The point at check_at_ is where the decode found it.  A decode that began
-// at the start of the data or at a checked point vouches for it.
-void point_index::passed_check() {
-    if (from_start_) points_[check_at_].checked = true;
+// at the start of the data or at a checked point vouches for it, once it
+// has compared the point's window too.
+void point_index::passed_check(bool window_compared) {
+    if (!window_compared)
+        window_missed_ = true;
+    else if (from_start_)
+        points_[check_at_].checked = true;
     if (probing_) probe_done_ = true;
     check_from(check_at_ + 1);
 }
@@ -320,11 +329,10 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     const gz_off_t out = s->bytes_out;
     access_point p;
     if (window_size > 0) {
-        const unsigned start = (ring_head_ + kWindowSize - window_size) % kWindowSize;
-        const unsigned first = std::min(window_size, kWindowSize - start);
+        const ring_span span = ring_last(window_size);
         p.packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, ring_.get() + start, first, ring_.get(),
-                                  window_size - first, scratch_.get(), kPackedWindowLimit));
+            engine::deflate_whole(kPackLevel, span.first, span.first_size, span.second,
+                                  span.second_size, scratch_.get(), kPackedWindowLimit));
         if (p.packed_size == 0) return;
         p.window_crc = ring_crc(window_size);
     }
@@ -337,14 +345,13 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
         due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;  // not even one fits
         return;
     }
-    const gz_off_t file_at = ftello(s->file);
-    if (file_at < 0) {
+    p.in = input_offset(s);
+    if (p.in < 0) {
         recording_ = false;
         return;
     }
     p.out = out;
     p.checked = true;
-    p.in = file_at - static_cast<gz_off_t>(s->engine.avail_in);
     p.bytes_in = s->bytes_in;
     p.member_start = s->member_start;
     p.crc = s->running_crc;
@@ -357,11 +364,10 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     }
     const unsigned packed = p.packed_size;
     try {
-        auto at = std::upper_bound(points_.begin(), points_.end(), out,
-                                   [](gz_off_t t, const access_point& q) { return t < q.out; });
-        const auto k = static_cast<std::size_t>(at - points_.begin());
-        points_.insert(at, std::move(p));
-        if (checking_ && k <= check_at_) check_from(check_at_ + 1);
+        const std::size_t k = first_after(out);
+        points_.insert(points_.begin() + static_cast<std::ptrdiff_t>(k), std::move(p));
+        // The point waiting for its check (or the end of the points) moved up.
+        if (k <= check_at_) ++check_at_;
     } catch (const std::bad_alloc&) {
         return;
     }
@@ -369,12 +375,15 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;
 }
 
-void point_index::adopt(std::vector<access_point> points, gz_off_t spacing) {
-    packed_bytes_ = 0;
-    for (const access_point& p : points) packed_bytes_ += p.packed_size;
+bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
+    std::size_t packed = 0;
+    for (const access_point& p : points) packed += p.packed_size;
+    if (memory_for(points.size(), packed) > memory_limit_) return false;
+    packed_bytes_ = packed;
     points_ = std::move(points);
     spacing_ = spacing;
     unchecked_ = !points_.empty();
+    return true;
 }
 
 bool point_index::unpack_window(gz_handle* s, const access_point& p) {
@@ -396,8 +405,10 @@ std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s) {
 }
 
 void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index) {
+    // Decoding that began at a loaded point not yet checked proves nothing.
+    const bool from_start = !s->index || s->index->decoding_from_start();
     s->index = std::move(index);
-    if (s->index && s->decode_in_step) s->index->repositioned(s->bytes_out, true);
+    if (s->index && s->decode_in_step) s->index->repositioned(decoded_position(s), from_start);
 }
 
 // Made on a handle's first seek or rewind; an index a check found wrong is

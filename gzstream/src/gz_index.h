@@ -52,17 +52,18 @@ struct access_point {
     // just loaded.
     bool checked = false;
     // The window keeps only the bytes the data after the point copies, the
-    // rest zero (see window_use): so points read back from a file.
+    // rest zero (see keep_used_window_bytes): so points read back from a file.
     bool sparse = false;
     std::unique_ptr<unsigned char[]> packed;
 };
 
-// Marks with 1 in `used` (p.window_size bytes) the window bytes that the
-// first 32 KiB of output after `p` copy, decoding the compressed file `fd` of
-// `file_size` bytes with pread; 0 for the others.  0, or -1 with errno when
-// the file cannot be read (or memory is short).  Damaged data after the
-// point ends the search where the engine stops, the same way every time.
-int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char* used);
+// Zeroes the bytes of `window` (p.window_size bytes) that the first 32 KiB of
+// output after `p` do not copy, decoding the compressed file `fd` of
+// `file_size` bytes with pread.  0, or -1 with errno when the file cannot be
+// read (or memory is short).  Damaged data after the point ends the search
+// where the engine stops, the same way every time.
+int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
+                           unsigned char* window);
 
 class point_index {
   public:
@@ -76,6 +77,7 @@ class point_index {
     // the data; `from_start` when it began there or at a point of this
     // handle's own, so that what it decodes is the data's own truth.
     void repositioned(gz_off_t position, bool from_start);
+    bool decoding_from_start() const { return from_start_; }
     // Decoding is no longer in step (an error, a failed repositioning): no
     // new points and no checks until the next repositioning.
     void suspend() { recording_ = checking_ = false; }
@@ -92,11 +94,10 @@ class point_index {
 
     // The points, and replacing them with ones read back from a saved index
     // (validated by the caller).  They stay unchecked until a decode from the
-    // start of the data has passed every one of them.
+    // start of the data has passed every one of them.  False, taking
+    // nothing, when they would not fit the memory limit.
     const std::vector<access_point>& points() const { return points_; }
-    void adopt(std::vector<access_point> points, gz_off_t spacing);
-    // The memory `count` points with `packed` bytes of windows would take.
-    std::size_t memory_for(std::size_t count, std::size_t packed) const;
+    bool adopt(std::vector<access_point>& points, gz_off_t spacing);
 
     // A decode found the decoder somewhere a point does not say: the index
     // must not be used again.
@@ -143,14 +144,26 @@ class point_index {
     void restarted_at(const access_point& p);
 
   private:
+    enum class verdict { wrong, agrees, window_unseen };
+    // The last `length` bytes of the ring, in two pieces where it wraps.
+    struct ring_span {
+        const unsigned char* first;
+        unsigned first_size;
+        const unsigned char* second;
+        unsigned second_size;
+    };
+    std::size_t first_after(gz_off_t position) const;  // the first point past it
+    // The memory `count` points with `packed` bytes of windows would take.
+    std::size_t memory_for(std::size_t count, std::size_t packed) const;
+    ring_span ring_last(unsigned length) const;
     void keep_window(const unsigned char* data, std::size_t n, gz_off_t end);
     void passed_points(gz_off_t position);
     void check_from(std::size_t k);
     void reseat_check();
     void record(gz_handle* s, int bits, unsigned window_size);
-    bool check(gz_handle* s, const access_point& p, int bits);
+    verdict check(gz_handle* s, const access_point& p, int bits);
     void failed_check(gz_handle* s);
-    void passed_check();
+    void passed_check(bool window_compared);
     std::uint32_t ring_crc(unsigned length) const;
     std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();

@@ -29,7 +29,10 @@ bool read_through(gz_handle* s, bool& sound) {
     }
     if (n < 0) return false;
     sound = s->index && !s->index->discredited() && s->index->all_passed();
-    if (sound) s->index->set_complete();
+    if (sound) {
+        s->index->set_complete();
+        s->index->all_checked();
+    }
     // Before a byte handed back at the very start the position is -1.
     const gz_off_t back = pushed != -1 ? position + 1 : position;
     if (gzseek(s, back, 0) != back) return false;
@@ -76,7 +79,6 @@ int gzindex_verify(gz_handle* file) {
         errno = EINVAL;
         return -1;
     }
-    file->index->all_checked();
     return 0;
 }
 
@@ -92,7 +94,7 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes) {
     if (bytes == 0)
         file->index.reset();
     else if (file->index)
-        file->index->set_memory_limit(file->index_budget, file->bytes_out);
+        file->index->set_memory_limit(file->index_budget, decoded_position(file));
     return 0;
 }
 

@@ -14,7 +14,7 @@
 //            first bit on, u8 bits, u32 window size, u32 window CRC-32,
 //            u32 packed size, the window as raw deflate data: only the
 //            bytes the data after the point copies, the rest zero (see
-//            window_use), and the window CRC is of that
+//            keep_used_window_bytes), and the window CRC is of that
 //   u32      CRC-32 of everything before it
 //
 // An index file comes from outside the process and steers where inflating
@@ -255,9 +255,8 @@ class sparse_packer {
   public:
     sparse_packer()
         : window_(new (std::nothrow) unsigned char[kWindowSize]),
-          used_(new (std::nothrow) unsigned char[kWindowSize]),
           packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]),
-          ready_(window_ && used_ && packed_ && engine::inflate_init(z_) == Z_OK) {}
+          ready_(window_ && packed_ && engine::inflate_init(z_) == Z_OK) {}
     ~sparse_packer() { engine::inflate_end(z_); }
     sparse_packer(const sparse_packer&) = delete;
     sparse_packer& operator=(const sparse_packer&) = delete;
@@ -274,9 +273,7 @@ class sparse_packer {
             errno = EINVAL;
             return false;
         }
-        if (window_use(id.fd, id.size, p, used_.get()) != 0) return false;
-        for (unsigned i = 0; i < p.window_size; ++i)
-            if (used_[i] == 0) window_[i] = 0;
+        if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
         packed_size = static_cast<unsigned>(engine::deflate_whole(
             kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
             kPackedWindowLimit));
@@ -292,7 +289,7 @@ class sparse_packer {
   private:
     static constexpr int kSparseLevel = 9;  // once per point and save: worth the time
     engine::stream z_;
-    std::unique_ptr<unsigned char[]> window_, used_, packed_;
+    std::unique_ptr<unsigned char[]> window_, packed_;
     bool ready_ = false;
 };
 
@@ -459,13 +456,10 @@ int gzindex_load(gz_handle* file, const char* path) {
         errno = ENOMEM;
         return -1;
     }
-    std::size_t packed = 0;
-    for (const access_point& p : points) packed += p.packed_size;
-    if (index->memory_for(points.size(), packed) > file->index_budget) {
+    if (!index->adopt(points, spacing)) {
         errno = ENOMEM;
         return -1;
     }
-    index->adopt(std::move(points), spacing);
     index_replace(file, std::move(index));
     return 0;
 }

@@ -96,8 +96,8 @@ bool decode(engine::stream& z, input& in, const access_point& p, const unsigned 
 
 }  // namespace
 
-int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char* used) {
-    std::fill(used, used + p.window_size, 0);
+int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
+                           unsigned char* window) {
     if (p.window_size == 0) return 0;
     std::unique_ptr<unsigned char[]> dictionary(new (std::nothrow) unsigned char[kWindowSize]);
     std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
@@ -116,6 +116,9 @@ int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char*
     }
     engine::inflate_end(z);
     if (!ok) return -1;
+    // The dictionary's buffer, free now, marks the bytes copied.
+    unsigned char* const used = dictionary.get();
+    std::fill(used, used + p.window_size, 0);
     const unsigned char* low = out.get();
     const unsigned char* high = out.get() + kWindowSize;
     const unsigned char* flipped = out.get() + std::size_t{2} * kWindowSize;
@@ -124,6 +127,8 @@ int window_use(int fd, gz_off_t file_size, const access_point& p, unsigned char*
         const unsigned position = low[j] | static_cast<unsigned>(high[j]) << 8;
         if (position < p.window_size) used[position] = 1;
     }
+    for (unsigned i = 0; i < p.window_size; ++i)
+        if (used[i] == 0) window[i] = 0;
     return 0;
 }
 
