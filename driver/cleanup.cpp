@@ -25,6 +25,17 @@ sigset_t cleanup_signals() {
     return set;
 }
 
+// Removes the recorded output, completes the finished jobs and ends the
+// process with status 1.
+void cleanup_handler(int /*signal*/) {
+    // Only async-signal-safe calls from here on: the signal may have come
+    // anywhere in the main flow.
+    if (const output_record* out = handler_state.output.load())
+        remove_output(out->dir_fd, out->entry, out->id, out->shown);
+    if (finished_jobs* finished = handler_state.finished.load()) finished->complete_in_handler();
+    _exit(1);
+}
+
 }  // namespace
 
 cleanup_window::cleanup_window() {
@@ -57,15 +68,6 @@ void remove_output(int dir_fd, const char* entry, file_id id, const char* shown)
     } else if (errno != ENOENT) {
         report(about_file::cant_unlink, shown);
     }
-}
-
-void cleanup_handler(int /*signal*/) {
-    // Only async-signal-safe calls from here on: the signal may have come
-    // anywhere in the main flow.
-    if (const output_record* out = handler_state.output.load())
-        remove_output(out->dir_fd, out->entry, out->id, out->shown);
-    if (finished_jobs* finished = handler_state.finished.load()) finished->complete_in_handler();
-    _exit(1);
 }
 
 }  // namespace driver

@@ -32,8 +32,8 @@ private:
     sigset_t saved_;
 };
 
-// Installs the handler for the four signals.  Once per run, before the
-// first output file is created.
+// Installs the handler for the four signals (finished_jobs::prepare), before
+// the first output file is created.
 void install_cleanup_handler();
 
 // Publishes the record of the output in progress (it must stay valid until
@@ -44,9 +44,5 @@ void record_output(const output_record* record);
 // created: a name that leads elsewhere is someone else's file.  Reports a
 // failed removal.  Async-signal-safe.
 void remove_output(int dir_fd, const char* entry, file_id id, const char* shown) noexcept;
-
-// Removes the recorded output, completes the finished jobs and ends the
-// process with status 1.
-void cleanup_handler(int sig);
 
 }  // namespace driver

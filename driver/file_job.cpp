@@ -13,18 +13,6 @@
 namespace driver {
 namespace {
 
-// Any existing entry, a dangling symbolic link included, stops the job
-// unless "-f" is in force.  "-f" replaces the entry with a new file rather
-// than writing through it (it may be a link to something else).
-outcome guard_output(const job_dir& dir, const char* entry, const char* shown,
-                     const options& opts) {
-    struct stat st;
-    if (!dir.stat_entry(entry, st, false)) return outcome::done;
-    if (!opts.force) return fail(about_file::already_exists, shown);
-    unlinkat(dir.fd(), entry, 0);
-    return outcome::done;
-}
-
 // The input's owner keeps access and nobody else gains it: the output takes
 // the input's owner and group where the process may give them (root), else
 // its group alone; with neither, the output is for its owner only.  Done
@@ -151,14 +139,16 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
     if (direction.open_input(std::move(in_fd), opened, names) == outcome::failed)
         return outcome::failed;
 
-    if (opts.to_stdout) return direction.copy_to_stdout(names, run.buffers);
+    if (opts.to_stdout)
+        return direction.open_stdout(names) == outcome::failed ? outcome::failed
+                                                               : direction.copy(run.buffers);
 
-    if (guard_output(dir, out_entry, names.output, opts) == outcome::failed)
-        return outcome::failed;
-    if (!run.handler_installed) {
-        install_cleanup_handler();
-        run.handler_installed = true;
-    }
+    // Any existing entry, a dangling symbolic link included, stops the job
+    // (the exclusive creation finds it) unless "-f" is in force, which
+    // replaces the entry with a new file rather than writing through it (it
+    // may be a link to something else).
+    if (opts.force) unlinkat(dir.fd(), out_entry, 0);
+    run.finished.prepare();
     // Never more accessible than the input, set-id bits dropped.
     created_output output;
     if (!output.create(dir, out_entry, names.output, opened.st_mode & 0666)) {

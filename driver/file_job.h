@@ -1,6 +1,6 @@
 // One file job, the same steps in both directions: derive the names, open
 // the job's directory and the input, then either copy to standard output
-// ("-c") or guard, create the output and copy into it; a finished job joins
+// ("-c") or create the output and copy into it; a finished job joins
 // the finished jobs, whose inputs are removed once their outputs are
 // durable (finished_jobs.h).
 //
@@ -40,10 +40,10 @@ public:
     virtual outcome output_uncreatable(const job_names& names) = 0;
     // Opens the output stream on `fd`, a descriptor of its own.
     virtual outcome open_output(unique_fd fd, const job_names& names) = 0;
+    // "-c": opens the output stream on standard output, which stays open.
+    virtual outcome open_stdout(const job_names& names) = 0;
     // Copies the input into the output and closes both streams.
     virtual outcome copy(copy_buffers& buffers) = 0;
-    // "-c": copies the input to standard output, which stays open.
-    virtual outcome copy_to_stdout(const job_names& names, copy_buffers& buffers) = 0;
 
     virtual ~file_direction() = default;
 };
@@ -53,7 +53,6 @@ struct file_run {
     const options& opts;
     copy_buffers& buffers;
     finished_jobs& finished;
-    bool handler_installed = false;
 };
 
 outcome run_file_job(const char* arg, file_direction& direction, file_run& run);

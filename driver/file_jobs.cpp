@@ -62,16 +62,14 @@ public:
         return open_stream(std::move(fd), names.output, names);
     }
 
-    outcome copy(copy_buffers& buffers) override { return gz_compress(in_, out_, buffers); }
-
     // Each job's member goes out through a descriptor of its own, so that
     // closing the stream leaves standard output open for the next job.
-    outcome copy_to_stdout(const job_names& names, copy_buffers& buffers) override {
-        if (open_stream(unique_fd(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)), STDOUT_STREAM_NAME,
-                        names) == outcome::failed)
-            return outcome::failed;
-        return gz_compress(in_, out_, buffers);
+    outcome open_stdout(const job_names& names) override {
+        return open_stream(unique_fd(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)), STDOUT_STREAM_NAME,
+                           names);
     }
+
+    outcome copy(copy_buffers& buffers) override { return gz_compress(in_, out_, buffers); }
 
 private:
     outcome open_stream(unique_fd fd, const char* stream_name, const job_names& names) {
@@ -135,12 +133,12 @@ public:
         return outcome::done;
     }
 
-    outcome copy(copy_buffers& buffers) override { return gz_uncompress(in_, out_, buffers); }
-
-    outcome copy_to_stdout(const job_names& /*names*/, copy_buffers& buffers) override {
+    outcome open_stdout(const job_names& /*names*/) override {
         out_ = stdio_stream(stdout, {.keep_open = true});
-        return gz_uncompress(in_, out_, buffers);
+        return outcome::done;
     }
+
+    outcome copy(copy_buffers& buffers) override { return gz_uncompress(in_, out_, buffers); }
 
 private:
     gz_reader in_;

@@ -59,9 +59,10 @@ finished_jobs::~finished_jobs() {
     handler_state.finished.store(nullptr);
 }
 
-finished_job& finished_jobs::next_slot() {
-    if (!jobs_) jobs_ = std::make_unique<finished_job[]>(capacity_);
-    return jobs_[count_];
+void finished_jobs::prepare() {
+    if (jobs_) return;
+    jobs_ = std::make_unique<finished_job[]>(capacity_);
+    install_cleanup_handler();
 }
 
 bool finished_jobs::add_filled_slot() {

@@ -63,8 +63,11 @@ public:
     finished_jobs(const finished_jobs&) = delete;
     finished_jobs& operator=(const finished_jobs&) = delete;
 
+    // Before the first output is created: makes room for a group and
+    // installs the signal handler that completes it.
+    void prepare();
     // The slot the next finished job is written into; it counts once added.
-    finished_job& next_slot();
+    finished_job& next_slot() { return jobs_[count_]; }
     // Adds the slot written last.  Call inside a cleanup_window.  True when
     // the group is now full and must be completed.
     bool add_filled_slot();
@@ -88,7 +91,7 @@ private:
     static job_end complete_job(const finished_job& job) noexcept;
     void start_write_back() const noexcept;
 
-    std::unique_ptr<finished_job[]> jobs_;  // allocated for the first job
+    std::unique_ptr<finished_job[]> jobs_;  // allocated by prepare()
     std::size_t capacity_;
     std::size_t count_ = 0;
     bool inputs_kept_ = false;

@@ -10,26 +10,32 @@
 namespace driver {
 namespace {
 
-const char* format_of(about_file what) {
+// Each report is "PROG: " then `before`, the file's name and `after`.
+struct wording {
+    const char* before;
+    const char* after;
+};
+
+wording wording_of(about_file what) {
     switch (what) {
         case about_file::already_exists:
-            return "%s: %s already exists\n";
+            return {"", " already exists\n"};
         case about_file::cant_gzopen:
-            return "%s: can't gzopen %s\n";
+            return {"can't gzopen ", "\n"};
         case about_file::cant_unlink:
-            return "%s: can't unlink %s\n";
+            return {"can't unlink ", "\n"};
         case about_file::name_too_long:
-            return "%s: %s: file name too long\n";
+            return {"", ": file name too long\n"};
         case about_file::not_a_file:
-            return "%s: %s is a device or a socket, not a file\n";
+            return {"", " is a device or a socket, not a file\n"};
         case about_file::cant_sync:
-            return "%s: can't fsync %s\n";
+            return {"can't fsync ", "\n"};
         case about_file::output_lost:
-            return "%s: %s was removed or replaced while it was written; input kept\n";
+            return {"", " was removed or replaced while it was written; input kept\n"};
         case about_file::input_changed:
-            return "%s: %s changed after it was opened; input kept\n";
+            return {"", " changed after it was opened; input kept\n"};
     }
-    return "%s: %s\n";
+    return {"", "\n"};
 }
 
 // Collects a line and writes it with as few write() calls as its length
@@ -75,22 +81,10 @@ outcome system_error(const char* what) {
 }
 
 void report(about_file what, const char* name) noexcept {
-    // The format's first %s is the program name, the second the file's.
-    const char* const args[] = {handler_state.prog, name};
-    std::size_t next = 0;
+    const wording w = wording_of(what);
     line_writer out;
-    for (const char* f = format_of(what); *f != '\0';) {
-        if (f[0] == '%' && f[1] == 's' && next < 2) {
-            out.put(args[next], std::strlen(args[next]));
-            ++next;
-            f += 2;
-            continue;
-        }
-        const char* end = f + 1;
-        while (*end != '\0' && *end != '%') ++end;
-        out.put(f, static_cast<std::size_t>(end - f));
-        f = end;
-    }
+    for (const char* piece : {handler_state.prog, ": ", w.before, name, w.after})
+        out.put(piece, std::strlen(piece));
     out.flush();
 }
 
