@@ -34,5 +34,12 @@ error bad_width(const std::string& name, int bits) {
                  name + ": code width " + std::to_string(bits) + " is not 9 to 16 bits");
 }
 
+std::string gzip_write_mode(const std::string& name, int level) {
+    if (level < 0 || level > 9)
+        throw error(kStreamError,
+                    name + ": compression level " + std::to_string(level) + " is not 0 to 9");
+    return {'w', 'b', static_cast<char>('0' + level)};
+}
+
 }  // namespace detail
 }  // namespace zpress

@@ -25,4 +25,8 @@ error lzw_read_failure(const std::string& name, int saved_errno);
 // A .Z code width outside 9 to 16.
 error bad_width(const std::string& name, int bits);
 
+// The gzip write mode for a compression level; throws for a level outside
+// 0 to 9.
+std::string gzip_write_mode(const std::string& name, int level);
+
 }  // namespace zpress::detail

@@ -76,20 +76,11 @@ std::unique_ptr<detail::input_buffer> open_reader(std::istream& source) {
     return buffer;
 }
 
-// The mode for a level, or an empty text (recorded in the buffer) when the
-// level is not 0 to 9.
-std::string write_mode(detail::output_buffer& buffer, const std::string& name, int level) {
-    if (level >= 0 && level <= 9) return {'w', 'b', static_cast<char>('0' + level)};
-    buffer.record(name + ": compression level " + std::to_string(level) + " is not 0 to 9");
-    return {};
-}
-
 std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& path, int level) {
     auto buffer = std::make_unique<detail::output_buffer>();
-    const std::string mode = write_mode(*buffer, path.string(), level);
-    if (mode.empty()) return buffer;
     try {
-        buffer->attach(std::make_unique<gz_sink>(gzfile(path, mode)));
+        buffer->attach(
+            std::make_unique<gz_sink>(gzfile(path, detail::gzip_write_mode(path.string(), level))));
     } catch (const error& e) {
         buffer->record(e.what());
     }
@@ -98,9 +89,8 @@ std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& 
 
 std::unique_ptr<detail::output_buffer> open_writer(std::ostream& sink, int level) {
     auto buffer = std::make_unique<detail::output_buffer>();
-    const std::string mode = write_mode(*buffer, "<ostream>", level);
-    if (mode.empty()) return buffer;
     try {
+        const std::string mode = detail::gzip_write_mode("<ostream>", level);
         buffer->attach(std::make_unique<gz_sink>(
             detail::gzfile_access::over(detail::writer_into(sink), "<ostream>", mode.c_str())));
     } catch (const error& e) {

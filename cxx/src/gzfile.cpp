@@ -27,7 +27,7 @@ unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall 
 // was refused.
 [[noreturn]] void open_failed(const std::string& name, const std::string& mode, int saved) {
     if (saved != 0 && saved != EINVAL)
-        throw error(detail::kFileError, detail::with_errno(name, saved));
+        throw detail::system_failure(name, saved);
     throw error(detail::kStreamError, name + ": mode \"" + mode + "\" is not valid");
 }
 
@@ -139,7 +139,7 @@ std::optional<error> failure_of(gzstream::gz_handle* handle, const std::string& 
     const char* text = gzstream::gzerror(handle, &status);
     if (status >= 0) return std::nullopt;
     if (const int reason = gzstream::gzerrno(handle); reason != 0)
-        return error(detail::kFileError, detail::with_errno(name, reason));
+        return detail::system_failure(name, reason);
     return error(status, text);
 }
 
@@ -158,7 +158,6 @@ void gzfile::fail(const char* what, int result) const {
 std::size_t gzfile::read_direct(std::byte* out, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        errno = 0;
         const int got = gzstream::gzread(handle_, out + done, piece(size - done));
         if (got > 0) {
             done += static_cast<std::size_t>(got);
@@ -221,7 +220,6 @@ void gzfile::write(std::span<const std::byte> data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const unsigned want = piece(data.size() - done);
-        errno = 0;
         const int put = gzstream::gzwrite(handle_, data.data() + done, want);
         if (put < 0 || static_cast<unsigned>(put) != want)
             fail("not open for writing", put < 0 ? put : detail::kFileError);
@@ -233,7 +231,6 @@ void gzfile::write(std::string_view text) { write(std::as_bytes(std::span(text.d
 
 void gzfile::flush() {
     check_open();
-    errno = 0;
     const int result = gzstream::gzflush(handle_, gzstream::Z_SYNC_FLUSH);
     if (result != gzstream::Z_OK) fail("not open for writing", result);
 }
@@ -275,7 +272,6 @@ std::int64_t gzfile::tell() {
 void gzfile::rewind() {
     check_open();
     drop_lookahead();
-    errno = 0;
     if (gzstream::gzrewind(handle_) != 0) fail("can't rewind", detail::kStreamError);
 }
 
@@ -377,7 +373,7 @@ void gzfile::close() {
     if (result == 0) return;
     if (earlier) throw error(*earlier);
     if (result == gzstream::Z_ERRNO && saved != 0)
-        throw error(detail::kFileError, detail::with_errno(name_, saved));
+        throw detail::system_failure(name_, saved);
     throw error(result, name_ + ": closing failed");
 }
 

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <string>
 #include <utility>
 
 #include "errors.h"
 #include "gzfile_access.h"
+#include "lzw_handle.h"
 #include "stdio_bridge.h"
 #include "zpress/zopen.h"
 #include "zpress/zpress.hpp"
@@ -22,13 +22,6 @@ namespace zpress {
 namespace {
 
 constexpr const char kName[] = "<memory>";
-
-// zread and zwrite count in int.
-constexpr std::size_t kMaxCall = std::size_t{1} << 30;
-
-int piece(std::size_t left) {
-    return static_cast<int>(std::min(left, kMaxCall));
-}
 
 // Room for the output of a decoder: a first guess from the input's size
 // (never a huge block up front), doubled whenever it fills.  Grows `out` and
@@ -61,7 +54,7 @@ class memory_file {
     void fill(std::string_view data) const {
         for (std::size_t done = 0; done < data.size();) {
             const ssize_t put =
-                ::write(fd_, data.data() + done, std::min(data.size() - done, kMaxCall));
+                ::write(fd_, data.data() + done, std::min(data.size() - done, detail::kLzwMaxCall));
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) throw detail::system_failure(kName, put < 0 ? errno : ENOSPC);
             done += static_cast<std::size_t>(put);
@@ -75,7 +68,7 @@ class memory_file {
         std::string out(static_cast<std::size_t>(st.st_size), '\0');
         for (std::size_t done = 0; done < out.size();) {
             const ssize_t got =
-                ::pread(fd_, out.data() + done, std::min(out.size() - done, kMaxCall),
+                ::pread(fd_, out.data() + done, std::min(out.size() - done, detail::kLzwMaxCall),
                         static_cast<off_t>(done));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) throw detail::system_failure(kName, got < 0 ? errno : EIO);
@@ -88,44 +81,12 @@ class memory_file {
     int fd_;
 };
 
-// A codec handle that z_close releases, reporting nothing, when it goes
-// without close().
-class lzw_stream {
-  public:
-    lzw_stream(int fd, const char* mode, int bits) : handle_(lzw::z_open(fd, mode, 0, bits, 0, 0)) {
-        if (handle_ == nullptr) {
-            const int saved = errno;
-            ::close(fd);
-            throw detail::system_failure(kName, saved);
-        }
-    }
-    ~lzw_stream() {
-        if (handle_ != nullptr) lzw::z_close(handle_, nullptr);
-    }
-    lzw_stream(const lzw_stream&) = delete;
-    lzw_stream& operator=(const lzw_stream&) = delete;
-
-    lzw::lzw_handle* get() const { return handle_; }
-    // z_close fails for a failed write() or close(): never the data's fault.
-    void close() {
-        errno = 0;
-        if (lzw::z_close(std::exchange(handle_, nullptr), nullptr) != 0)
-            throw detail::system_failure(kName, errno);
-    }
-
-  private:
-    lzw::lzw_handle* handle_;
-};
-
 }  // namespace
 
 std::string gzip_compress(std::string_view data, int level) {
-    if (level < 0 || level > 9)
-        throw error(detail::kStreamError,
-                    std::string(kName) + ": compression level " + std::to_string(level) + " is not 0 to 9");
-    const char mode[] = {'w', 'b', static_cast<char>('0' + level), '\0'};
+    const std::string mode = detail::gzip_write_mode(kName, level);
     std::string out;
-    gzfile gz = detail::gzfile_access::over(detail::writer_into(out), kName, mode);
+    gzfile gz = detail::gzfile_access::over(detail::writer_into(out), kName, mode.c_str());
     gz.write(data);
     gz.close();
     return out;
@@ -158,14 +119,8 @@ std::string lzw_compress(std::string_view data, int bits) {
     memory_file file;
     const int fd = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) throw detail::system_failure(kName, errno);
-    lzw_stream z(fd, "w", bits);
-    for (std::size_t done = 0; done < data.size();) {
-        const int want = piece(data.size() - done);
-        if (lzw::zwrite(z.get(), reinterpret_cast<const unsigned char*>(data.data() + done),
-                        want) != want)
-            throw detail::system_failure(kName, errno);
-        done += static_cast<std::size_t>(want);
-    }
+    detail::lzw_handle z(kName, fd, "w", bits);
+    z.write_all(data.data(), data.size());
     z.close();
     return file.contents();
 }
@@ -173,13 +128,13 @@ std::string lzw_compress(std::string_view data, int bits) {
 std::string lzw_decompress(std::string_view z) {
     memory_file file;
     file.fill(z);
-    lzw_stream in(file.release(), "r", 0);
+    detail::lzw_handle in(kName, file.release(), "r", 0);
     std::string out;
     std::size_t have = 0;
     for (;;) {
         char* const at = room_in(out, have, z.size());
         const int got =
-            lzw::zread(in.get(), reinterpret_cast<unsigned char*>(at), piece(out.size() - have));
+            lzw::zread(in.get(), reinterpret_cast<unsigned char*>(at), detail::lzw_piece(out.size() - have));
         if (got < 0) throw detail::lzw_read_failure(kName, errno);
         if (got == 0) break;
         have += static_cast<std::size_t>(got);
