@@ -194,6 +194,9 @@ EOF_PY
     "$dir/zlib_beside" --write >"$dir/written.gz" || return 1
     python3 -c 'import gzip, sys; d = gzip.open(sys.argv[1]).read()
 sys.exit(d != b"".join(b"line %d\n" % i for i in range(1000)))' "$dir/written.gz" || return 1
+    # A C program, through the C++ shim of the examples.
+    "$dir/c_caller" "$dir/written.gz" | python3 -c 'import sys
+sys.exit(sys.stdin.buffer.read() != b"".join(b"line %d\n" % i for i in range(1000)))' || return 1
     # A .Z file from a plain LZW encoder (9-bit codes, no table growth).
     python3 - "$dir/sample.Z" <<'EOF_PY' || return 1
 import sys

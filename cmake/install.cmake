@@ -114,13 +114,13 @@ endforeach()
 # ---------------------------------------------------------------------------
 # The reference and the examples, for the development package
 
-install(FILES "${PROJECT_SOURCE_DIR}/doc/api.md"
+install(FILES "${PROJECT_SOURCE_DIR}/doc/api.md" "${PROJECT_SOURCE_DIR}/doc/handle-api.md"
   DESTINATION "${ZPRESS_INSTALL_DEVDOCDIR}"
   COMPONENT development)
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/examples/"
   DESTINATION "${ZPRESS_INSTALL_DEVDOCDIR}/examples"
   COMPONENT development
-  FILES_MATCHING PATTERN "*.cpp" PATTERN "CMakeLists.txt")
+  FILES_MATCHING PATTERN "*.cpp" PATTERN "*.c" PATTERN "*.h" PATTERN "CMakeLists.txt")
 
 # ---------------------------------------------------------------------------
 # The program and its manual page
