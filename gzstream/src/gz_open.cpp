@@ -82,7 +82,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     // is taken over, so that a failed open leaves it as it was.
     errno = 0;
     if (target.path != nullptr) {
-        s->file = std::fopen(target.path, m.stdio_mode);
+        s->file = std::fopen(target.path, fopen_mode(m));
         if (s->file == nullptr) return fail();
     }
     if (s->direction == 'r') {
@@ -97,7 +97,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     if (target.file != nullptr) {
         s->file = target.file;
     } else if (target.path == nullptr) {
-        s->file = fdopen(target.fd, m.stdio_mode);
+        s->file = fdopen(target.fd, fdopen_mode(m));
         if (s->file == nullptr) return fail();
     }
 

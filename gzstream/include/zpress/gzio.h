@@ -73,8 +73,12 @@ inline constexpr int Z_RLE = 3;
 // tells what went wrong.
 
 // Opening.  The mode string holds 'r' (read) or 'w'/'a' (write, 'a' appends a
-// member), an optional level digit 0-9, and optionally 'f' (filtered), 'h'
-// (Huffman only) or 'R' (run-length); any other character is passed to fopen.
+// member; the last of the three wins), an optional level digit 0-9,
+// optionally 'f' (filtered), 'h' (Huffman only) or 'R' (run-length), and for
+// a writer optionally 'x' (fail with EEXIST rather than replace a file).  Any
+// other character ('b', '+', ...) is ignored: a path is opened only as the
+// direction needs ("rb", "wb" or "ab"), so a reading mode never truncates or
+// writes the file, and always close-on-exec.
 // The _gotmagic forms are for a stream whose two magic bytes 1F 8B the caller
 // has already consumed; the method and flags bytes of the header must follow
 // (input that ends sooner reads as a data error).  A descriptor is owned by the handle once the open
