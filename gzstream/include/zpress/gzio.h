@@ -147,14 +147,16 @@ int gzerrno(gz_handle* file);
 // are stored in *header, the texts (null when absent) belonging to the handle
 // until gzclose.  0; Z_BUF_ERROR when a name or comment was longer than
 // GZ_HEADER_TEXT_MAX bytes (that text is then null, the rest is given);
-// Z_DATA_ERROR when the header was damaged or cut off; -1 when the input
+// Z_DATA_ERROR when the header was damaged (its CRC-16 included) or cut off; -1 when the input
 // holds no member header (plain data, or nothing); Z_STREAM_ERROR for a null
 // argument or a write stream.
 int gzheader(gz_handle* file, gz_header_fields* header);
 
 // Reading.  Returns the bytes delivered (up to len), 0 only
 // at the real end of the data, -1 on an error: damaged data (a member cut
-// anywhere included), a failed read of the file, or an engine failure.  A
+// anywhere, a trailer whose CRC-32 or length modulo 2^32 does not match its
+// data, a header whose CRC-16 does not match it, which fails before any of
+// its member's data is given), a failed read of the file, or an engine failure.  A
 // call that meets an error after delivering bytes returns them and the next
 // call returns -1; one that meets it first returns -1 at once.  Concatenated
 // members read as one stream.  After the last one only zero bytes (padding)
