@@ -379,27 +379,32 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
                     s->status = Z_ERRNO;
                     break;
                 }
-                if (std::feof(s->file) != 0) {
-                    // Input that ends inside a member is damaged, never a
-                    // normal end: a cut-off file must not pass for a whole one.
-                    if (s->in_member) {
-                        s->status = Z_DATA_ERROR;
-                        z.msg = "unexpected end of file";
-                    } else {
-                        s->status = Z_STREAM_END;
-                    }
+                if (!s->in_member) {
+                    s->status = Z_STREAM_END;
                     break;
                 }
             }
         }
+        // The input ended inside a member.  The engine may still hold output
+        // decoded from the bytes it has taken (the rest of a match, up to 258
+        // bytes): it runs until it can give nothing more, and only then is
+        // the cut reported.  It runs to no block end here, so that "nothing
+        // more" is certain.
+        const bool input_gone = s->input_ended && z.avail_in == 0;
         s->bytes_in += z.avail_in;
         s->bytes_out += z.avail_out;
         unsigned char* const produced = z.next_out;
         // Once a handle seeks, it stops at block ends as access points come due.
-        const bool to_block_end = s->index && s->index->wants_block_ends(s);
+        const bool to_block_end = !input_gone && s->index && s->index->wants_block_ends(s);
         s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;
+        if (input_gone && (s->status == Z_BUF_ERROR || (s->status == Z_OK && z.avail_out != 0))) {
+            // Input that ends inside a member is damaged, never a normal end:
+            // a cut-off file must not pass for a whole one.
+            s->status = Z_DATA_ERROR;
+            z.msg = "unexpected end of file";
+        }
         if (s->index) s->index->after_inflate(s, produced, crc_mark);
 
         if (s->status == Z_STREAM_END) {

@@ -158,7 +158,9 @@ int gzheader(gz_handle* file, gz_header_fields* header);
 // data, a header whose CRC-16 does not match it, which fails before any of
 // its member's data is given), a failed read of the file, or an engine failure.  A
 // call that meets an error after delivering bytes returns them and the next
-// call returns -1; one that meets it first returns -1 at once.  Concatenated
+// call returns -1; one that meets it first returns -1 at once.  Every byte
+// that decodes from the input before damage or a cut is delivered before the
+// error, however the reads (or gzgetc and gzgets) split it.  Concatenated
 // members read as one stream.  After the last one only zero bytes (padding)
 // may follow up to the end of the input; any other byte is a data error
 // ("trailing garbage"), reported once the data of the members before it has
