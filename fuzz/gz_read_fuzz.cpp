@@ -390,25 +390,25 @@ class mixed_pass {
             FUZZ_CHECK(r == -1);
             return;
         }
-        // Backward on a pipe, and any move in plain data on a pipe: refused,
-        // and the stream reads on where it stood.  Empty input counts as an
-        // empty gzip stream, not as plain data.
+        // Backward on a pipe: refused, and the stream reads on where it
+        // stood.  Forward it reads on, plain data too.  Empty input counts as
+        // an empty gzip stream, not as plain data.
         const bool plain = want_.plain && !want_.data.empty();
-        if (!seekable_ && tracking_ && (target < pos_ || plain)) {
+        if (!seekable_ && tracking_ && target < pos_) {
             FUZZ_CHECK(r == -1);
             return;
         }
         if (r >= 0) {
             if (tracking_) FUZZ_CHECK(r == target);
-            // Plain data is repositioned in the file, which drops a handed-back
-            // byte even when the position does not change.
-            if (r != pos_ || plain) pushed_ = -1;
+            // Plain data in a file is repositioned in the file, which drops
+            // a handed-back byte even when the position does not change.
+            if (r != pos_ || (plain && seekable_)) pushed_ = -1;
             pos_ = r;
             return;
         }
         // A failed seek: past the end, an error on the way, or a pipe that
         // cannot go back.  Where the stream stands is no longer modelled.
-        if (tracking_ && seekable_ && want_.outcome == Verdict::ok && target > pos_)
+        if (tracking_ && want_.outcome == Verdict::ok && target > pos_)
             FUZZ_CHECK(target > static_cast<std::int64_t>(want_.data.size()));
         lose_track();
     }

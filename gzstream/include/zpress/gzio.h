@@ -100,8 +100,9 @@ gz_handle* gzdopen_named(int fd, const char* name, const char* mode);
 // As gzdopen_named, on a stdio stream the caller opened in the matching
 // direction (fmemopen, fopencookie, ...).  The handle owns the stream once
 // the open succeeds: gzclose closes it; a failed open leaves it open.  A
-// stream without a descriptor of its own is read in small steps and cannot
-// be repositioned, as a pipe.
+// stream without a descriptor of its own is read in small steps and is never
+// repositioned, as a pipe, even where stdio could move it (fmemopen): no
+// rewind, no backward seek, no index.
 gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode);
 
 // The header fields a gzip member may carry beyond the fixed ones.  Texts
@@ -199,8 +200,9 @@ int gzsetparams(gz_handle* file, int level, int strategy);
 // pipe) a backward seek fails and the stream reads on where it stood.  A
 // seek past the end of the data fails and leaves the stream at its end.  A
 // write stream only moves forward, by writing zero bytes.  Plain (not gzip)
-// data is repositioned in the file directly, counting from where the data
-// starts (the descriptor's offset at open), as gzrewind does.
+// data in a file that can be repositioned is repositioned in the file
+// directly, counting from where the data starts (the descriptor's offset at
+// open), as gzrewind does; from a pipe it is read forward as gzip data is.
 gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence);
 // The position, without side effects; -1 for a stream in error, and while a
 // byte handed back at the very start waits to be read again.
