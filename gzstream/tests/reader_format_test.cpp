@@ -331,6 +331,20 @@ TEST_F(ReaderFormat, CutInsideDeflateDataIsAnError) {
     EXPECT_LT(close_handle(h), 0);
 }
 
+// gzclose does not read on: a cut-off file read only 4 KiB in met no damage
+// and closes with 0; read to the cut, it closes with the error.
+TEST_F(ReaderFormat, CloseReportsOnlyTheDamageMet) {
+    const Bytes member = gzip_member(make_data(DataKind::text, 200000, 11));
+    const Bytes cut = prefix(member, member.size() / 2);
+    Bytes buf(4096);
+    GzPtr h = open(cut);
+    ASSERT_EQ(gzread(h.get(), buf.data(), 4096), 4096);
+    EXPECT_EQ(close_handle(h), 0);
+    h = open(cut);
+    EXPECT_EQ(read_to_end(h.get(), 4096).last, -1);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+}
+
 // Cut where nothing can be inflated yet: the very call that meets the cut
 // fails, since 0 would pass for the end of a complete stream.
 TEST_F(ReaderFormat, CutBeforeAnyOutputFailsAtOnce) {

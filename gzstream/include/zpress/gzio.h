@@ -68,9 +68,12 @@ inline constexpr int Z_RLE = 3;
 // set: a read stream keeps its error until gzclearerr or gzrewind, and every
 // read returns -1 meanwhile; a write stream that failed to write stays failed
 // until gzclose, because its output can no longer become a valid stream.
-// gzclose returns the stream's negative status, so it returns 0 only for a
-// stream that was read or written completely and without error.  gzerror
-// tells what went wrong.
+// gzclose returns the stream's negative status, so it returns 0 for a
+// stream that met no error: a write stream whose data all reached the file,
+// or a read stream that met no damage so far.  A read stream closed before
+// its end closes with 0 also when damage lies further on (a cut-off file
+// read only 4 KiB in): only a read that returned 0 proves the data whole.
+// gzerror tells what went wrong.
 
 // Opening.  The mode string holds 'r' (read) or 'w'/'a' (write, 'a' appends a
 // member; the last of the three wins), an optional level digit 0-9,
@@ -126,7 +129,8 @@ gz_handle* gzopen_stdio_header(std::FILE* file, const char* name, const char* mo
 
 // Finishes a write stream (the final deflate data and the trailer), closes
 // the file and releases the handle, in every case.  Returns 0, the stream's
-// negative status, or Z_ERRNO when closing the file failed.
+// negative status, or Z_ERRNO when closing the file failed.  A read stream
+// is not read on: damage it has not reached does not count (see above).
 int gzclose(gz_handle* file);
 
 // "NAME: message" for the stream's status, which is stored in *errnum: the
