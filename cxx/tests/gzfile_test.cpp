@@ -226,6 +226,10 @@ TEST_F(GzfileTest, HeaderNameCommentAndTime) {
     EXPECT_EQ(h.name, "orig name");
     EXPECT_EQ(h.comment, "a comment");
     EXPECT_EQ(h.mtime, 0);
+    // A flipped bit in the name fails the header's CRC: no name is handed out.
+    Bytes damaged = zpress_test::read_file(q);
+    damaged[12] ^= 0x20;
+    EXPECT_THROW((void)zpress::gzfile(put("d.gz", damaged), "rb").header(), zpress::error);
     const zpress::gzip_header none =
         zpress::gzfile(put("plain", zpress_test::bytes_of("plain")), "rb").header();
     EXPECT_TRUE(none.name.empty() && none.comment.empty() && none.mtime == 0);

@@ -169,8 +169,14 @@ bool clmul_available() {
     return available;
 }
 
-std::size_t crc32_clmul(std::uint32_t& crc, const unsigned char* data, std::size_t len) {
-    if (len >= 256 && sixteen_lanes_available()) return crc32_sixteen_lanes(crc, data, len);
+bool fold_available(fold_width width) {
+    return clmul_available() && (width != fold_width::lanes_512 || sixteen_lanes_available());
+}
+
+std::size_t crc32_clmul(std::uint32_t& crc, const unsigned char* data, std::size_t len,
+                        fold_width width) {
+    if (len >= 256 && width != fold_width::lanes_128 && sixteen_lanes_available())
+        return crc32_sixteen_lanes(crc, data, len);
     return crc32_four_lanes(crc, data, len);
 }
 
@@ -182,7 +188,9 @@ namespace gzstream::engine {
 
 bool clmul_available() { return false; }
 
-std::size_t crc32_clmul(std::uint32_t&, const unsigned char*, std::size_t) { return 0; }
+bool fold_available(fold_width) { return false; }
+
+std::size_t crc32_clmul(std::uint32_t&, const unsigned char*, std::size_t, fold_width) { return 0; }
 
 }  // namespace gzstream::engine
 

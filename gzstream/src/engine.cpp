@@ -147,9 +147,14 @@ constexpr std::size_t kClmulMinimum = 64;
 }  // namespace
 
 std::uint32_t crc32(std::uint32_t crc, const unsigned char* data, std::size_t len) {
+    return crc32_on(fold_width::best, crc, data, len);
+}
+
+std::uint32_t crc32_on(fold_width width, std::uint32_t crc, const unsigned char* data,
+                       std::size_t len) {
     // Short runs cost less through the table than the folding's fixed reduction.
     if (len >= kClmulMinimum && clmul_available()) {
-        std::size_t done = crc32_clmul(crc, data, len);
+        std::size_t done = crc32_clmul(crc, data, len, width);
         data += done;
         len -= done;
     }

@@ -4,8 +4,7 @@ namespace gzstream {
 
 gz_mode parse_mode(const char* mode) {
     gz_mode m;
-    int copied = 0;
-    for (const char* p = mode;; ++p) {
+    for (const char* p = mode; *p != '\0'; ++p) {
         const char c = *p;
         if (c >= '0' && c <= '9') {
             m.level = c - '0';
@@ -13,32 +12,42 @@ gz_mode parse_mode(const char* mode) {
         }
         switch (c) {
             case 'f':
-                m.strategy = 1;
-                continue;  // Z_FILTERED
+                m.strategy = 1;  // Z_FILTERED
+                break;
             case 'h':
-                m.strategy = 2;
-                continue;  // Z_HUFFMAN_ONLY
+                m.strategy = 2;  // Z_HUFFMAN_ONLY
+                break;
             case 'R':
-                m.strategy = 3;
-                continue;  // Z_RLE
+                m.strategy = 3;  // Z_RLE
+                break;
             case 'r':
                 m.direction = 'r';
                 break;
             case 'w':
             case 'a':
                 m.direction = 'w';
+                m.append = c == 'a';
+                break;
+            case 'x':
+                m.exclusive = true;
                 break;
             default:
                 break;
         }
-        if (copied == MODE_COPY_SIZE - 1) {
-            m.stdio_mode[copied] = '\0';
-            break;
-        }
-        m.stdio_mode[copied++] = c;
-        if (c == '\0') break;
     }
+    if (m.direction != 'w') m.exclusive = m.append = false;
     return m;
+}
+
+const char* fopen_mode(const gz_mode& m) {
+    if (m.direction == 'r') return "rbe";
+    if (m.append) return m.exclusive ? "abxe" : "abe";
+    return m.exclusive ? "wbxe" : "wbe";
+}
+
+const char* fdopen_mode(const gz_mode& m) {
+    if (m.direction == 'r') return "rb";
+    return m.append ? "ab" : "wb";
 }
 
 }  // namespace gzstream

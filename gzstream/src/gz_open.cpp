@@ -82,7 +82,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     // is taken over, so that a failed open leaves it as it was.
     errno = 0;
     if (target.path != nullptr) {
-        s->file = std::fopen(target.path, m.stdio_mode);
+        s->file = std::fopen(target.path, fopen_mode(m));
         if (s->file == nullptr) return fail();
     }
     if (s->direction == 'r') {
@@ -90,6 +90,9 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
                                      : target.file != nullptr ? fileno(target.file)
                                                               : target.fd);
         s->read_size = s->regular_file ? FILE_READ_SIZE : STREAM_BUFFER_SIZE;
+        // A stdio stream without a descriptor is never repositioned (no
+        // rewind, no backward seek), so it never notes places to go back to.
+        s->index_disabled = target.file != nullptr && fileno(target.file) < 0;
         s->read_buffer.reset(new (std::nothrow) unsigned char[s->read_size]);
         if (!s->read_buffer) return fail();
         s->engine.next_in = s->read_buffer.get();
@@ -97,7 +100,7 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
     if (target.file != nullptr) {
         s->file = target.file;
     } else if (target.path == nullptr) {
-        s->file = fdopen(target.fd, m.stdio_mode);
+        s->file = fdopen(target.fd, fdopen_mode(m));
         if (s->file == nullptr) return fail();
     }
 

@@ -52,25 +52,66 @@ void cut_short(gz_handle* s) {
     if (s->status != Z_ERRNO) s->status = Z_DATA_ERROR;
 }
 
+// A member header's bytes, taken from the input with next_byte, and the
+// CRC-32 of those taken since the sum began: FHCRC holds the low half of the
+// CRC-32 of every header byte before it.  The bytes are summed a window at a
+// time, when the window is about to be refilled and when the sum is asked for.
+class header_bytes {
+  public:
+    explicit header_bytes(gz_handle* s) : s_(s) {}
+
+    // Starts the sum with the bytes already taken (the fixed ones before the
+    // cursor, which the caller knows), then goes on from the cursor.
+    void start_sum(const unsigned char* taken, std::size_t n) {
+        summing_ = true;
+        crc_ = engine::crc32(engine::crc32(0, nullptr, 0), taken, n);
+        from_ = s_->engine.next_in;
+    }
+
+    int next() {
+        if (!summing_ || s_->engine.avail_in != 0) return next_byte(s_);
+        fold();  // the window is about to be refilled
+        const int c = next_byte(s_);
+        from_ = c != -1 ? s_->engine.next_in - 1 : s_->engine.next_in;
+        return c;
+    }
+
+    std::uint32_t sum() {
+        fold();
+        return crc_;
+    }
+
+  private:
+    void fold() {
+        crc_ = engine::crc32(crc_, from_, static_cast<std::size_t>(s_->engine.next_in - from_));
+        from_ = s_->engine.next_in;
+    }
+
+    gz_handle* s_;
+    bool summing_ = false;
+    std::uint32_t crc_ = 0;
+    const unsigned char* from_ = nullptr;
+};
+
 // Reads MTIME, XFL and OS; MTIME is kept for the first member.
-void read_mtime(gz_handle* s, first_header* keep) {
+void read_mtime(header_bytes& in, first_header* keep) {
     std::uint32_t mtime = 0;
-    for (int i = 0; i < 4; ++i) mtime |= static_cast<std::uint32_t>(next_byte(s) & 0xFF) << (8 * i);
-    next_byte(s);  // XFL
-    next_byte(s);  // OS
+    for (int i = 0; i < 4; ++i) mtime |= static_cast<std::uint32_t>(in.next() & 0xFF) << (8 * i);
+    in.next();  // XFL
+    in.next();  // OS
     if (keep != nullptr) keep->mtime = mtime;
 }
 
 // Reads a NUL-terminated header text to its end, keeping it when asked and
 // not longer than GZ_HEADER_TEXT_MAX: a longer text is dropped whole, never
 // kept cut short.
-void read_text(gz_handle* s, header_text* keep) {
+void read_text(header_bytes& in, header_text* keep) {
     const auto drop = [keep] {
         keep->lost = true;
         std::string().swap(keep->text);
     };
     int c;
-    while ((c = next_byte(s)) != 0 && c != -1) {
+    while ((c = in.next()) != 0 && c != -1) {
         if (keep == nullptr || keep->lost) continue;
         if (keep->text.size() == GZ_HEADER_TEXT_MAX) {
             drop();
@@ -130,25 +171,36 @@ int parse_header(gz_handle* s, int gotmagic) {
         s->status = Z_DATA_ERROR;
         return kNotAMember;
     }
+    header_bytes in(s);
+    if ((flags & kFlagHeaderCrc) != 0) {
+        const unsigned char fixed[] = {kMagic1, kMagic2, static_cast<unsigned char>(method),
+                                       static_cast<unsigned char>(flags)};
+        in.start_sum(fixed, sizeof fixed);
+    }
     // The fields of the first member's header are kept for gzheader.
     first_header* const keep = s->has_member ? nullptr : &s->header;
-    read_mtime(s, keep);
+    read_mtime(in, keep);
     if ((flags & kFlagExtra) != 0) {
-        unsigned len = static_cast<unsigned>(next_byte(s));
-        len += static_cast<unsigned>(next_byte(s)) << 8;
-        while (len-- != 0 && next_byte(s) != -1) {
+        unsigned len = static_cast<unsigned>(in.next());
+        len += static_cast<unsigned>(in.next()) << 8;
+        while (len-- != 0 && in.next() != -1) {
         }
     }
-    if ((flags & kFlagName) != 0) read_text(s, keep != nullptr ? &keep->name : nullptr);
-    if ((flags & kFlagComment) != 0) read_text(s, keep != nullptr ? &keep->comment : nullptr);
+    if ((flags & kFlagName) != 0) read_text(in, keep != nullptr ? &keep->name : nullptr);
+    if ((flags & kFlagComment) != 0) read_text(in, keep != nullptr ? &keep->comment : nullptr);
+    bool header_crc_matches = true;
     if ((flags & kFlagHeaderCrc) != 0) {
-        next_byte(s);
-        next_byte(s);
+        const std::uint32_t want = in.sum() & 0xFFFF;
+        const int low = in.next();
+        const int high = in.next();
+        header_crc_matches = static_cast<std::uint32_t>(low | high << 8) == want;
     }
     if (s->input_ended)
         cut_short(s);
     else
-        s->status = Z_OK;
+        // A header whose check fails may have any field wrong, the flags
+        // included: none of what follows can be trusted to be its data.
+        s->status = header_crc_matches ? Z_OK : Z_DATA_ERROR;
     return kNotAMember;
 }
 
@@ -204,10 +256,11 @@ void end_member(gz_handle* s) {
         s->status = Z_DATA_ERROR;
         return;
     }
-    // The length (the next four bytes) is informative only: streams past
-    // 4 GiB wrap it.  A read that started at a loaded access point checks
-    // it, though: a wrong point shows there at the latest.
-    if (s->index && !s->index->member_ended(s, le32(s->trailer + 4))) {
+    // The length, modulo 2^32.  A read that started at a loaded access point
+    // lets the index judge first, so that a wrong point is dropped.
+    const std::uint32_t length = le32(s->trailer + 4);
+    if ((s->index && !s->index->member_ended(s, length)) ||
+        length != static_cast<std::uint32_t>(s->bytes_out - s->member_start)) {
         s->status = Z_DATA_ERROR;
         return;
     }
@@ -326,27 +379,32 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
                     s->status = Z_ERRNO;
                     break;
                 }
-                if (std::feof(s->file) != 0) {
-                    // Input that ends inside a member is damaged, never a
-                    // normal end: a cut-off file must not pass for a whole one.
-                    if (s->in_member) {
-                        s->status = Z_DATA_ERROR;
-                        z.msg = "unexpected end of file";
-                    } else {
-                        s->status = Z_STREAM_END;
-                    }
+                if (!s->in_member) {
+                    s->status = Z_STREAM_END;
                     break;
                 }
             }
         }
+        // The input ended inside a member.  The engine may still hold output
+        // decoded from the bytes it has taken (the rest of a match, up to 258
+        // bytes): it runs until it can give nothing more, and only then is
+        // the cut reported.  It runs to no block end here, so that "nothing
+        // more" is certain.
+        const bool input_gone = s->input_ended && z.avail_in == 0;
         s->bytes_in += z.avail_in;
         s->bytes_out += z.avail_out;
         unsigned char* const produced = z.next_out;
         // Once a handle seeks, it stops at block ends as access points come due.
-        const bool to_block_end = s->index && s->index->wants_block_ends(s);
+        const bool to_block_end = !input_gone && s->index && s->index->wants_block_ends(s);
         s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;
+        if (input_gone && (s->status == Z_BUF_ERROR || (s->status == Z_OK && z.avail_out != 0))) {
+            // Input that ends inside a member is damaged, never a normal end:
+            // a cut-off file must not pass for a whole one.
+            s->status = Z_DATA_ERROR;
+            z.msg = "unexpected end of file";
+        }
         if (s->index) s->index->after_inflate(s, produced, crc_mark);
 
         if (s->status == Z_STREAM_END) {

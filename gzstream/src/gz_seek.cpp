@@ -9,6 +9,7 @@
 // backward seek on a pipe leaves the handle reading on where it stood.
 #include <unistd.h>
 
+#include <algorithm>
 #include <new>
 
 #include "gz_handle.h"
@@ -24,7 +25,9 @@ bool in_error(const gz_handle* s) {
 }
 
 // A pipe or terminal cannot go back; asking the descriptor moves nothing,
-// whereas a failing fseeko may already have dropped stdio's buffer.
+// whereas a failing fseeko may already have dropped stdio's buffer.  A
+// stdio stream without a descriptor of its own (fmemopen, fopencookie) is
+// never repositioned, as gzio.h says: it counts as a pipe.
 bool repositionable(const gz_handle* s) {
     return ::lseek(fileno(s->file), 0, SEEK_CUR) >= 0;
 }
@@ -38,18 +41,27 @@ bool target_of(gz_off_t position, gz_off_t offset, int whence, gz_off_t& target)
     return target >= 0;
 }
 
+// Plain data in a file that can be repositioned: the file itself moves.
+// Positions count from where the data starts, as for a rewind.  A target
+// past the end fails, leaving the stream at its end, as for gzip data.
+gz_off_t seek_plain_file(gz_handle* s, gz_off_t target) {
+    gz_off_t file_at;
+    if (__builtin_add_overflow(s->data_start, target, &file_at)) return -1;
+    forget_plain_input(s);
+    const gz_off_t end = fseeko(s->file, 0, SEEK_END) == 0 ? ftello(s->file) : -1;
+    if (end < 0) return -1;
+    const bool past_end = file_at > end;
+    if (fseeko(s->file, past_end ? end : file_at, SEEK_SET) != 0) return -1;
+    // The end seen before the move is not the end here.
+    s->input_ended = past_end;
+    s->bytes_in = s->bytes_out = past_end ? std::max<gz_off_t>(end - s->data_start, 0) : target;
+    return past_end ? -1 : target;
+}
+
 gz_off_t seek_read(gz_handle* s, gz_off_t target) {
-    if (s->pass_through) {
-        // Positions count from where the data starts, as for a rewind.
-        gz_off_t file_at;
-        if (__builtin_add_overflow(s->data_start, target, &file_at) || !repositionable(s))
-            return -1;
-        forget_plain_input(s);
-        if (fseeko(s->file, file_at, SEEK_SET) != 0) return -1;
-        s->input_ended = false;  // the end seen before the move is not the end here
-        s->bytes_in = s->bytes_out = target;
-        return target;
-    }
+    // Plain data that cannot be repositioned (a pipe) is read forward like
+    // gzip data, and cannot go back.
+    if (s->pass_through && repositionable(s)) return seek_plain_file(s, target);
 
     // Before a handed-back byte at the very start is read again, the
     // position is -1.

@@ -1,4 +1,5 @@
 // Mode strings: the parser itself, and what the openers do with its verdict.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,45 +17,47 @@ namespace {
 
 using namespace gzstream;
 
-TEST(ModeParse, DirectionLevelStrategyAndStdioCopy) {
+TEST(ModeParse, DirectionLevelStrategyAndFileModes) {
     struct Case {
         const char* mode;
         char direction;
         int level;
         int strategy;
-        const char* stdio;
+        const char* fopen_mode;  // for a path; fdopen gets it without 'x' and 'e'
     };
     for (const Case& c :
-         {Case{"wb6", 'w', 6, 0, "wb"}, Case{"rb", 'r', -1, 0, "rb"}, Case{"ab9h", 'w', 9, 2, "ab"},
-          Case{"b6", 0, 6, 0, "b"}, Case{"wb19", 'w', 9, 0, "wb"}, Case{"wbhfR", 'w', -1, 3, "wb"},
-          Case{"wbRf", 'w', -1, 1, "wb"}, Case{"rw", 'w', -1, 0, "rw"},
-          Case{"wr", 'r', -1, 0, "wr"}, Case{"wbx", 'w', -1, 0, "wbx"},
-          Case{"r+b", 'r', -1, 0, "r+b"}, Case{"", 0, -1, 0, ""}}) {
+         {Case{"wb6", 'w', 6, 0, "wbe"}, Case{"rb", 'r', -1, 0, "rbe"},
+          Case{"ab9h", 'w', 9, 2, "abe"}, Case{"b6", 0, 6, 0, nullptr},
+          Case{"wb19", 'w', 9, 0, "wbe"}, Case{"wbhfR", 'w', -1, 3, "wbe"},
+          Case{"wbRf", 'w', -1, 1, "wbe"}, Case{"rw", 'w', -1, 0, "wbe"},
+          Case{"wr", 'r', -1, 0, "rbe"}, Case{"wbx", 'w', -1, 0, "wbxe"},
+          Case{"r+b", 'r', -1, 0, "rbe"}, Case{"r+w", 'w', -1, 0, "wbe"},
+          Case{"rx", 'r', -1, 0, "rbe"}, Case{"wa", 'w', -1, 0, "abe"},
+          Case{"aw", 'w', -1, 0, "wbe"}, Case{"", 0, -1, 0, nullptr}}) {
         SCOPED_TRACE(c.mode);
         const gz_mode m = parse_mode(c.mode);
         EXPECT_EQ(m.direction, c.direction);
         EXPECT_EQ(m.level, c.level);
         EXPECT_EQ(m.strategy, c.strategy);
-        EXPECT_STREQ(m.stdio_mode, c.stdio);
+        if (c.fopen_mode == nullptr) continue;
+        EXPECT_STREQ(fopen_mode(m), c.fopen_mode);
+        std::string plain(c.fopen_mode);
+        std::erase(plain, 'x');
+        std::erase(plain, 'e');
+        EXPECT_STREQ(fdopen_mode(m), plain.c_str());
     }
 }
 
-// The stdio copy holds 79 characters at most and always stays terminated;
-// characters that are not copied (digits, strategies) do not count.
-TEST(ModeParse, LongModeIsCutAt79Characters) {
-    const std::string longer = "w" + std::string(200, 'b');
+// Every character of a mode counts, however long it is.
+TEST(ModeParse, LongModeIsReadToItsEnd) {
+    const std::string longer = "w" + std::string(200, 'b') + "a7";
     const gz_mode m = parse_mode(longer.c_str());
     EXPECT_EQ(m.direction, 'w');
-    EXPECT_EQ(std::strlen(m.stdio_mode), 79u);
-    EXPECT_EQ(std::string(m.stdio_mode), longer.substr(0, 79));
-
-    const std::string exact = "r" + std::string(78, 'b');  // 79 copied, then the terminator
-    EXPECT_STREQ(parse_mode(exact.c_str()).stdio_mode, exact.c_str());
+    EXPECT_TRUE(m.append);
+    EXPECT_EQ(m.level, 7);
 
     const std::string digits = "r" + std::string(100, '7') + "b";
-    const gz_mode d = parse_mode(digits.c_str());
-    EXPECT_STREQ(d.stdio_mode, "rb");
-    EXPECT_EQ(d.level, 7);
+    EXPECT_EQ(parse_mode(digits.c_str()).level, 7);
 }
 
 TEST(ModeOpen, ModeWithoutDirectionIsRefusedAndCreatesNothing) {
@@ -94,6 +97,35 @@ TEST(ModeOpen, ExclusiveFlagIsPassedToFopen) {
     GzPtr h(gzopen(fresh.c_str(), "wbx9"));
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(close_handle(h), 0);
+}
+
+// A mode that decides to read opens the file for reading alone, whatever
+// else it holds: the file is never truncated or written.  The handle's
+// descriptor is closed on exec.
+TEST(ModeOpen, ReadingModesLeaveTheFileAsItWas) {
+    TempDir dir;
+    const std::string path = dir.path("keep.gz");
+    const Bytes plain = make_data(DataKind::text, 3000, 4);
+    const Bytes stream = gzip_reference(plain);
+    write_file(path, stream);
+    for (const char* mode : {"wr", "r+", "r+b", "w+r", "ar", "rw+r", "rx"}) {
+        SCOPED_TRACE(mode);
+        GzPtr h(gzopen(path.c_str(), mode));
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(gzputs(h.get(), "x"), Z_STREAM_ERROR);
+        bool cloexec_seen = false;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            if (std::filesystem::read_symlink(fd.path(), ec) != path) continue;
+            const int flags = fcntl(std::stoi(fd.path().filename().string()), F_GETFD);
+            EXPECT_NE(flags & FD_CLOEXEC, 0);
+            cloexec_seen = true;
+        }
+        EXPECT_TRUE(cloexec_seen);
+        EXPECT_EQ(read_to_end(h.get(), 1000).data, plain);
+        EXPECT_EQ(close_handle(h), 0);
+        EXPECT_EQ(read_file(path), stream);
+    }
 }
 
 TEST(ModeOpen, AppendModeAddsASecondMember) {

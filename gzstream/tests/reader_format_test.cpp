@@ -191,6 +191,11 @@ TEST_F(ReaderFormat, OptionalHeaderFieldsAreSkipped) {
                  .with_name(long_name)
                  .with_comment(long_name),
              HeaderParts{}.with_flags(kFlagHeaderCrc),
+             // A checked header longer than one read of the file.
+             HeaderParts{}
+                 .with_flags(kFlagHeaderCrc | kFlagExtra | kFlagName)
+                 .with_extra(make_data(DataKind::random, 65535, 10))
+                 .with_name(std::string(70000, 'n')),
          }) {
         SCOPED_TRACE(int{header.flags});
         const Bytes member = gzip_member(plain, MemberParts{}.with_header(header));
@@ -256,13 +261,43 @@ TEST_F(ReaderFormat, FirstHeaderFieldsAreKept) {
     EXPECT_EQ(gzheader(w.get(), &fields), Z_STREAM_ERROR);
 }
 
-TEST_F(ReaderFormat, WrongLengthInTrailerIsAccepted) {
+// The trailer's length (modulo 2^32) must match: the member's data is given,
+// then the error, as for a wrong CRC.
+TEST_F(ReaderFormat, WrongLengthInTrailerIsADataError) {
     const Bytes plain = make_data(DataKind::text, 4000, 8);
-    GzPtr h = open(gzip_member(plain, MemberParts{}.with_isize(12345)));
+    for (const std::uint32_t isize : {12345u, 4000u + (1u << 31), 3999u}) {
+        SCOPED_TRACE(isize);
+        GzPtr h = open(concat({gzip_member(plain, MemberParts{}.with_isize(isize)),
+                               gzip_member(plain)}));
+        const ReadOutcome r = read_to_end(h.get(), 1000);
+        EXPECT_EQ(r.last, -1);
+        EXPECT_EQ(r.data, plain);
+        EXPECT_EQ(error_of(h.get()), name_colon("data error"));
+        EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+    }
+}
+
+// A header whose CRC-16 does not match is damaged before any of its
+// member's data: the first read fails at once, gzheader gives no field, and
+// a later member's damaged header comes after the members before it.
+TEST_F(ReaderFormat, WrongHeaderCrcIsADataErrorBeforeItsData) {
+    const Bytes plain = make_data(DataKind::text, 3000, 9);
+    const MemberParts checked =
+        MemberParts{}.with_header(HeaderParts{}.with_flags(kFlagName | kFlagHeaderCrc));
+    Bytes damaged = gzip_member(plain, checked);
+    damaged[11] ^= 0x01;  // "member" becomes "mdmber"
+    GzPtr h = open(damaged);
+    gz_header_fields fields;
+    EXPECT_EQ(gzheader(h.get(), &fields), Z_DATA_ERROR);
+    char buf[100];
+    EXPECT_EQ(gzread(h.get(), buf, sizeof buf), -1);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
+
+    h = open(concat({gzip_member(plain, checked), damaged}));
     const ReadOutcome r = read_to_end(h.get(), 1000);
-    EXPECT_EQ(r.last, 0);
+    EXPECT_EQ(r.last, -1);
     EXPECT_EQ(r.data, plain);
-    EXPECT_EQ(close_handle(h), 0);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
 }
 
 // The call that meets the bad CRC still gives its bytes; the next gives -1.
@@ -294,6 +329,20 @@ TEST_F(ReaderFormat, CutInsideDeflateDataIsAnError) {
     EXPECT_EQ(error_of(h.get(), &code), name_colon("unexpected end of file"));
     EXPECT_EQ(code, Z_DATA_ERROR);
     EXPECT_LT(close_handle(h), 0);
+}
+
+// gzclose does not read on: a cut-off file read only 4 KiB in met no damage
+// and closes with 0; read to the cut, it closes with the error.
+TEST_F(ReaderFormat, CloseReportsOnlyTheDamageMet) {
+    const Bytes member = gzip_member(make_data(DataKind::text, 200000, 11));
+    const Bytes cut = prefix(member, member.size() / 2);
+    Bytes buf(4096);
+    GzPtr h = open(cut);
+    ASSERT_EQ(gzread(h.get(), buf.data(), 4096), 4096);
+    EXPECT_EQ(close_handle(h), 0);
+    h = open(cut);
+    EXPECT_EQ(read_to_end(h.get(), 4096).last, -1);
+    EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
 }
 
 // Cut where nothing can be inflated yet: the very call that meets the cut

@@ -2,6 +2,7 @@
 // checked step by step against a plain in-memory model of the stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -54,8 +55,10 @@ class Model {
         must_be_eof_ = false;
         if (plain_stream_) {
             pushback_.reset();  // the file itself is repositioned
-            pos_ = target;
-            return target;
+            // Past the end: at the end, as for compressed data.
+            pos_ = std::min(target, size());
+            must_be_eof_ = target > size();
+            return must_be_eof_ ? -1 : target;
         }
         gz_off_t skip = target - pos_;
         if (target < pos_) {

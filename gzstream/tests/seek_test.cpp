@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <utility>
@@ -204,6 +205,15 @@ TEST(SeekPlain, SeeksMoveTheFile) {
     EXPECT_EQ(read_n(h.get(), 3), slice(plain, 2, 3));
     EXPECT_EQ(gzrewind(h.get()), 0);
     EXPECT_EQ(read_to_end(h.get(), 7000).data, plain);
+    // Past the end: refused, and the stream is at its end; the end itself
+    // can be reached.
+    EXPECT_EQ(gzseek(h.get(), 40001, 0), -1);
+    EXPECT_EQ(gztell(h.get()), 40000);
+    EXPECT_EQ(gzeof(h.get()), 1);
+    EXPECT_EQ(gzseek(h.get(), 39990, 0), 39990);
+    EXPECT_EQ(gzseek(h.get(), 11, 1), -1);
+    EXPECT_EQ(gzgetc(h.get()), -1);
+    EXPECT_EQ(gzseek(h.get(), 40000, 0), 40000);
     EXPECT_EQ(close_handle(h), 0);
 }
 
@@ -274,16 +284,43 @@ TEST(SeekPipe, RewindFailsAndReadingGoesOn) {
     EXPECT_EQ(close_handle(h), Z_DATA_ERROR);
 }
 
+// Forward seeks read on, gzip data or plain; past the end they fail at the
+// end.
 TEST(SeekPipe, ForwardSeeksWorkBackwardSeeksFail) {
     const Bytes plain = make_data(DataKind::text, 50000, 66);
-    PipeFeeder feeder(gzip_member(plain), 4096);
-    GzPtr h(gzdopen(feeder.take_read_fd(), "rb"));
+    for (const bool compressed : {true, false}) {
+        SCOPED_TRACE(compressed);
+        PipeFeeder feeder(compressed ? gzip_member(plain) : plain, 4096);
+        GzPtr h(gzdopen(feeder.take_read_fd(), "rb"));
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(gzseek(h.get(), 20000, 0), 20000);
+        EXPECT_EQ(read_n(h.get(), 100), slice(plain, 20000, 100));
+        EXPECT_EQ(gzseek(h.get(), 100, 1), 20200);
+        EXPECT_EQ(read_n(h.get(), 100), slice(plain, 20200, 100));
+        EXPECT_EQ(gzseek(h.get(), 10, 0), -1);
+        EXPECT_EQ(gztell(h.get()), 20300);
+        EXPECT_EQ(gzseek(h.get(), 50001, 0), -1);
+        EXPECT_EQ(gzgetc(h.get()), -1);
+        EXPECT_EQ(gzeof(h.get()), 1);
+    }
+}
+
+// A stdio stream without a descriptor (fmemopen) is read as a pipe, even
+// though stdio could move it: no rewind, no backward seek, no index.
+TEST(SeekPipe, StdioStreamWithoutADescriptorCountsAsAPipe) {
+    const Bytes plain = make_data(DataKind::text, 300000, 68);
+    Bytes stream = gzip_member(plain);
+    GzPtr h(gzopen_stdio(fmemopen(stream.data(), stream.size(), "rb"), "mem", "rb"));
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(gzseek(h.get(), 20000, 0), 20000);
-    EXPECT_EQ(read_n(h.get(), 100), slice(plain, 20000, 100));
-    EXPECT_EQ(gzseek(h.get(), 100, 1), 20200);
-    EXPECT_EQ(read_n(h.get(), 100), slice(plain, 20200, 100));
-    EXPECT_EQ(gzseek(h.get(), 10, 0), -1);
+    EXPECT_EQ(gzseek(h.get(), 200000, 0), 200000);
+    EXPECT_EQ(gzseek(h.get(), 150000, 0), -1);
+    EXPECT_EQ(gzrewind(h.get()), -1);
+    errno = 0;
+    EXPECT_EQ(gzindex_build(h.get()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(gztell(h.get()), 200000);
+    EXPECT_EQ(read_to_end(h.get(), 30000).data, slice(plain, 200000, plain.size()));
+    EXPECT_EQ(close_handle(h), 0);
 }
 
 // Targets outside 0..INT64_MAX are refused without computing them (the asan

@@ -41,9 +41,6 @@ class GzipStreams(ZpressTestCase):
         self.assertEqual(stream[3], 0x1F)
         self.assertOutcome(self.decompress(stream), 0, stdout=data)
 
-    def test_wrong_isize_is_accepted(self):
-        stream = gzip_member(b"abc", isize=99)
-        self.assertOutcome(self.decompress(stream), 0, stdout=b"abc")
 
     def test_file_on_stdin(self):
         data = sample_text(50000)
@@ -62,6 +59,17 @@ class DamagedStreams(ZpressTestCase):
         r = self.decompress(gzip_member(data, crc=0x12345678))
         # What was written before the failure stays written.
         self.assertOutcome(r, 1, stderr=self.msg("<fd:0>: data error"), stdout=data)
+
+    def test_wrong_length_or_header_crc(self):
+        # The data of a member with a wrong length comes before the error;
+        # none of one whose header fails its CRC.
+        bad_header = bytearray(gzip_member(b"bad", name=b"n", header_crc=True))
+        bad_header[10] ^= 0x01
+        for stream, written in ((gzip_member(b"abc", isize=99), b"abc"),
+                                (gzip_member(b"good ") + bytes(bad_header), b"good ")):
+            with self.subTest(written=written):
+                self.assertOutcome(self.decompress(stream), 1,
+                                   stderr=self.msg("<fd:0>: data error"), stdout=written)
 
     def test_crc_mismatch_in_a_later_member(self):
         stream = gzip_member(b"good ") + gzip_member(b"bad", crc=1)

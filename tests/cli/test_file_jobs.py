@@ -334,9 +334,13 @@ class FailingJobs(ZpressTestCase):
         two = good + gzip_member(second)
         later = bytearray(gzip_member(second))
         later[0] ^= 0x02
+        bad_name = bytearray(gzip_member(b"data", name=b"in", header_crc=True))
+        bad_name[10] ^= 0x01  # the header's CRC no longer matches
         cases = {"cut in half": (good[:len(good) // 2], "in.gz: unexpected end of file", None),
                  "cut before the trailer": (good[:-8], "in.gz: data error", first),
                  "bad crc": (gzip_member(b"data", crc=0), "in.gz: data error", b"data"),
+                 "bad length": (gzip_member(b"data", isize=5), "in.gz: data error", b"data"),
+                 "bad header crc": (bytes(bad_name), "in.gz: data error", b""),
                  "bad header": (good[:3] + b"\xe0" + good[4:], "in.gz: data error", b""),
                  "trailing garbage": (two + b"garbage", "in.gz: trailing garbage",
                                       first + second),

@@ -36,7 +36,7 @@ GunzipResult inflate_gzip_strict(ByteView stream);
 enum class Verdict {
     ok,       // every member decodes and checks; only zero bytes follow the last
     error,    // damaged: a reader must report an error
-    unknown,  // the two readers may disagree (header CRC, ISIZE) or the cap was hit
+    unknown,  // the cap was hit, or the engine failed in a way that tells nothing
 };
 
 struct TolerantResult {
@@ -48,9 +48,9 @@ struct TolerantResult {
 // Decodes the members of a stream that begins with the gzip magic, the way
 // the stream layer reads: after a member, bytes that do not begin with 1F 8B
 // end the stream, and they must all be zero bytes (padding), else the stream
-// is damaged.  zlib also checks the header CRC and ISIZE, which the layer
-// skips by design; those mismatches give `unknown`, as does output past `cap`.
-// For judging what the stream layer reads.
+// is damaged (a wrong header CRC or ISIZE included); output past `cap`
+// gives `unknown`.  `data` is every byte inflate gives before the verdict,
+// also from a cut stream.  For judging what the stream layer reads.
 TolerantResult inflate_gzip_tolerant(ByteView stream, std::size_t cap);
 
 // Header fields for gzip_reference; absent fields are not written.

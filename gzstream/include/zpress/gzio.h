@@ -68,13 +68,20 @@ inline constexpr int Z_RLE = 3;
 // set: a read stream keeps its error until gzclearerr or gzrewind, and every
 // read returns -1 meanwhile; a write stream that failed to write stays failed
 // until gzclose, because its output can no longer become a valid stream.
-// gzclose returns the stream's negative status, so it returns 0 only for a
-// stream that was read or written completely and without error.  gzerror
-// tells what went wrong.
+// gzclose returns the stream's negative status, so it returns 0 for a
+// stream that met no error: a write stream whose data all reached the file,
+// or a read stream that met no damage so far.  A read stream closed before
+// its end closes with 0 also when damage lies further on (a cut-off file
+// read only 4 KiB in): only a read that returned 0 proves the data whole.
+// gzerror tells what went wrong.
 
 // Opening.  The mode string holds 'r' (read) or 'w'/'a' (write, 'a' appends a
-// member), an optional level digit 0-9, and optionally 'f' (filtered), 'h'
-// (Huffman only) or 'R' (run-length); any other character is passed to fopen.
+// member; the last of the three wins), an optional level digit 0-9,
+// optionally 'f' (filtered), 'h' (Huffman only) or 'R' (run-length), and for
+// a writer optionally 'x' (fail with EEXIST rather than replace a file).  Any
+// other character ('b', '+', ...) is ignored: a path is opened only as the
+// direction needs ("rb", "wb" or "ab"), so a reading mode never truncates or
+// writes the file, and always close-on-exec.
 // The _gotmagic forms are for a stream whose two magic bytes 1F 8B the caller
 // has already consumed; the method and flags bytes of the header must follow
 // (input that ends sooner reads as a data error).  A descriptor is owned by the handle once the open
@@ -96,8 +103,9 @@ gz_handle* gzdopen_named(int fd, const char* name, const char* mode);
 // As gzdopen_named, on a stdio stream the caller opened in the matching
 // direction (fmemopen, fopencookie, ...).  The handle owns the stream once
 // the open succeeds: gzclose closes it; a failed open leaves it open.  A
-// stream without a descriptor of its own is read in small steps and cannot
-// be repositioned, as a pipe.
+// stream without a descriptor of its own is read in small steps and is never
+// repositioned, as a pipe, even where stdio could move it (fmemopen): no
+// rewind, no backward seek, no index.
 gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode);
 
 // The header fields a gzip member may carry beyond the fixed ones.  Texts
@@ -121,7 +129,8 @@ gz_handle* gzopen_stdio_header(std::FILE* file, const char* name, const char* mo
 
 // Finishes a write stream (the final deflate data and the trailer), closes
 // the file and releases the handle, in every case.  Returns 0, the stream's
-// negative status, or Z_ERRNO when closing the file failed.
+// negative status, or Z_ERRNO when closing the file failed.  A read stream
+// is not read on: damage it has not reached does not count (see above).
 int gzclose(gz_handle* file);
 
 // "NAME: message" for the stream's status, which is stored in *errnum: the
@@ -143,16 +152,20 @@ int gzerrno(gz_handle* file);
 // are stored in *header, the texts (null when absent) belonging to the handle
 // until gzclose.  0; Z_BUF_ERROR when a name or comment was longer than
 // GZ_HEADER_TEXT_MAX bytes (that text is then null, the rest is given);
-// Z_DATA_ERROR when the header was damaged or cut off; -1 when the input
+// Z_DATA_ERROR when the header was damaged (its CRC-16 included) or cut off; -1 when the input
 // holds no member header (plain data, or nothing); Z_STREAM_ERROR for a null
 // argument or a write stream.
 int gzheader(gz_handle* file, gz_header_fields* header);
 
 // Reading.  Returns the bytes delivered (up to len), 0 only
 // at the real end of the data, -1 on an error: damaged data (a member cut
-// anywhere included), a failed read of the file, or an engine failure.  A
+// anywhere, a trailer whose CRC-32 or length modulo 2^32 does not match its
+// data, a header whose CRC-16 does not match it, which fails before any of
+// its member's data is given), a failed read of the file, or an engine failure.  A
 // call that meets an error after delivering bytes returns them and the next
-// call returns -1; one that meets it first returns -1 at once.  Concatenated
+// call returns -1; one that meets it first returns -1 at once.  Every byte
+// that decodes from the input before damage or a cut is delivered before the
+// error, however the reads (or gzgetc and gzgets) split it.  Concatenated
 // members read as one stream.  After the last one only zero bytes (padding)
 // may follow up to the end of the input; any other byte is a data error
 // ("trailing garbage"), reported once the data of the members before it has
@@ -191,8 +204,9 @@ int gzsetparams(gz_handle* file, int level, int strategy);
 // pipe) a backward seek fails and the stream reads on where it stood.  A
 // seek past the end of the data fails and leaves the stream at its end.  A
 // write stream only moves forward, by writing zero bytes.  Plain (not gzip)
-// data is repositioned in the file directly, counting from where the data
-// starts (the descriptor's offset at open), as gzrewind does.
+// data in a file that can be repositioned is repositioned in the file
+// directly, counting from where the data starts (the descriptor's offset at
+// open), as gzrewind does; from a pipe it is read forward as gzip data is.
 gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence);
 // The position, without side effects; -1 for a stream in error, and while a
 // byte handed back at the very start waits to be read again.
