@@ -62,7 +62,7 @@ finished_jobs::~finished_jobs() {
 void finished_jobs::prepare() {
     if (jobs_) return;
     jobs_ = std::make_unique<finished_job[]>(capacity_);
-    install_cleanup_handler();
+    handler_.install();
 }
 
 bool finished_jobs::add_filled_slot() {

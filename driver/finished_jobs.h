@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "cleanup.h"
 #include "job_dir.h"
 #include "report.h"
 #include "state.h"
@@ -95,6 +96,9 @@ private:
     std::size_t capacity_;
     std::size_t count_ = 0;
     bool inputs_kept_ = false;
+    // Last, so that the dispositions are back before the group's storage
+    // goes.
+    cleanup_handler_guard handler_;
 };
 
 }  // namespace driver
