@@ -57,6 +57,29 @@ class InterruptedJobs(ZpressTestCase):
                 r = self.interrupt(sig, ["-d", "in"], "in.gz", "in", COMPRESSED[:20000])
                 self.check_interrupted(r, "in.gz", "in")
 
+    def test_a_replaced_file_stays_until_the_job_is_done(self):
+        # With "-f" the output is written under another name: the handler
+        # removes that, and the file it was to replace stays.
+        for args, fifo, output, feed in ((["-f", "in"], "in", "in.gz", b"data"),
+                                         (["-f", "-d", "in"], "in.gz", "in", COMPRESSED[:20000])):
+            with self.subTest(args=args):
+                self.clear()
+                self.write(output, b"the old file")
+                os.mkfifo(self.path(fifo))
+                child = self.start_zpress(*args)
+                fd = open_fifo_for_writing(self.path(fifo), child)
+                try:
+                    os.write(fd, feed)
+                    wait_until(lambda: len(self.listing()) == 3 or child.poll() is not None
+                               or os.lstat(self.path(output)).st_size != 12,
+                               what="the new output")
+                    child.send_signal(signal.SIGTERM)
+                    self.assertOutcome(self.finish(child), 1, stdout=b"")
+                finally:
+                    os.close(fd)
+                self.assertEqual(self.listing(), sorted([fifo, output]))
+                self.assertEqual(self.read(output), b"the old file")
+
     def test_finished_jobs_keep_their_results(self):
         self.write("a", b"first file")
         r = self.interrupt(signal.SIGINT, ["a", "b"], "b", "b.gz", b"second")
