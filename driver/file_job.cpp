@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "access_acl.h"
 #include "cleanup.h"
 #include "job_dir.h"
 
@@ -181,6 +182,8 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
     if (refused_kind(opened.st_mode)) return fail(about_file::not_a_file, names.input);
     const input_entry input =
         opts.to_stdout ? input_entry{} : identify_input(dir, in_entry, opened);
+    access_acl acl;
+    if (!opts.to_stdout) acl.read_from(in_fd.get());
     if (direction.open_input(std::move(in_fd), opened, names) == outcome::failed)
         return outcome::failed;
 
@@ -210,6 +213,7 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
         if (!output.create_replacement(dir, names.output, mode))
             return direction.output_uncreatable(names);
     }
+    acl.give_to(output.fd());
     share_ownership_with_input(output.fd(), opened);
     // The stream gets a descriptor of its own: the job keeps the output's
     // for its sync, after the stream has closed.

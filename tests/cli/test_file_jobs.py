@@ -479,6 +479,29 @@ class Permissions(ZpressTestCase):
         self.assertEqual(gzip.decompress(self.read("fifo.gz")), b"first part second part")
 
 
+    def test_no_access_through_an_acl_the_input_lacks(self):
+        # The directory's default ACL would let another user read every new
+        # file; the input's own ACL, or its lack of one, is what counts.
+        os.mkdir(self.path("shared"))
+        r = subprocess.run(["setfacl", "-d", "-m", "u:65534:rw", self.path("shared")],
+                           capture_output=True)
+        if r.returncode != 0:
+            self.skipTest("no ACLs here: %r" % r.stderr)
+        self.write("shared/in", b"secret")
+        subprocess.run(["setfacl", "-b", self.path("shared/in")], check=True)
+        os.chmod(self.path("shared/in"), 0o640)
+        self.assertOutcome(self.run_with_umask(0o022, "shared/in"), 0)
+        with self.assertRaises(OSError):
+            os.getxattr(self.path("shared/in.gz"), "system.posix_acl_access")
+        self.assertEqual(oct(self.mode("shared/in.gz")), oct(0o640))
+        # An input's own ACL goes with its data.
+        subprocess.run(["setfacl", "-m", "u:65534:r", self.path("shared/in.gz")], check=True)
+        acl = os.getxattr(self.path("shared/in.gz"), "system.posix_acl_access")
+        self.assertOutcome(self.run_with_umask(0o022, "-d", "shared/in"), 0)
+        self.assertEqual(os.getxattr(self.path("shared/in"), "system.posix_acl_access"), acl)
+        self.assertEqual(self.read("shared/in"), b"secret")
+
+
 class InputRemoval(ZpressTestCase):
     """A failed removal of the input is reported and changes nothing else.
     Made to fail for a non-root user through a sticky directory holding a
