@@ -138,6 +138,9 @@ outcome finish_job(const job_names& names, job_dir& dir, created_output& output,
     job.out_id = output.id();
     job.check_changes = input.is_the_file;
     job.opened = snapshot_of(opened);
+    // The output's write-back starts now, while later jobs run: the group's
+    // sync then mostly finds it done.
+    sync_file_range(output.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     bool full;
     {
         const cleanup_window window;

@@ -82,17 +82,7 @@ bool finished_jobs::names(const job_dir& dir, const char* entry) const {
     return false;
 }
 
-// Starts the write-back of every output of the group before waiting for
-// any: the kernel then writes them together, and the fsync of each output
-// mostly finds its data written and its metadata committed along with the
-// others'.
-void finished_jobs::start_write_back() const noexcept {
-    if (count_ < 2) return;
-    for (std::size_t i = 0; i < count_; ++i)
-        sync_file_range(jobs_[i].output.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
-// The output's data goes to the disk, and a replacement takes the name it
+// The output's data reaches the disk, and a replacement takes the name it
 // replaces.  The output's name must still refer to it: names in a shared
 // directory can change under a running job.
 job_end finished_jobs::settle_output(const finished_job& job) noexcept {
@@ -105,9 +95,20 @@ job_end finished_jobs::settle_output(const finished_job& job) noexcept {
         sibling_of(job.out_name, job.temp_entry, temp_shown, sizeof temp_shown);
         shown = temp_shown;
     }
-    // A file system that can't sync at all (EINVAL) gives no stronger
-    // promise to wait for; any other failure may have lost data.
-    if (fsync(job.output.get()) != 0 && errno != EINVAL) {
+    // Waiting for the output's own write-back reports an error of that file
+    // alone, and costs no journal commit and no flush of the disk's cache:
+    // the file system's sync does those once for the group.  A replacement
+    // is synced whole before its rename, or a crash could leave the name
+    // on a file whose size and blocks were never written.  A file system
+    // that can't sync at all (EINVAL) gives no stronger promise to wait for;
+    // any other failure may have lost data.
+    const int out = job.output.get();
+    const int synced =
+        replacing ? fsync(out)
+                  : sync_file_range(out, 0, 0,
+                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                        SYNC_FILE_RANGE_WAIT_AFTER);
+    if (synced != 0 && errno != EINVAL) {
         report(about_file::cant_sync, job.out_name);
         remove_output(dir, entry, job.out_id, shown);
         return job_end::output_unsafe;
@@ -125,25 +126,27 @@ job_end finished_jobs::settle_output(const finished_job& job) noexcept {
     return job_end::done;
 }
 
-// Syncs the directory of every settled output, once per directory.  A
-// directory opened without read access can't be synced on its own: its
-// whole file system is, through the output.
-void finished_jobs::sync_directories() noexcept {
+// Syncs the file system of every settled output once, through the
+// descriptor of its job's directory: the outputs' sizes and blocks, their
+// names and the renames of replacements are then on disk, after one
+// journal commit and one flush of the disk's cache for the whole group.
+// (A directory opened without read access is reached through the output.)
+void finished_jobs::sync_file_systems() noexcept {
     for (std::size_t i = 0; i < count_; ++i) {
         finished_job& job = jobs_[i];
         if (job.end != job_end::done) continue;
         bool synced_before = false;
         for (std::size_t j = 0; j < i && !synced_before; ++j)
-            synced_before = jobs_[j].dir_id == job.dir_id && jobs_[j].end == job_end::done;
+            synced_before = jobs_[j].dir_id.dev == job.dir_id.dev && jobs_[j].end == job_end::done;
         if (synced_before) continue;
-        int result = fsync(job.dir.get());
+        int result = syncfs(job.dir.get());
         if (result != 0 && errno == EBADF) result = syncfs(job.output.get());
-        if (result == 0 || errno == EINVAL) continue;
+        if (result == 0) continue;
         char shown[NAME_BUFFER_SIZE];
         dir_part_of(job.out_name, shown, sizeof shown);
         report(about_file::cant_sync, shown);
         for (std::size_t j = i; j < count_; ++j)
-            if (jobs_[j].dir_id == job.dir_id) jobs_[j].end = job_end::output_unsafe;
+            if (jobs_[j].dir_id.dev == job.dir_id.dev) jobs_[j].end = job_end::output_unsafe;
     }
 }
 
@@ -174,9 +177,8 @@ job_end finished_jobs::remove_input(const finished_job& job) noexcept {
 }
 
 bool finished_jobs::complete_group() noexcept {
-    start_write_back();
     for (std::size_t i = 0; i < count_; ++i) jobs_[i].end = settle_output(jobs_[i]);
-    sync_directories();
+    sync_file_systems();
     bool safe = true;
     for (std::size_t i = 0; i < count_; ++i) {
         finished_job& job = jobs_[i];

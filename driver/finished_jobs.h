@@ -2,14 +2,18 @@
 //
 // An input may go only once its output is durable: its data, and its name
 // in the directory (a file system without ordered metadata may otherwise
-// keep the input's removal and lose the output's name in a crash).  Syncing
-// each output as its job ends costs a journal commit and a write-back of its
-// own per file: on a run over many small files that was most of the work.
-// So finished jobs wait in a group; at the group's end the write-back of all
-// its outputs starts at once, and the fsync of each output then mostly waits
-// for work already done.  Each output is still synced on its own
-// descriptor, which also reports a write-back error of that file.  Then each
-// directory of the group is synced once, and only then are inputs removed.
+// keep the input's removal and lose the output's name in a crash).
+//
+// An fsync per output costs a journal commit, or at least a flush of the
+// disk's cache, per file: on a run over many small files that was most of
+// the wall time, and far more while other processes wrote.  So finished
+// jobs wait in a group, which is made durable with one such wait: each
+// output's write-back starts when its job finishes (sync_file_range), and
+// at the group's end is waited for, which reports an error of that file; a replacement ("-f") is
+// synced whole and renamed over the entry it replaces; then one syncfs per
+// file system, on the descriptor of a job's directory, commits the outputs'
+// metadata and names and flushes the disk's cache.  Only then are inputs
+// removed.
 //
 // A group is completed when it is full, before a job whose input may block
 // (anything but a regular file: finished jobs must not wait on a slow
@@ -111,9 +115,8 @@ public:
 private:
     // The steps of a completion, in order; true when every output is safe.
     bool complete_group() noexcept;
-    void start_write_back() const noexcept;
     static job_end settle_output(const finished_job& job) noexcept;
-    void sync_directories() noexcept;
+    void sync_file_systems() noexcept;
     static job_end remove_input(const finished_job& job) noexcept;
 
     std::unique_ptr<finished_job[]> jobs_;  // allocated by prepare()
