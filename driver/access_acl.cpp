@@ -33,16 +33,14 @@ void access_acl::give_to(int fd) const noexcept {
         fchmod(fd, mode);
         return;
     }
-    const bool inherited = fremovexattr(fd, ACCESS_ACL) == 0;
-    if (unknown_) {
+    // An inherited ACL that could not be removed may still grant access.
+    const bool acl_may_stay = fremovexattr(fd, ACCESS_ACL) != 0 && !none(errno);
+    if (unknown_ || acl_may_stay) {
         fchmod(fd, mode & S_IRWXU);
     } else if (size_ > 0) {
         // The input's ACL could not be set here: its group bits were the
         // mask of its named entries, and would now go to the group alone.
         fchmod(fd, mode & static_cast<mode_t>(~S_IRWXG));
-    } else if (!inherited && !none(errno)) {
-        // An inherited ACL may have stayed.
-        fchmod(fd, mode & S_IRWXU);
     }
 }
 
