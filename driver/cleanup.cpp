@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 #include "finished_jobs.h"
 #include "handler_record.h"
@@ -47,13 +48,26 @@ cleanup_window::~cleanup_window() {
     sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
-void install_cleanup_handler() {
+void cleanup_handler_guard::install() {
+    if (installed_) return;
+    installed_ = true;
     struct sigaction sa {};
     sa.sa_handler = cleanup_handler;
     // One clean-up at a time: a second signal waits, and the first one's
     // handler ends the process.
     sa.sa_mask = cleanup_signals();
-    for (int sig : kCleanupSignals) sigaction(sig, &sa, nullptr);
+    static_assert(std::size(kCleanupSignals) == COUNT);
+    for (int i = 0; i < COUNT; ++i) {
+        const int sig = kCleanupSignals[i];
+        if (sigaction(sig, nullptr, &found_[i]) != 0) continue;
+        if ((found_[i].sa_flags & SA_SIGINFO) == 0 && found_[i].sa_handler == SIG_IGN) continue;
+        replaced_[i] = sigaction(sig, &sa, nullptr) == 0;
+    }
+}
+
+cleanup_handler_guard::~cleanup_handler_guard() {
+    for (int i = 0; i < COUNT; ++i)
+        if (replaced_[i]) sigaction(kCleanupSignals[i], &found_[i], nullptr);
 }
 
 void record_output(const output_record* record) {

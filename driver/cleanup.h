@@ -32,9 +32,28 @@ private:
     sigset_t saved_;
 };
 
-// Installs the handler for the four signals (finished_jobs::prepare), before
-// the first output file is created.
-void install_cleanup_handler();
+// The clean-up handler for the run's lifetime.  A signal that was ignored
+// when the run started stays ignored: the user asked for that (nohup, a
+// script's background job), and the run goes on through it.  The handler
+// is installed for the others, and what was there before is put back when
+// the run ends, so that a host program calling the driver gets its own
+// dispositions again.
+class cleanup_handler_guard {
+public:
+    cleanup_handler_guard() = default;
+    ~cleanup_handler_guard();
+    cleanup_handler_guard(const cleanup_handler_guard&) = delete;
+    cleanup_handler_guard& operator=(const cleanup_handler_guard&) = delete;
+
+    // Installs the handler (once), before the first output file is created.
+    void install();
+
+private:
+    static constexpr int COUNT = 4;
+    struct sigaction found_[COUNT];
+    bool replaced_[COUNT] = {};
+    bool installed_ = false;
+};
 
 // Publishes the record of the output in progress (it must stay valid until
 // withdrawn with null).  Call inside a cleanup_window.

@@ -1,9 +1,9 @@
 #include "cli.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,15 +18,22 @@
 namespace driver {
 namespace {
 
-// With standard error closed, the first file opened would take descriptor 2
-// and diagnostics would land inside it.
-void keep_stderr_away_from_files() {
-    if (fcntl(STDERR_FILENO, F_GETFD) != -1) return;
-    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (fd >= 0 && fd != STDERR_FILENO) {
-        dup2(fd, STDERR_FILENO);
-        close(fd);
+// The usage and version lines are the run's whole result: a full disk or a
+// closed standard output fails the run.  Some file systems (NFS) report a
+// failed write only when a descriptor of the file is closed; a duplicate is
+// closed, so that standard output stays open for a host program.
+int finish_stdout() {
+    bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (written) {
+        const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        written = fd < 0 || close(fd) == 0;
     }
+    if (written) return 0;
+    char message[128];
+    (void)std::snprintf(message, sizeof message, "can't write standard output: %s",
+                        std::strerror(errno));
+    (void)error(message);
+    return 1;
 }
 
 bool is_level_option(const char* arg) {
@@ -36,10 +43,6 @@ bool is_level_option(const char* arg) {
 // One job per name, in order, up to the first that fails.  However the run
 // ends, the jobs that finished are completed.
 int run_file_jobs(char** names, int count, const options& opts, copy_buffers& buffers) {
-    // Every job allocates and frees the same engine state, a few hundred
-    // KiB.  Handing it back to the system after each job and faulting it in
-    // again for the next costs system calls and page faults per file.
-    mallopt(M_TRIM_THRESHOLD, 4 << 20);
     finished_jobs finished;
     file_run jobs{opts, buffers, finished};
     outcome result = outcome::done;
@@ -51,9 +54,11 @@ int run_file_jobs(char** names, int count, const options& opts, copy_buffers& bu
 
 }  // namespace
 
+void set_program_name(const char* name) {
+    handler_state.prog = name;
+}
+
 int run(int argc, char** argv) {
-    if (argc > 0 && argv[0] != nullptr) handler_state.prog = argv[0];
-    keep_stderr_away_from_files();
 
     options opts;
     int i = 1;
@@ -66,11 +71,12 @@ int run(int argc, char** argv) {
         } else if (std::strcmp(arg, "-f") == 0) {
             opts.force = true;
         } else if (std::strcmp(arg, "-h") == 0) {
-            std::printf("usage: %s [-cdfhV19] [file ...]\n", handler_state.prog);
-            return 0;
+            (void)std::printf("usage: %s [-cdfhV19] [file ...]\n", handler_state.prog);
+            return finish_stdout();
         } else if (std::strcmp(arg, "-V") == 0) {
-            std::printf("%s, based on zlib %s\n", handler_state.prog, gzstream::engine_version());
-            return 0;
+            (void)std::printf("%s, based on zlib %s\n", handler_state.prog,
+                              gzstream::engine_version());
+            return finish_stdout();
         } else if (is_level_option(arg)) {
             opts.mode[2] = arg[1];
         } else {

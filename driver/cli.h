@@ -3,7 +3,13 @@
 
 namespace driver {
 
-// Runs the utility and returns the exit status.
+// The name that begins every diagnostic and the usage and version lines
+// (the first argument, unchanged); "zpress" until set.
+void set_program_name(const char* name);
+
+// Runs the utility and returns the exit status.  It changes nothing of the
+// process beyond what its jobs need: signal dispositions it changed are
+// restored before it returns.
 int run(int argc, char** argv);
 
 }  // namespace driver

@@ -1,12 +1,16 @@
 #include "file_job.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "access_acl.h"
 #include "cleanup.h"
 #include "job_dir.h"
 
@@ -55,8 +59,24 @@ public:
         return true;
     }
 
+    // Creates a file to replace `shown`'s existing entry, under a temporary
+    // name of the same directory; the finished job renames it over that
+    // entry once it is durable.  False with errno set.
+    bool create_replacement(const job_dir& dir, const char* shown, mode_t mode) {
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            make_temp_entry(temp_entry_);
+            sibling_of(shown, temp_entry_, temp_shown_, sizeof temp_shown_);
+            if (create(dir, temp_entry_, temp_shown_, mode)) return true;
+            if (errno != EEXIST) break;
+        }
+        temp_entry_[0] = '\0';
+        return false;
+    }
+
     int fd() const { return fd_.get(); }
     file_id id() const { return record_.id; }
+    // The temporary name of a replacement, else empty.
+    const char (&temp_entry() const)[TEMP_ENTRY_SIZE] { return temp_entry_; }
 
     // The job is finished: its descriptor moves on, and a signal no longer
     // removes the file.  Call inside a cleanup_window.
@@ -66,8 +86,32 @@ public:
     }
 
 private:
+    // ".zp" and six letters or digits, from the kernel's random source or,
+    // failing that, the clock.
+    static void make_temp_entry(char (&entry)[TEMP_ENTRY_SIZE]) {
+        static constexpr char DIGITS[] =
+            "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+        unsigned char random[6];
+        if (getrandom(random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            auto bits = static_cast<unsigned long>(now.tv_nsec) ^
+                        (static_cast<unsigned long>(getpid()) << 20);
+            for (unsigned char& r : random) {
+                r = static_cast<unsigned char>(bits);
+                bits = bits * 6364136223846793005UL + 1442695040888963407UL;
+            }
+        }
+        std::memcpy(entry, ".zp", 3);
+        for (std::size_t i = 0; i < sizeof random; ++i)
+            entry[3 + i] = DIGITS[random[i] % (sizeof DIGITS - 1)];
+        entry[3 + sizeof random] = '\0';
+    }
+
     unique_fd fd_;
     output_record record_{};
+    char temp_entry_[TEMP_ENTRY_SIZE] = {};
+    char temp_shown_[NAME_BUFFER_SIZE + TEMP_ENTRY_SIZE];
 };
 
 // Both names were checked against the buffer's size when they were derived;
@@ -88,10 +132,15 @@ outcome finish_job(const job_names& names, job_dir& dir, created_output& output,
     copy_name(job.out_name, names.output);
     job.in_entry = entry_of(job.in_name);
     job.out_entry = entry_of(job.out_name);
+    std::memcpy(job.temp_entry, output.temp_entry(), TEMP_ENTRY_SIZE);
+    job.dir_id = dir.id();
     job.in_id = input.id;
     job.out_id = output.id();
     job.check_changes = input.is_the_file;
     job.opened = snapshot_of(opened);
+    // The output's write-back starts now, while later jobs run: the group's
+    // sync then mostly finds it done.
+    sync_file_range(output.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     bool full;
     {
         const cleanup_window window;
@@ -136,6 +185,8 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
     if (refused_kind(opened.st_mode)) return fail(about_file::not_a_file, names.input);
     const input_entry input =
         opts.to_stdout ? input_entry{} : identify_input(dir, in_entry, opened);
+    access_acl acl;
+    if (!opts.to_stdout) acl.read_from(in_fd.get());
     if (direction.open_input(std::move(in_fd), opened, names) == outcome::failed)
         return outcome::failed;
 
@@ -144,17 +195,28 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
                                                                : direction.copy(run.buffers);
 
     // Any existing entry, a dangling symbolic link included, stops the job
-    // (the exclusive creation finds it) unless "-f" is in force, which
-    // replaces the entry with a new file rather than writing through it (it
-    // may be a link to something else).
-    if (opts.force) unlinkat(dir.fd(), out_entry, 0);
+    // (the exclusive creation finds it) unless "-f" is in force.  Then the
+    // output is written under a temporary name and takes the entry's place
+    // only once the job has succeeded and the output is durable, so that a
+    // job that fails leaves the entry as it was.  The entry is replaced,
+    // never written through: it may be a link to something else.
     run.finished.prepare();
     // Never more accessible than the input, set-id bits dropped.
+    const mode_t mode = opened.st_mode & 0666;
     created_output output;
-    if (!output.create(dir, out_entry, names.output, opened.st_mode & 0666)) {
-        if (errno == EEXIST && !opts.force) return fail(about_file::already_exists, names.output);
-        return direction.output_uncreatable(names);
+    if (!output.create(dir, out_entry, names.output, mode)) {
+        if (errno != EEXIST) return direction.output_uncreatable(names);
+        if (!opts.force) return fail(about_file::already_exists, names.output);
+        // A file can't take the place of a directory.
+        struct stat existing;
+        if (dir.stat_entry(out_entry, existing, false) && S_ISDIR(existing.st_mode)) {
+            errno = EEXIST;
+            return direction.output_uncreatable(names);
+        }
+        if (!output.create_replacement(dir, names.output, mode))
+            return direction.output_uncreatable(names);
     }
+    acl.give_to(output.fd());
     share_ownership_with_input(output.fd(), opened);
     // The stream gets a descriptor of its own: the job keeps the output's
     // for its sync, after the stream has closed.

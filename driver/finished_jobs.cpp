@@ -28,11 +28,6 @@ std::size_t group_size() {
     return std::min<std::size_t>(GROUP_SIZE, (limit.rlim_cur - DESCRIPTORS_FOR_A_JOB) / 2);
 }
 
-file_id dir_id(int fd) {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? id_of(st) : file_id{};
-}
-
 bool same_time(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -62,7 +57,7 @@ finished_jobs::~finished_jobs() {
 void finished_jobs::prepare() {
     if (jobs_) return;
     jobs_ = std::make_unique<finished_job[]>(capacity_);
-    install_cleanup_handler();
+    handler_.install();
 }
 
 bool finished_jobs::add_filled_slot() {
@@ -75,45 +70,91 @@ bool finished_jobs::names(const job_dir& dir, const char* entry) const {
     bool here_known = false;
     for (std::size_t i = 0; i < count_; ++i) {
         const finished_job& job = jobs_[i];
-        if (std::strcmp(job.in_entry, entry) != 0 && std::strcmp(job.out_entry, entry) != 0)
+        if (std::strcmp(job.in_entry, entry) != 0 && std::strcmp(job.out_entry, entry) != 0 &&
+            std::strcmp(job.temp_entry, entry) != 0)
             continue;
         if (!here_known) {
-            here = dir_id(dir.fd());
+            here = dir.id();
             here_known = true;
         }
-        if (dir_id(job.dir.get()) == here) return true;
+        if (job.dir_id == here) return true;
     }
     return false;
 }
 
-// Starts the write-back of every output of the group before waiting for
-// any: the kernel then writes them together, and the fsync of each output
-// mostly finds its data written and its metadata committed along with the
-// others'.
-void finished_jobs::start_write_back() const noexcept {
-    if (count_ < 2) return;
-    for (std::size_t i = 0; i < count_; ++i)
-        sync_file_range(jobs_[i].output.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
-// The input goes only when the output is durable and its name still refers
-// to it, and when the input's name still refers to the entry that was
-// opened, unchanged: names in a shared directory can change under a running
-// job, and removing anything else would lose data.
-finished_jobs::job_end finished_jobs::complete_job(const finished_job& job) noexcept {
+// The output's data reaches the disk, and a replacement takes the name it
+// replaces.  The output's name must still refer to it: names in a shared
+// directory can change under a running job.
+job_end finished_jobs::settle_output(const finished_job& job) noexcept {
     const int dir = job.dir.get();
-    // A file system that can't sync at all (EINVAL) gives no stronger
-    // promise to wait for; any other failure may have lost data.
-    if (fsync(job.output.get()) != 0 && errno != EINVAL) {
+    const bool replacing = job.temp_entry[0] != '\0';
+    const char* const entry = replacing ? job.temp_entry : job.out_entry;
+    char temp_shown[NAME_BUFFER_SIZE + TEMP_ENTRY_SIZE];
+    const char* shown = job.out_name;
+    if (replacing) {
+        sibling_of(job.out_name, job.temp_entry, temp_shown, sizeof temp_shown);
+        shown = temp_shown;
+    }
+    // Waiting for the output's own write-back reports an error of that file
+    // alone, and costs no journal commit and no flush of the disk's cache:
+    // the file system's sync does those once for the group.  A replacement
+    // is synced whole before its rename, or a crash could leave the name
+    // on a file whose size and blocks were never written.  A file system
+    // that can't sync at all (EINVAL) gives no stronger promise to wait for;
+    // any other failure may have lost data.
+    const int out = job.output.get();
+    const int synced =
+        replacing ? fsync(out)
+                  : sync_file_range(out, 0, 0,
+                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                        SYNC_FILE_RANGE_WAIT_AFTER);
+    if (synced != 0 && errno != EINVAL) {
         report(about_file::cant_sync, job.out_name);
-        remove_output(dir, job.out_entry, job.out_id, job.out_name);
+        remove_output(dir, entry, job.out_id, shown);
         return job_end::output_unsafe;
     }
     struct stat st;
-    if (fstatat(dir, job.out_entry, &st, AT_SYMLINK_NOFOLLOW) != 0 || id_of(st) != job.out_id) {
+    if (fstatat(dir, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 || id_of(st) != job.out_id) {
         report(about_file::output_lost, job.out_name);
         return job_end::output_unsafe;
     }
+    if (replacing && renameat(dir, entry, dir, job.out_entry) != 0) {
+        report(about_file::cant_replace, job.out_name);
+        remove_output(dir, entry, job.out_id, shown);
+        return job_end::output_unsafe;
+    }
+    return job_end::done;
+}
+
+// Syncs the file system of every settled output once, through the
+// descriptor of its job's directory: the outputs' sizes and blocks, their
+// names and the renames of replacements are then on disk, after one
+// journal commit and one flush of the disk's cache for the whole group.
+// (A directory opened without read access is reached through the output.)
+void finished_jobs::sync_file_systems() noexcept {
+    for (std::size_t i = 0; i < count_; ++i) {
+        finished_job& job = jobs_[i];
+        if (job.end != job_end::done) continue;
+        bool synced_before = false;
+        for (std::size_t j = 0; j < i && !synced_before; ++j)
+            synced_before = jobs_[j].dir_id.dev == job.dir_id.dev && jobs_[j].end == job_end::done;
+        if (synced_before) continue;
+        int result = syncfs(job.dir.get());
+        if (result != 0 && errno == EBADF) result = syncfs(job.output.get());
+        if (result == 0) continue;
+        char shown[NAME_BUFFER_SIZE];
+        dir_part_of(job.out_name, shown, sizeof shown);
+        report(about_file::cant_sync, shown);
+        for (std::size_t j = i; j < count_; ++j)
+            if (jobs_[j].dir_id.dev == job.dir_id.dev) jobs_[j].end = job_end::output_unsafe;
+    }
+}
+
+// The input goes only when its name still refers to the entry that was
+// opened, unchanged: removing anything else would lose data.
+job_end finished_jobs::remove_input(const finished_job& job) noexcept {
+    const int dir = job.dir.get();
+    struct stat st;
     // A name that is gone leaves nothing to remove; a name that now refers
     // to another entry is reported like a failed removal.
     if (fstatat(dir, job.in_entry, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -135,25 +176,27 @@ finished_jobs::job_end finished_jobs::complete_job(const finished_job& job) noex
     return job_end::done;
 }
 
+bool finished_jobs::complete_group() noexcept {
+    for (std::size_t i = 0; i < count_; ++i) jobs_[i].end = settle_output(jobs_[i]);
+    sync_file_systems();
+    bool safe = true;
+    for (std::size_t i = 0; i < count_; ++i) {
+        finished_job& job = jobs_[i];
+        if (job.end == job_end::done) job.end = remove_input(job);
+        safe = safe && job.end != job_end::output_unsafe;
+    }
+    return safe;
+}
+
 outcome finished_jobs::complete() {
     if (count_ == 0) return outcome::done;
     // A signal now waits until the group is complete; the handler then
     // finds nothing left to do but to end the process.
     const cleanup_window window;
-    start_write_back();
-    bool safe = true;
+    const bool safe = complete_group();
     for (std::size_t i = 0; i < count_; ++i) {
         finished_job& job = jobs_[i];
-        switch (complete_job(job)) {
-            case job_end::done:
-                break;
-            case job_end::input_kept:
-                inputs_kept_ = true;
-                break;
-            case job_end::output_unsafe:
-                safe = false;
-                break;
-        }
+        if (job.end == job_end::input_kept) inputs_kept_ = true;
         job.output.reset();
         job.dir.reset();
     }
@@ -161,9 +204,9 @@ outcome finished_jobs::complete() {
     return safe ? outcome::done : outcome::failed;
 }
 
+// The handler's writes to the slots are never read again: the process ends.
 void finished_jobs::complete_in_handler() noexcept {
-    start_write_back();
-    for (std::size_t i = 0; i < count_; ++i) complete_job(jobs_[i]);
+    (void)complete_group();
 }
 
 }  // namespace driver

@@ -15,6 +15,31 @@ const char* entry_of(const char* path) {
     return slash[1] != '\0' ? slash + 1 : ".";
 }
 
+namespace {
+
+void copy_cut(char* out, std::size_t size, const char* from, std::size_t len) noexcept {
+    if (size == 0) return;
+    if (len >= size) len = size - 1;
+    std::memcpy(out, from, len);
+    out[len] = '\0';
+}
+
+}  // namespace
+
+void dir_part_of(const char* path, char* out, std::size_t size) noexcept {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return copy_cut(out, size, ".", 1);
+    copy_cut(out, size, path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
+}
+
+void sibling_of(const char* path, const char* entry, char* out, std::size_t size) noexcept {
+    const char* slash = std::strrchr(path, '/');
+    const std::size_t keep = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+    copy_cut(out, size, path, keep);
+    const std::size_t used = std::strlen(out);
+    copy_cut(out + used, size - used, entry, std::strlen(entry));
+}
+
 bool job_dir::open_for(const char* path) {
     // The directory part keeps its last slash ("/" for "/name"); a path
     // without one is in the working directory.
@@ -28,9 +53,14 @@ bool job_dir::open_for(const char* path) {
         std::memcpy(dir, path, len);
         dir[len] = '\0';
     }
-    // O_PATH: a directory that may be searched but not listed still serves.
-    fd_.reset(open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    fd_.reset(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd_ && errno == EACCES) fd_.reset(open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
     return static_cast<bool>(fd_);
+}
+
+file_id job_dir::id() const {
+    struct stat st;
+    return fstat(fd_.get(), &st) == 0 ? id_of(st) : file_id{};
 }
 
 bool job_dir::stat_entry(const char* entry, struct stat& st, bool follow) const {

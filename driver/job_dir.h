@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
+
 #include "unique_fd.h"
 
 namespace driver {
@@ -28,12 +30,24 @@ inline file_id id_of(const struct stat& st) {
 // path without a slash is its own entry, the empty one included.
 const char* entry_of(const char* path);
 
+// The directory part of `path` as reports show it: "." for a name without
+// a slash, "/" for a name in the root.  Cut to fit `size` bytes.
+void dir_part_of(const char* path, char* out, std::size_t size) noexcept;
+
+// `path` with its entry replaced by `entry`: another name in the same
+// directory, as reports show it.  Cut to fit `size` bytes.
+void sibling_of(const char* path, const char* entry, char* out, std::size_t size) noexcept;
+
 class job_dir {
 public:
     // Opens the directory that holds `path`; false with errno set on failure.
+    // Opened for reading where it may be, so that it can be synced; a
+    // directory that may be searched but not listed still serves.
     bool open_for(const char* path);
 
     int fd() const { return fd_.get(); }
+    // Which directory it is; all zero if that can't be told.
+    file_id id() const;
     // The descriptor, for a finished job that outlives this handle.
     unique_fd take() { return std::move(fd_); }
 

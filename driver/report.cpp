@@ -30,6 +30,8 @@ wording wording_of(about_file what) {
             return {"", " is a device or a socket, not a file\n"};
         case about_file::cant_sync:
             return {"can't fsync ", "\n"};
+        case about_file::cant_replace:
+            return {"can't replace ", "; input kept\n"};
         case about_file::output_lost:
             return {"", " was removed or replaced while it was written; input kept\n"};
         case about_file::input_changed:

@@ -26,7 +26,8 @@ enum class about_file {
     cant_unlink,       // a file could not be (or must not be) removed
     name_too_long,     // a derived name does not fit the name buffer
     not_a_file,        // a device or a socket given as input
-    cant_sync,         // the output could not be made durable
+    cant_sync,         // the output, or its directory, could not be made durable
+    cant_replace,      // a complete output could not take the name it replaces
     output_lost,       // the output was removed or replaced during its job
     input_changed,     // the input changed after its job opened it
 };

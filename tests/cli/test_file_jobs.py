@@ -6,12 +6,13 @@ import os
 import resource
 import shutil
 import stat
+import subprocess
 import unittest
 
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes, sample_text
 from zptest.gzip_members import gzip_member, split_members
-from zptest.process import closing, open_fifo_for_writing, wait_until
+from zptest.process import TIMEOUT, closing, open_fifo_for_writing, wait_until
 
 REPORT = sample_text(70000)  # more than one copy block
 
@@ -116,6 +117,24 @@ class OverwriteGuard(ZpressTestCase):
         self.assertOutcome(self.run_zpress("-f", "a"), 0)
         self.assertEqual(gzip.decompress(self.read("a.gz")), b"input")
         self.assertEqual(self.listing(), ["a.gz"])
+
+    def test_force_replaces_only_on_success(self):
+        # A job that fails leaves the existing file exactly as it was, and
+        # no temporary file behind.
+        cut = gzip_member(random_bytes(50000))[:20000]
+        for content in (gzip_member(b"new data", crc=0), cut):
+            with self.subTest(cut=content is cut):
+                self.clear()
+                self.write("x.gz", content)
+                self.write("x", b"the old file", mode=0o640)
+                before = os.lstat(self.path("x"))
+                r = self.run_zpress("-d", "-f", "x.gz")
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual(self.listing(), ["x", "x.gz"])
+                self.assertEqual(self.read("x"), b"the old file")
+                after = os.lstat(self.path("x"))
+                self.assertEqual((after.st_ino, after.st_mode, after.st_mtime_ns),
+                                 (before.st_ino, before.st_mode, before.st_mtime_ns))
 
     def test_force_does_not_write_through_links(self):
         for args, inname, outname, content in (
@@ -266,6 +285,34 @@ class FinishedJobs(ZpressTestCase):
         self.assertEqual(self.listing(), ["g.gz", "g.gz.gz"])
         self.assertEqual(gzip.decompress(self.read("g.gz.gz")), b"plain")
         self.assertEqual(gzip.decompress(self.read("g.gz")), REPORT)
+
+    def test_directory_synced_before_the_first_removal(self):
+        # On a file system without ordered metadata, an output's name is
+        # durable only once its directory is synced (alone, or with its
+        # whole file system).
+        if not shutil.which("strace"):
+            self.skipTest("strace is not installed")
+        names = ["f%d" % i for i in range(10)]
+        for n in names:
+            self.write(n, n.encode() * 100)
+        trace = self.path("trace")
+        # The leak checker does not work under ptrace.
+        env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+        r = subprocess.run(["strace", "-f", "-y", "-o", trace, "-e", "trace=fsync,syncfs,unlinkat",
+                            self.prog, *names], cwd=self.dir, capture_output=True,
+                           timeout=TIMEOUT, env=env)
+        if r.returncode != 0 and b"PTRACE" in r.stderr:
+            self.skipTest("strace can't trace here: %r" % r.stderr)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(trace) as f:
+            calls = [line.split(None, 1)[1] for line in f if "(" in line]
+        here = os.path.realpath(self.dir)
+        syncs = [i for i, c in enumerate(calls) if c.startswith(("fsync(", "syncfs("))
+                 and c.split(")")[0].endswith("<%s>" % here)]
+        removals = [i for i, c in enumerate(calls) if c.startswith("unlinkat(")]
+        self.assertEqual(len(removals), 10, calls)
+        self.assertTrue(syncs and syncs[0] < removals[0], calls)
+        self.assertEqual(self.listing(), sorted(n + ".gz" for n in names) + ["trace"])
 
     def test_an_input_that_may_block_waits_for_no_finished_job(self):
         self.write("a", REPORT)
@@ -437,6 +484,29 @@ class Permissions(ZpressTestCase):
             w.write(b"second part")
         self.assertOutcome(self.finish(child), 0, stdout=b"")
         self.assertEqual(gzip.decompress(self.read("fifo.gz")), b"first part second part")
+
+
+    def test_no_access_through_an_acl_the_input_lacks(self):
+        # The directory's default ACL would let another user read every new
+        # file; the input's own ACL, or its lack of one, is what counts.
+        os.mkdir(self.path("shared"))
+        r = subprocess.run(["setfacl", "-d", "-m", "u:65534:rw", self.path("shared")],
+                           capture_output=True)
+        if r.returncode != 0:
+            self.skipTest("no ACLs here: %r" % r.stderr)
+        self.write("shared/in", b"secret")
+        subprocess.run(["setfacl", "-b", self.path("shared/in")], check=True)
+        os.chmod(self.path("shared/in"), 0o640)
+        self.assertOutcome(self.run_with_umask(0o022, "shared/in"), 0)
+        with self.assertRaises(OSError):
+            os.getxattr(self.path("shared/in.gz"), "system.posix_acl_access")
+        self.assertEqual(oct(self.mode("shared/in.gz")), oct(0o640))
+        # An input's own ACL goes with its data.
+        subprocess.run(["setfacl", "-m", "u:65534:r", self.path("shared/in.gz")], check=True)
+        acl = os.getxattr(self.path("shared/in.gz"), "system.posix_acl_access")
+        self.assertOutcome(self.run_with_umask(0o022, "-d", "shared/in"), 0)
+        self.assertEqual(os.getxattr(self.path("shared/in"), "system.posix_acl_access"), acl)
+        self.assertEqual(self.read("shared/in"), b"secret")
 
 
 class InputRemoval(ZpressTestCase):

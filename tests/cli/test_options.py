@@ -64,6 +64,17 @@ class UsageAndVersion(ZpressTestCase):
                 self.assertOutcome(r, 0, stdout=expected)
         self.assertEqual(self.listing(), ["bin"])
 
+    def test_lines_that_cannot_be_written_fail(self):
+        for opt in ("-h", "-V"):
+            with self.subTest(opt=opt), open("/dev/full", "wb") as full:
+                r = self.run_zpress(opt, stdout=full)
+                self.assertOutcome(r, 1, stderr=self.msg(
+                    "can't write standard output: No space left on device"))
+            with self.subTest(opt=opt, stdout="closed"):
+                r = self.run_zpress(opt, preexec_fn=closing(1))
+                self.assertOutcome(r, 1, stderr=self.msg(
+                    "can't write standard output: Bad file descriptor"))
+
     def test_program_name_in_failure_messages(self):
         r = self.run_zpress(prog="./bin/tool", preexec_fn=closing(1))
         self.assertOutcome(r, 1, stderr=b"./bin/tool: can't gzdopen stdout\n")

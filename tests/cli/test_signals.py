@@ -6,12 +6,14 @@ import gzip
 import os
 import signal
 import stat
+import subprocess
 import unittest
 
 from zptest.case import ZpressTestCase
 from zptest.data import random_bytes
 from zptest.gzip_members import gzip_member
-from zptest.process import open_fifo_for_writing, stop_when, wait_until
+from zptest.process import (TIMEOUT, open_fifo_for_writing, stop_when, unblock_signals,
+                            wait_until)
 
 SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM)
 
@@ -54,6 +56,29 @@ class InterruptedJobs(ZpressTestCase):
                 self.clear()
                 r = self.interrupt(sig, ["-d", "in"], "in.gz", "in", COMPRESSED[:20000])
                 self.check_interrupted(r, "in.gz", "in")
+
+    def test_a_replaced_file_stays_until_the_job_is_done(self):
+        # With "-f" the output is written under another name: the handler
+        # removes that, and the file it was to replace stays.
+        for args, fifo, output, feed in ((["-f", "in"], "in", "in.gz", b"data"),
+                                         (["-f", "-d", "in"], "in.gz", "in", COMPRESSED[:20000])):
+            with self.subTest(args=args):
+                self.clear()
+                self.write(output, b"the old file")
+                os.mkfifo(self.path(fifo))
+                child = self.start_zpress(*args)
+                fd = open_fifo_for_writing(self.path(fifo), child)
+                try:
+                    os.write(fd, feed)
+                    wait_until(lambda: len(self.listing()) == 3 or child.poll() is not None
+                               or os.lstat(self.path(output)).st_size != 12,
+                               what="the new output")
+                    child.send_signal(signal.SIGTERM)
+                    self.assertOutcome(self.finish(child), 1, stdout=b"")
+                finally:
+                    os.close(fd)
+                self.assertEqual(self.listing(), sorted([fifo, output]))
+                self.assertEqual(self.read(output), b"the old file")
 
     def test_finished_jobs_keep_their_results(self):
         self.write("a", b"first file")
@@ -100,6 +125,48 @@ class InterruptedJobs(ZpressTestCase):
         self.assertEqual(self.listing(), ["a.gz", "b", "b.gz"])
         self.assertEqual(gzip.decompress(self.read("a.gz")), b"first file")
         self.assertEqual(self.read("b.gz"), b"was here before")
+
+
+class SignalsAsTheUserSetThem(ZpressTestCase):
+    def test_signals_ignored_at_start_stay_ignored(self):
+        # nohup ignores SIGHUP; a script's background job starts with SIGINT
+        # and SIGQUIT ignored.  Sent in the middle of the second of three
+        # jobs, they change nothing.
+        for ignored in ((signal.SIGHUP,), (signal.SIGINT, signal.SIGQUIT)):
+            with self.subTest(ignored=[s.name for s in ignored]):
+                self.clear()
+                self.write("a", b"first file")
+                self.write("c", b"third file")
+                os.mkfifo(self.path("b"))
+
+                def start():
+                    unblock_signals()
+                    for sig in ignored:
+                        signal.signal(sig, signal.SIG_IGN)
+
+                child = self.start_zpress("a", "b", "c", preexec_fn=start)
+                with open(open_fifo_for_writing(self.path("b"), child), "wb") as w:
+                    w.write(b"second ")
+                    w.flush()
+                    wait_until(lambda: self.exists("b.gz") or child.poll() is not None,
+                               what="b.gz")
+                    for sig in ignored:
+                        child.send_signal(sig)
+                    w.write(b"file")
+                self.assertOutcome(self.finish(child), 0, stdout=b"")
+                self.assertEqual(self.listing(), ["a.gz", "b.gz", "c.gz"])
+                self.assertEqual([gzip.decompress(self.read(n + ".gz")) for n in "abc"],
+                                 [b"first file", b"second file", b"third file"])
+
+    def test_a_host_program_gets_its_dispositions_back(self):
+        host = os.environ.get("ZPRESS_SIGNAL_HOST")
+        if not host:
+            self.skipTest("the host program was not built")
+        self.write("a", b"data")
+        r = subprocess.run([host, str(int(signal.SIGTERM)), "a"], cwd=self.dir,
+                           capture_output=True, preexec_fn=unblock_signals, timeout=TIMEOUT)
+        self.assertEqual(r.returncode, -signal.SIGTERM, r.stderr)
+        self.assertEqual(self.listing(), ["a.gz"])
 
 
 if __name__ == "__main__":
