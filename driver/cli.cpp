@@ -51,11 +51,12 @@ int run_file_jobs(char** names, int count, const options& opts, copy_buffers& bu
 
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, filter_rights rights) {
     if (argc > 0 && argv[0] != nullptr) handler_state.prog = argv[0];
     keep_stderr_away_from_files();
 
     options opts;
+    opts.confine = rights == filter_rights::dropped;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -81,7 +82,7 @@ int run(int argc, char** argv) {
     const auto buffers = std::make_unique_for_overwrite<copy_buffers>();
     if (i < argc) return run_file_jobs(argv + i, argc - i, opts, *buffers);
     const outcome result =
-        opts.decompress ? decompress_filter(*buffers) : compress_filter(opts.mode, *buffers);
+        opts.decompress ? decompress_filter(opts, *buffers) : compress_filter(opts, *buffers);
     return result == outcome::failed ? 1 : 0;
 }
 
