@@ -1,7 +1,8 @@
-# The filters' sandbox (driver/sandbox.h): a seccomp filter made with
-# libseccomp (Debian: libseccomp-dev), found with pkg-config.  On by default
-# on Linux where libseccomp is found; ZPRESS_SANDBOX=OFF builds without it
-# (other platforms), and the filters then run with the user's full rights.
+# The filters' sandbox (driver/sandbox.h): a seccomp program made at build
+# time with libseccomp (Debian: libseccomp-dev), found with pkg-config.  On
+# by default on Linux where libseccomp is found; ZPRESS_SANDBOX=OFF builds
+# without it (other platforms), and the filters then run with the user's
+# full rights.
 #
 # Always off in the sanitizer, fuzzing and coverage builds: their runtimes
 # open files and map memory when the process ends (the sanitizers' reports,
@@ -13,8 +14,10 @@ find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
   pkg_check_modules(SECCOMP QUIET IMPORTED_TARGET libseccomp)
 endif()
+# The program is made by a tool that the build runs (driver/CMakeLists.txt),
+# so a cross build goes without it unless asked.
 set(zpress_sandbox_default OFF)
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND SECCOMP_FOUND)
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND SECCOMP_FOUND AND NOT CMAKE_CROSSCOMPILING)
   set(zpress_sandbox_default ON)
 endif()
 option(ZPRESS_SANDBOX "Confine the filters with seccomp (needs libseccomp)" ${zpress_sandbox_default})

@@ -13,6 +13,7 @@
 // reach files (openat2, io_uring, open_by_handle_at) keep appearing.
 //
 // Usage: sandbox_filter_gen OUTPUT_HEADER
+#include <asm/termbits.h>  // struct termios2, for TCGETS2
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <seccomp.h>
@@ -65,9 +66,11 @@ bool allow_what_a_filter_needs(scmp_filter_ctx filter) {
     const scmp_arg_cmp no_path_in_3rd{2, SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH};
     const scmp_arg_cmp not_executable{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0};
     const scmp_arg_cmp this_process{0, SCMP_CMP_EQ, PID_PLACEHOLDER, 0};
-    // isatty(), which stdio asks before it buffers a stream; other requests
-    // may change a terminal, or type into it (TIOCSTI).
+    // isatty(), which stdio asks before it buffers a stream (newer C
+    // libraries ask with TCGETS2); other requests may change a terminal, or
+    // type into it (TIOCSTI).
     const scmp_arg_cmp terminal_query{1, SCMP_CMP_EQ, TCGETS, 0};
+    const scmp_arg_cmp terminal_query2{1, SCMP_CMP_EQ, TCGETS2, 0};
     return
         // Data through the descriptors already open.  perror() writes
         // through a stream of its own on a copy of standard error, and a
@@ -79,6 +82,7 @@ bool allow_what_a_filter_needs(scmp_filter_ctx filter) {
         allow(filter, "newfstatat", {no_path_in_4th}) &&
         allow(filter, "fstatat64", {no_path_in_4th}) &&
         allow(filter, "statx", {no_path_in_3rd}) && allow(filter, "ioctl", {terminal_query}) &&
+        allow(filter, "ioctl", {terminal_query2}) &&
         // Memory comes and goes (malloc, free, the engine's state), but none
         // of it becomes code.
         allow_all(filter, {"brk", "munmap", "mremap", "madvise"}) &&
