@@ -1,5 +1,6 @@
 // The sandbox on Linux: a seccomp program, made at build time from an
-// allow-list (sandbox_filter_gen.cpp), loaded with the process id filled in.
+// allow-list (tools/sandbox_filter_gen.cpp), loaded with the process id
+// filled in.
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>

@@ -1,8 +1,8 @@
-// Build tool: writes the filters' seccomp program (sandbox_seccomp.cpp) as a
-// C++ header.  The program is made here, with libseccomp, rather than by the
-// executable itself: libseccomp's code, tables and working memory would add
-// some 150 to 350 KiB to the peak resident size of every filter run, for a
-// program of a few hundred bytes that is the same on every run but for the
+// Build tool: writes the filters' seccomp program (driver/sandbox_seccomp.cpp)
+// as a C++ header.  The program is made here, with libseccomp, rather than by
+// the executable itself: libseccomp's code, tables and working memory would
+// add some 150 to 350 KiB to the peak resident size of every filter run, for
+// a program of a few hundred bytes that is the same on every run but for the
 // process id, which the executable fills in.
 //
 // The allow-list holds the system calls a filter makes once its descriptors
@@ -33,8 +33,9 @@
 
 namespace {
 
-// Stands for the process id in the program; the executable replaces it.  A
-// value no other comparison of the program uses: the tool checks that.
+// Stands for the process id in the program; the executable replaces it.  No
+// other constant of the allow-list has this value, and the tool checks that
+// every instruction that holds it compares with it.
 constexpr std::uint32_t PID_PLACEHOLDER = 0x7EDCBA98;
 
 struct filter_releaser {
@@ -109,9 +110,12 @@ bool exported(scmp_filter_ctx filter, Export how, std::string& out) {
     return ok;
 }
 
-bool write_header(const char* path, const std::vector<sock_filter>& program,
+// Written beside its place and renamed into it, so that a failed run leaves
+// no header that the build would take as made.
+bool write_header(const std::string& path, const std::vector<sock_filter>& program,
                   const std::vector<std::size_t>& pid_slots, const std::string& listing) {
-    std::FILE* out = std::fopen(path, "we");
+    const std::string scratch = path + ".tmp";
+    std::FILE* out = std::fopen(scratch.c_str(), "we");
     if (out == nullptr) return false;
     (void)std::fprintf(out,
                        "// Made by sandbox_filter_gen at build time; do not edit.\n"
@@ -133,7 +137,8 @@ bool write_header(const char* path, const std::vector<sock_filter>& program,
     for (std::size_t i = 0; i < pid_slots.size(); ++i)
         (void)std::fprintf(out, "%s%zu", i == 0 ? "" : ", ", pid_slots[i]);
     (void)std::fprintf(out, "};\n\n}  // namespace driver\n");
-    return std::fclose(out) == 0;
+    const bool written = std::ferror(out) == 0;
+    return std::fclose(out) == 0 && written && std::rename(scratch.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -159,14 +164,14 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < program.size(); ++i)
         if (program[i].k == PID_PLACEHOLDER) pid_slots.push_back(i);
     // The placeholder as a comparison's operand, and nowhere else.
-    for (const std::size_t slot : pid_slots) {
-        if (BPF_CLASS(program[slot].code) != BPF_JMP || BPF_SRC(program[slot].code) != BPF_K) {
-            (void)std::fprintf(stderr, "%s: the process id is not where it was expected\n",
-                               argv[0]);
-            return 1;
-        }
+    const auto compares = [&program](std::size_t slot) {
+        return BPF_CLASS(program[slot].code) == BPF_JMP && BPF_SRC(program[slot].code) == BPF_K;
+    };
+    if (pid_slots.empty() || !std::ranges::all_of(pid_slots, compares)) {
+        (void)std::fprintf(stderr, "%s: the process id is not where it was expected\n", argv[0]);
+        return 1;
     }
-    if (pid_slots.empty() || !write_header(argv[1], program, pid_slots, listing)) {
+    if (!write_header(argv[1], program, pid_slots, listing)) {
         (void)std::fprintf(stderr, "%s: can't write %s\n", argv[0], argv[1]);
         return 1;
     }
