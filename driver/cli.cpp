@@ -58,9 +58,10 @@ void set_program_name(const char* name) {
     handler_state.prog = name;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, filter_rights rights) {
 
     options opts;
+    opts.confine = rights == filter_rights::dropped;
     int i = 1;
     for (; i < argc; ++i) {
         const char* arg = argv[i];
@@ -87,7 +88,7 @@ int run(int argc, char** argv) {
     const auto buffers = std::make_unique_for_overwrite<copy_buffers>();
     if (i < argc) return run_file_jobs(argv + i, argc - i, opts, *buffers);
     const outcome result =
-        opts.decompress ? decompress_filter(*buffers) : compress_filter(opts.mode, *buffers);
+        opts.decompress ? decompress_filter(opts, *buffers) : compress_filter(opts, *buffers);
     return result == outcome::failed ? 1 : 0;
 }
 

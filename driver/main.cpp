@@ -28,5 +28,5 @@ int main(int argc, char** argv) {
     // KiB.  Handing it back to the system after each job and faulting it in
     // again for the next costs system calls and page faults per file.
     mallopt(M_TRIM_THRESHOLD, 4 << 20);
-    return driver::run(argc, argv);
+    return driver::run(argc, argv, driver::filter_rights::dropped);
 }

@@ -12,6 +12,7 @@ struct options {
     bool to_stdout = false;   // "-c": results go to standard output, inputs are kept
     bool force = false;       // "-f": existing outputs are replaced
     char mode[4] = "wb6";     // mode of every compressing open; index 2 is the level
+    bool confine = false;     // the filters give up their other rights (sandbox.h)
 };
 
 // Size of the copy loops' buffers.

@@ -6,8 +6,9 @@
 namespace driver {
 
 void gz_writer_discarder::operator()(gzstream::gz_handle* stream) const noexcept {
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd >= 0) {
+    if (null_device >= 0) {
+        dup2(null_device, fd);
+    } else if (const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC); null_fd >= 0) {
         dup2(null_fd, fd);
         close(null_fd);
     }

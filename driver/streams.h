@@ -30,9 +30,11 @@ using gz_reader = std::unique_ptr<gzstream::gz_handle, gz_reader_closer>;
 // A gzip stream being written, on descriptor `fd`.  Closing a write stream
 // finishes its member, and the trailer would make a member cut short by a
 // failure look complete; so one that is given up is not finished: its
-// descriptor is pointed at /dev/null before the close.
+// descriptor is pointed at /dev/null before the close.  A confined filter
+// can open nothing and hands over `null_device`, opened beforehand.
 struct gz_writer_discarder {
     int fd = -1;
+    int null_device = -1;
     void operator()(gzstream::gz_handle* stream) const noexcept;
 };
 using gz_writer = std::unique_ptr<gzstream::gz_handle, gz_writer_discarder>;
