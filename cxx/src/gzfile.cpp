@@ -17,9 +17,6 @@ namespace {
 
 // gzread and gzwrite count in int: larger requests go in pieces.
 constexpr std::size_t kMaxCall = std::size_t{1} << 30;
-// getline() takes a line from the stream layer's read-ahead in pieces of
-// this size at most.
-constexpr int kLinePiece = 4096;
 
 unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall); }
 
@@ -125,9 +122,7 @@ void gzfile::reset() noexcept {
     if (handle_ != nullptr) gzstream::gzclose(std::exchange(handle_, nullptr));
 }
 
-void gzfile::check_open() const {
-    if (handle_ == nullptr) throw error(detail::kStreamError, "zpress::gzfile: no file is open");
-}
+void gzfile::not_open() { throw error(detail::kStreamError, "zpress::gzfile: no file is open"); }
 
 namespace {
 
@@ -184,31 +179,29 @@ std::size_t gzfile::read(std::span<std::byte> out) {
     return read_direct(out.data(), out.size());
 }
 
-// The stream layer's read-ahead serves the lines (gzgets), so a read, a seek
-// or a call on handle() after getline() goes on right behind the line.
+// The lines come straight from the stream layer's read-ahead (the one
+// gzgets uses), so a read, a seek or a call on handle() after getline() goes
+// on right behind the line.
 bool gzfile::getline(std::string& line) {
     check_open();
     line.clear();
-    char piece[kLinePiece];
-    gzstream::gz_off_t before = gzstream::gztell(handle_);
+    bool any = false;
     for (;;) {
-        if (gzstream::gzgets(handle_, piece, kLinePiece) == nullptr) {
-            int status = 0;
-            gzstream::gzerror(handle_, &status);
-            // An error met before the first byte of the line is thrown now.
-            if (status < 0 && line.empty()) fail("not open for reading", status);
-            return !line.empty();
+        const char* piece = nullptr;
+        const int n = gzstream::gzgetline_piece(handle_, &piece);
+        if (n <= 0) {
+            // An error met before the first byte of the line is thrown now,
+            // one met after it on the next call.
+            if (n < 0 && !any) fail("not open for reading", n);
+            return any;
         }
-        // The count, for a line that may hold NUL bytes: how far the position
-        // went (unknown once an error waits behind the piece, or while a
-        // handed-back byte waited at the start: then up to the first NUL).
-        const gzstream::gz_off_t after = gzstream::gztell(handle_);
-        std::size_t n = before >= 0 && after >= before ? static_cast<std::size_t>(after - before)
-                                                       : std::strlen(piece);
-        before = after;
-        const bool ends = n != 0 && piece[n - 1] == '\n';
-        line.append(piece, ends ? n - 1 : n);
-        if (ends) return true;
+        any = true;
+        const auto size = static_cast<std::size_t>(n);
+        if (piece[size - 1] == '\n') {
+            line.append(piece, size - 1);
+            return true;
+        }
+        line.append(piece, size);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gzip_builder.h"
+#include "mem_file.h"
 #include "temp_io.h"
 #include "test_data.h"
 #include "zlib_oracle.h"
@@ -93,6 +94,19 @@ TEST_F(GzfileTest, GetlineGivesLinesOfAnyLength) {
     EXPECT_EQ(lines[3], "last without newline");
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(f.getline(line));
+
+    // Plain data from a pipe comes a byte at a time, a handed-back byte too.
+    const int fd = zpress_test::pipe_holding(zpress_test::bytes_of("ab\ncd"));
+    ASSERT_GE(fd, 0);
+    zpress::gzfile piped("/dev/fd/" + std::to_string(fd), "rb");
+    ASSERT_EQ(gzstream::gzgetc(piped.handle()), 'a');
+    ASSERT_EQ(gzstream::gzungetc('a', piped.handle()), 'a');
+    ASSERT_TRUE(piped.getline(line));
+    EXPECT_EQ(line, "ab");
+    ASSERT_TRUE(piped.getline(line));
+    EXPECT_EQ(line, "cd");
+    EXPECT_FALSE(piped.getline(line));
+    ::close(fd);
 }
 
 TEST_F(GzfileTest, ReadTellAndSeekAgreeWithGetlineReadAhead) {

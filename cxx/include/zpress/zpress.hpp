@@ -168,7 +168,10 @@ class ZPRESS_API gzfile {
   private:
     friend struct detail::gzfile_access;
     [[noreturn]] void fail(const char* what, int result) const;
-    void check_open() const;
+    void check_open() const {
+        if (handle_ == nullptr) not_open();
+    }
+    [[noreturn]] static void not_open();
     gzfile(gzstream::gz_handle* handle, std::string name) noexcept;
     std::size_t read_direct(std::byte* out, std::size_t size);
     void reset() noexcept;
