@@ -50,6 +50,39 @@ class lzw_source final : public detail::source {
     detail::lzw_handle z_;
 };
 
+// A descriptor, closed when it goes unless closed before.
+class owned_fd {
+  public:
+    explicit owned_fd(int fd) : fd_(fd) {}
+    ~owned_fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    owned_fd(const owned_fd&) = delete;
+    owned_fd& operator=(const owned_fd&) = delete;
+    int* get() { return &fd_; }
+    // close()'s result; the descriptor is gone either way.
+    int close() { return ::close(std::exchange(fd_, -1)); }
+
+  private:
+    int fd_;
+};
+
+// All of `n` bytes to the descriptor at `context`; 0, or -1 with errno set.
+int write_fd(void* context, const unsigned char* buf, std::size_t n) {
+    const int fd = *static_cast<const int*>(context);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, buf, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return -1;
+        }
+        buf += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
 // The codec writes through functions on a descriptor the sink keeps, so
 // that a stream closed with no data can still be given its header.
 class lzw_sink final : public detail::sink {
@@ -57,12 +90,7 @@ class lzw_sink final : public detail::sink {
     lzw_sink(const std::string& name, int bits)
         : fd_(open_file(name, O_WRONLY | O_CREAT | O_TRUNC)),
           bits_(bits),
-          z_(name, lzw::lzw_io{.context = &fd_, .read = nullptr, .write = write_fd}, "w", bits) {}
-    ~lzw_sink() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    lzw_sink(const lzw_sink&) = delete;
-    lzw_sink& operator=(const lzw_sink&) = delete;
+          z_(name, lzw::lzw_io{.context = fd_.get(), .read = nullptr, .write = write_fd}, "w", bits) {}
 
     void write(const char* data, std::size_t size) override {
         z_.write_all(data, size);
@@ -75,32 +103,17 @@ class lzw_sink final : public detail::sink {
         // that every reader decodes to nothing.
         if (!any_) {
             const unsigned char header[3] = {0x1f, 0x9d, static_cast<unsigned char>(0x80 | bits_)};
-            if (write_fd(&fd_, header, sizeof header) != 0)
+            if (write_fd(fd_.get(), header, sizeof header) != 0)
                 throw detail::system_failure(z_.name(), errno);
         }
-        if (::close(std::exchange(fd_, -1)) != 0) throw detail::system_failure(z_.name(), errno);
+        if (fd_.close() != 0) throw detail::system_failure(z_.name(), errno);
     }
 
   private:
-    static int write_fd(void* context, const unsigned char* buf, std::size_t n) {
-        const int fd = *static_cast<const int*>(context);
-        while (n > 0) {
-            const ssize_t put = ::write(fd, buf, n);
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                if (put == 0) errno = ENOSPC;
-                return -1;
-            }
-            buf += put;
-            n -= static_cast<std::size_t>(put);
-        }
-        return 0;
-    }
-
-    int fd_;
+    owned_fd fd_;  // before z_, which writes it as it goes
     int bits_;
     bool any_ = false;
-    detail::lzw_handle z_;  // after fd_, which it writes
+    detail::lzw_handle z_;
 };
 
 std::unique_ptr<detail::input_buffer> open_reader(const std::filesystem::path& path) {

@@ -3,8 +3,6 @@
 
 #include <sys/types.h>
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -33,15 +31,17 @@ namespace {
 // `failed` value): the C frames of stdio and of the stream layer are left
 // through their return values.  The forced unwinding of a cancelled thread
 // is not an error of the object: it goes on, through stdio (glibc's stdio
-// is built to let cancellation unwind it).
+// is built to let cancellation unwind it).  It is told apart as a foreign
+// exception, of which the runtime gives no exception_ptr (binding it to a
+// reference, as catch (abi::__forced_unwind&) does, binds a null one).
 template <typename Io>
 ssize_t guarded(bridge::target& t, ssize_t failed, Io io) {
     try {
         return io();
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
-        if (!t.kept) t.kept = std::current_exception();
+        std::exception_ptr thrown = std::current_exception();
+        if (!thrown) throw;
+        if (!t.kept) t.kept = std::move(thrown);
         errno = EIO;
         return failed;
     }
