@@ -117,7 +117,8 @@ std::unique_ptr<detail::output_buffer> open_writer(const std::filesystem::path& 
     try {
         const std::string mode = detail::gzip_write_mode(path.string(), level);
         buffer->attach(std::make_unique<gz_sink>(
-            path.string(), nullptr, header ? gzfile(path, mode, *header) : gzfile(path, mode)));
+            path.string(), nullptr,
+            header != nullptr ? gzfile(path, mode, *header) : gzfile(path, mode)));
     } catch (const error& e) {
         buffer->record(e.what());
     }
@@ -142,10 +143,11 @@ std::unique_ptr<detail::output_buffer> open_writer(std::ostream& sink, int level
     return buffer;
 }
 
-// What an igzstream reads: always a gz_source while it is open.
+// What an igzstream reads: a gz_source while it is open.
 gz_source& open_source(detail::source* from) {
-    if (from == nullptr) throw error(detail::kStreamError, "zpress::igzstream: no file is open");
-    return *static_cast<gz_source*>(from);
+    auto* const gz = dynamic_cast<gz_source*>(from);
+    if (gz == nullptr) throw error(detail::kStreamError, "zpress::igzstream: no file is open");
+    return *gz;
 }
 
 }  // namespace
