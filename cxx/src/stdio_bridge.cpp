@@ -117,14 +117,18 @@ ssize_t read_istream(void* cookie, char* out, std::size_t size) {
             return -1;
         }
         if (!in.good()) return 0;  // its end was met before
-        // Waits for one byte only, then takes what the source has at hand
-        // (all of it, up to the block, for memory and files): a source that
-        // delivers slowly is read as far as it has come, as a pipe would be.
-        // The end of the data sets failbit as well; only badbit is a failure.
+        // Takes what the source has at hand (all of it, up to the block, for
+        // memory and files), waiting for one byte only when it has none: a
+        // source that delivers slowly is read as far as it has come, as a
+        // pipe would be.  The end of the data sets failbit as well; only
+        // badbit is a failure.
         std::size_t got = 0;
         const bool read = run_with_buffer_exceptions(in, [&] {
-            in.read(out, 1);
-            got = static_cast<std::size_t>(in.gcount());
+            got = static_cast<std::size_t>(in.readsome(out, static_cast<std::streamsize>(size)));
+            if (got == 0 && in.good()) {
+                in.read(out, 1);
+                got = static_cast<std::size_t>(in.gcount());
+            }
             while (got != 0 && got < size) {
                 const std::streamsize more =
                     in.readsome(out + got, static_cast<std::streamsize>(size - got));
