@@ -23,8 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -66,7 +66,8 @@ std::string drain(std::istream& in) {
 
 void pour(std::ostream& out, const std::string& data) {
     for (std::size_t at = 0; at < data.size(); at += kBlock)
-        out.write(data.data() + at, static_cast<std::streamsize>(std::min(kBlock, data.size() - at)));
+        out.write(data.data() + at,
+                  static_cast<std::streamsize>(std::min(kBlock, data.size() - at)));
 }
 
 double median(std::vector<double> v) {
@@ -93,39 +94,55 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string path = names[0];
-    const std::filesystem::path work =
-        names.size() == 2 ? std::filesystem::path(names[1])
-                          : std::filesystem::absolute(path).parent_path();
+    const std::filesystem::path work = names.size() == 2
+                                           ? std::filesystem::path(names[1])
+                                           : std::filesystem::absolute(path).parent_path();
     const std::string out_path = (work / "zpress_cxx_paths.out.gz").string();
     const std::string gz = read_file(path);
     const std::string data = zpress::gzip_decompress(gz);
 
     std::vector<Mode> modes = {
-        {"igzstream(path)", false, [&] {
+        {"igzstream(path)",
+         false,
+         [&] {
              zpress::igzstream in(path);
              return drain(in);
-         }, {}, {}},
-        {"igzstream(istringstream)", false, [&] {
+         },
+         {},
+         {}},
+        {"igzstream(istringstream)",
+         false,
+         [&] {
              std::istringstream source(gz);
              zpress::igzstream in(source);
              return drain(in);
-         }, {}, {}},
+         },
+         {},
+         {}},
         {"gzip_decompress", false, [&] { return zpress::gzip_decompress(gz); }, {}, {}},
-        {"ogzstream(path)", true, [&] {
+        {"ogzstream(path)",
+         true,
+         [&] {
              zpress::ogzstream out(out_path);
              pour(out, data);
              out.close();
              if (!out) throw std::runtime_error(out.last_error());
              return std::string();
-         }, {}, {}},
-        {"ogzstream(ostringstream)", true, [&] {
+         },
+         {},
+         {}},
+        {"ogzstream(ostringstream)",
+         true,
+         [&] {
              std::ostringstream sink;
              zpress::ogzstream out(sink);
              pour(out, data);
              out.close();
              if (!out) throw std::runtime_error(out.last_error());
              return std::move(sink).str();
-         }, {}, {}},
+         },
+         {},
+         {}},
         {"gzip_compress", true, [&] { return zpress::gzip_compress(data); }, {}, {}},
     };
     // Runs a mode once; its result is checked outside the timing.
@@ -156,9 +173,11 @@ int main(int argc, char** argv) {
         const Mode& base = modes[i < 3 ? 0 : 3];
         if (json) {
             std::printf("%s{\"name\": \"%s\", \"wall\": [", i ? ", " : "", m.name);
-            for (std::size_t r = 0; r < m.wall.size(); ++r) std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
+            for (std::size_t r = 0; r < m.wall.size(); ++r)
+                std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
             std::printf("], \"cpu\": [");
-            for (std::size_t r = 0; r < m.cpu.size(); ++r) std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
+            for (std::size_t r = 0; r < m.cpu.size(); ++r)
+                std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
             std::printf("]}");
         } else {
             std::printf("%-26s wall %.3f s  cpu %.3f s  cpu / %s %.3f\n", m.name, median(m.wall),

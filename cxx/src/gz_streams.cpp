@@ -101,9 +101,8 @@ std::unique_ptr<detail::input_buffer> open_reader(std::istream& source) {
             throw error(detail::kFileError, name + ": the source stream has failed already");
         auto through = detail::bridge::reader_over(source);
         std::FILE* const file = through->take_file();
-        gzfile gz = over_bridge(through.get(), name, [&] {
-            return detail::gzfile_access::over(file, name, "rb");
-        });
+        gzfile gz = over_bridge(through.get(), name,
+                                [&] { return detail::gzfile_access::over(file, name, "rb"); });
         buffer->attach(std::make_unique<gz_source>(name, std::move(through), std::move(gz)));
     } catch (const error& e) {
         buffer->record(e.what());

@@ -149,7 +149,8 @@ ssize_t write_ostream(void* cookie, const char* data, std::size_t size) {
     std::ostream& out = *t.out;
     return guarded(t, 0, [&]() -> ssize_t {
         if (out.good() &&
-            run_with_buffer_exceptions(out, [&] { out.write(data, static_cast<std::streamsize>(size)); }) &&
+            run_with_buffer_exceptions(
+                out, [&] { out.write(data, static_cast<std::streamsize>(size)); }) &&
             !out.fail())
             return static_cast<ssize_t>(size);
         errno = EIO;
@@ -195,7 +196,9 @@ bridge::~bridge() {
     if (file_ != nullptr) (void)std::fclose(file_);
 }
 
-std::FILE* bridge::take_file() noexcept { return std::exchange(file_, nullptr); }
+std::FILE* bridge::take_file() noexcept {
+    return std::exchange(file_, nullptr);
+}
 
 void bridge::rethrow_kept(const std::string& name) {
     if (!target_->kept) return;
