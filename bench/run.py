@@ -32,7 +32,11 @@ The engine floor (bench/floor.cpp) is a bare raw deflate or inflate of the
 whole input in memory, with no CRC and no output; only its engine calls are
 timed, so zpress's ratio to it is what its framing, CRC, I/O and process cost.
 Character and line input (gzgets, gzgetc) are timed against a gzread loop by
-bench/char_read.cpp, inside one process.
+bench/char_read.cpp, inside one process.  The C++ interface's memory and
+stream paths (gzip_decompress, igzstream over a std::istringstream,
+gzip_compress, ogzstream into a std::ostringstream) are timed against its file
+paths (igzstream and ogzstream on a path) by bench/cxx_paths.cpp, inside one
+process.
 
 A second table times random 4 KiB reads in the level-6 text stream: zpress's
 gzseek and gzread, the same reads by rewinding and reading forward, and the
@@ -124,6 +128,8 @@ def parse_args() -> argparse.Namespace:
     ap.add_argument("--floor", type=Path, help="engine floor (default BUILD/bench/zpress_floor)")
     ap.add_argument("--char-read", type=Path,
                     help="character-input tool (default BUILD/bench/zpress_char_read)")
+    ap.add_argument("--cxx-paths", type=Path,
+                    help="C++ interface paths tool (default BUILD/bench/zpress_cxx_paths)")
     ap.add_argument("--lzw-tool", type=Path, help="LZW API tool (default BUILD/bench/zpress_lzw_tool)")
     ap.add_argument("--corpus-tool", type=Path,
                     help="corpus generator (default BUILD/bench/zpress_corpus)")
@@ -478,7 +484,7 @@ def gzip_digest(p: Path) -> str | None:
 
 
 TOOLS = ("zpress", "zpress_floor", "zpress_lzw_tool", "zpress_corpus", "zpress_random_access",
-         "zpress_char_read")
+         "zpress_char_read", "zpress_cxx_paths")
 
 
 def build(args: argparse.Namespace) -> None:
@@ -613,7 +619,8 @@ class Bench:
                  args.lzw_tool or bench_dir / "zpress_lzw_tool",
                  args.corpus_tool or bench_dir / "zpress_corpus",
                  args.random_access or bench_dir / "zpress_random_access",
-                 args.char_read or bench_dir / "zpress_char_read"]
+                 args.char_read or bench_dir / "zpress_char_read",
+                 args.cxx_paths or bench_dir / "zpress_cxx_paths"]
         tools = [str(p.resolve()) for p in tools]
         for p in tools:
             if not os.access(p, os.X_OK):
@@ -622,7 +629,8 @@ class Bench:
         # Measure one fixed build even if the tree is rebuilt meanwhile.
         (work / "bin").mkdir()
         (self.zpress, self.floor, self.lzw_tool, self.corpus_tool,
-         self.random_access_tool, self.char_read) = (shutil.copy2(p, work / "bin") for p in tools)
+         self.random_access_tool, self.char_read, self.cxx_paths_tool) = (
+            shutil.copy2(p, work / "bin") for p in tools)
         self.install_notes = install_missing(
             PEER_PACKAGES | {"time": "time", "indexed_gzip": "python3-indexed-gzip"},
             not args.no_install)
@@ -798,6 +806,32 @@ class Bench:
         base = cmds["gzread"]
         self.table.compare(cmds["gzgets"].label, gzf.name, cmds["gzgets"], base, 1.5)
         self.table.compare(cmds["gzgetc"].label, gzf.name, cmds["gzgetc"], base, 3.0)
+
+    def cxx_paths(self, name: str) -> None:
+        """The C++ interface from memory and other streams against its file
+        paths, inside one process (bench/cxx_paths.cpp), which checks the
+        results."""
+        gzf = self.inputs[name]["gz"]
+        if gzf is None:
+            return
+        print(f"  C++ interface paths < {gzf.name}", file=sys.stderr)
+        r = subprocess.run([self.cxx_paths_tool, "--rounds", str(self.rounds), "--json", str(gzf),
+                            str(self.work)], capture_output=True, text=True)
+        if r.returncode != 0:
+            why = (r.stderr.strip().splitlines() or [f"exit status {r.returncode}"])[-1]
+            self.own_failure(f"zpress_cxx_paths < {gzf.name}: {why}")
+            return
+        result = json.loads(r.stdout)
+        cmds = {}
+        for m in result["modes"]:
+            c = Cmd(f"{m['name']} (C++)", [], data_bytes=result["bytes"], own=True)
+            c.samples = [Sample(w, t, None) for w, t in zip(m["wall"], m["cpu"])]
+            cmds[m["name"]] = c
+        for mode, base, goal in (("igzstream(istringstream)", "igzstream(path)", 1.1),
+                                 ("gzip_decompress", "igzstream(path)", 1.1),
+                                 ("ogzstream(ostringstream)", "ogzstream(path)", 1.05),
+                                 ("gzip_compress", "ogzstream(path)", 1.05)):
+            self.table.compare(cmds[mode].label, gzf.name, cmds[mode], cmds[base], goal)
 
     def z_decoding(self, name: str) -> None:
         """.Z on standard input."""
@@ -1036,6 +1070,8 @@ class Bench:
             self.decompression(name)
         print("character input", file=sys.stderr)
         self.char_input("text")
+        print("C++ interface paths", file=sys.stderr)
+        self.cxx_paths("text")
         print(".Z decoding", file=sys.stderr)
         for name in ("text", "binary"):
             self.z_decoding(name)

@@ -21,13 +21,33 @@ input_buffer::~input_buffer() {
 
 void input_buffer::attach(std::unique_ptr<source> from) {
     source_ = std::move(from);
-    if (!block_) block_ = std::make_unique_for_overwrite<char[]>(kStreamBlock);
-    setg(block_.get(), block_.get(), block_.get());
+    if (!block_) block_ = std::make_unique_for_overwrite<char[]>(1 + kStreamBlock);
+    setg(block_.get() + 1, block_.get() + 1, block_.get() + 1);
 }
 
 // The first failure is the one kept: later ones follow from it.
 void input_buffer::note(const error& e) {
-    if (last_error_.empty()) last_error_ = e.what();
+    if (broken_) return;
+    broken_ = true;
+    last_error_ = e.what();
+}
+
+// A seek refused (failbit) leaves the stream usable: its reason stands until
+// the next one, unless the stream is broken already.
+void input_buffer::note_refusal(const std::string& reason) {
+    if (!broken_) last_error_ = reason;
+}
+
+// The byte before the next block stays in front of it, so that unget()
+// works after any read, as it does on a std::ifstream.
+void input_buffer::keep_for_putback(const char* last) {
+    char* const block = block_.get() + 1;
+    if (last == nullptr) {
+        setg(block, block, block);
+        return;
+    }
+    block_[0] = *last;
+    setg(block_.get(), block, block);
 }
 
 void input_buffer::close() {
@@ -56,10 +76,32 @@ std::size_t input_buffer::pull(char* out, std::size_t size) {
 
 input_buffer::int_type input_buffer::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    const std::size_t got = pull(block_.get(), kStreamBlock);
+    if (!source_) return traits_type::eof();
+    char* const block = block_.get() + 1;
+    const char last = eback() < egptr() ? egptr()[-1] : '\0';
+    const bool had_last = eback() < egptr();
+    const std::size_t got = pull(block, kStreamBlock);
+    // At the end the last block stays, so that unget() still works.
     if (got == 0) return traits_type::eof();
-    setg(block_.get(), block_.get(), block_.get() + got);
+    block_[0] = last;
+    setg(had_last ? block_.get() : block, block, block + got);
     return traits_type::to_int_type(*gptr());
+}
+
+// Putting back before the block: a source that can seek goes back one byte
+// (as std::filebuf does); others refuse (badbit).
+input_buffer::int_type input_buffer::pbackfail(int_type c) {
+    if (!source_) return traits_type::eof();
+    if (gptr() > eback()) {
+        gbump(-1);
+        if (!traits_type::eq_int_type(c, traits_type::eof())) *gptr() = traits_type::to_char_type(c);
+        return traits_type::not_eof(c);
+    }
+    const pos_type back = seekoff(-1, std::ios_base::cur, std::ios_base::in);
+    if (back == pos_type(off_type(-1)) || traits_type::eq_int_type(underflow(), traits_type::eof()))
+        return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) *gptr() = traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
 }
 
 std::streamsize input_buffer::xsgetn(char* out, std::streamsize count) {
@@ -74,11 +116,12 @@ std::streamsize input_buffer::xsgetn(char* out, std::streamsize count) {
             continue;
         }
         const auto left = static_cast<std::size_t>(count - done);
-        if (left >= kStreamBlock) {
+        if (left >= kStreamBlock && source_) {
             // Large reads skip the block: no copy.
             const std::size_t got = pull(out + done, left);
             if (got == 0) break;
             done += static_cast<std::streamsize>(got);
+            keep_for_putback(out + done - 1);
             continue;
         }
         if (traits_type::eq_int_type(underflow(), traits_type::eof())) break;
@@ -88,31 +131,49 @@ std::streamsize input_buffer::xsgetn(char* out, std::streamsize count) {
 
 input_buffer::pos_type input_buffer::seekoff(off_type offset, std::ios_base::seekdir dir,
                                              std::ios_base::openmode which) {
-    if (!source_ || (which & std::ios_base::in) == 0 || dir == std::ios_base::end)
+    if (!source_ || (which & std::ios_base::in) == 0) return pos_type(off_type(-1));
+    if (dir == std::ios_base::end) {
+        note_refusal(source_->name() +
+                     ": can't seek from the end: the data's length is not known until it is read");
         return pos_type(off_type(-1));
+    }
     if (dir == std::ios_base::beg) return seekpos(pos_type(offset), which);
     const std::int64_t at = source_->tell();
-    if (at < 0) return pos_type(off_type(-1));
+    if (at < 0) {
+        note_refusal(source_->name() + ": can't tell the position");
+        return pos_type(off_type(-1));
+    }
     const std::int64_t here = at - (egptr() - gptr());
     if (offset == 0) return pos_type(here);
     std::int64_t target;
-    if (__builtin_add_overflow(here, offset, &target)) return pos_type(off_type(-1));
+    if (__builtin_add_overflow(here, offset, &target)) {
+        note_refusal(source_->name() + ": can't seek there");
+        return pos_type(off_type(-1));
+    }
     return seekpos(pos_type(target), which);
 }
 
 input_buffer::pos_type input_buffer::seekpos(pos_type position, std::ios_base::openmode which) {
-    if (!source_ || (which & std::ios_base::in) == 0 || off_type(position) < 0)
+    if (!source_ || (which & std::ios_base::in) == 0) return pos_type(off_type(-1));
+    if (off_type(position) < 0) {
+        note_refusal(source_->name() + ": can't seek before the start");
         return pos_type(off_type(-1));
+    }
     // A seek that fails leaves the source where it was, so what is buffered
     // stays valid: the position does not move.  One that throws has moved it.
+    std::string refused;
     try {
-        if (!source_->seek(off_type(position))) return pos_type(off_type(-1));
+        refused = source_->seek(off_type(position));
     } catch (const error& e) {
         note(e);
-        setg(block_.get(), block_.get(), block_.get());
+        keep_for_putback(nullptr);
         throw;
     }
-    setg(block_.get(), block_.get(), block_.get());
+    if (!refused.empty()) {
+        note_refusal(refused);
+        return pos_type(off_type(-1));
+    }
+    keep_for_putback(nullptr);
     return position;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <streambuf>
 #include <string>
+#include <utility>
 
 namespace zpress {
 class error;
@@ -18,15 +19,24 @@ namespace zpress::detail {
 // Where an input_buffer's bytes come from.  Failures throw zpress::error.
 class source {
   public:
+    // `name` names the source in error texts.
+    explicit source(std::string name) : name_(std::move(name)) {}
     virtual ~source() = default;
+    source(const source&) = delete;
+    source& operator=(const source&) = delete;
+    const std::string& name() const { return name_; }
     // Up to `size` bytes; 0 only at the end of the data.
     virtual std::size_t read(char* out, std::size_t size) = 0;
     // Releases the file; throws when closing reports a failure.
     virtual void close() = 0;
     // Position of the next byte the source delivers, or -1 when unknown.
     virtual std::int64_t tell() { return -1; }
-    // Moves to an absolute position; false when that cannot be done.
-    virtual bool seek(std::int64_t /*position*/) { return false; }
+    // Moves to an absolute position.  When that cannot be done, stays where
+    // it was and returns the reason; returns empty on success.
+    virtual std::string seek(std::int64_t /*position*/) { return name_ + ": can't seek"; }
+
+  private:
+    std::string name_;
 };
 
 // Where an output_buffer's bytes go.  Failures throw zpress::error.
@@ -49,11 +59,13 @@ class input_buffer final : public std::streambuf {
     void attach(std::unique_ptr<source> from);
     void record(const std::string& reason) { last_error_ = reason; }
     bool is_open() const noexcept { return source_ != nullptr; }
+    source* from() const noexcept { return source_.get(); }
     void close();
     const std::string& last_error() const noexcept { return last_error_; }
 
   protected:
     int_type underflow() override;
+    int_type pbackfail(int_type c) override;
     std::streamsize xsgetn(char* out, std::streamsize count) override;
     pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
                      std::ios_base::openmode which) override;
@@ -62,10 +74,15 @@ class input_buffer final : public std::streambuf {
   private:
     std::size_t pull(char* out, std::size_t size);
     void note(const error& e);
+    void note_refusal(const std::string& reason);
+    void keep_for_putback(const char* last);
 
     std::unique_ptr<source> source_;
+    // One byte for putting back (the last byte read before the block), then
+    // the block.
     std::unique_ptr<char[]> block_;
     std::string last_error_;
+    bool broken_ = false;  // a read or close failed: last_error_ keeps that reason
 };
 
 class output_buffer final : public std::streambuf {

@@ -11,6 +11,8 @@ namespace zpress::detail {
 inline constexpr int kFileError = -1;    // a system call failed
 inline constexpr int kStreamError = -2;  // misuse: wrong direction, bad argument, not open
 inline constexpr int kDataError = -3;    // damaged or foreign data
+inline constexpr int kMemError = -4;     // out of memory
+inline constexpr int kBufError = -5;     // no room: more output than the caller allows
 
 // `message`, then ": " and the system's text for `saved_errno` when it is set.
 std::string with_errno(std::string message, int saved_errno);

@@ -17,9 +17,6 @@ namespace {
 
 // gzread and gzwrite count in int: larger requests go in pieces.
 constexpr std::size_t kMaxCall = std::size_t{1} << 30;
-// What getline() reads ahead: large enough that the engine, not the
-// per-call overhead, sets the pace.
-constexpr std::size_t kLookahead = std::size_t{64} * 1024;
 
 unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall); }
 
@@ -85,12 +82,19 @@ gzfile::gzfile(const std::filesystem::path& path, std::string_view mode, const g
     if (handle_ == nullptr) open_failed(name_, mode_text, errno);
 }
 
-gzfile detail::gzfile_access::over(std::FILE* file, const std::string& name, const char* mode) {
+gzfile detail::gzfile_access::over(std::FILE* file, const std::string& name, const char* mode,
+                                   const gzip_header* header) {
     if (file == nullptr) throw error(kFileError, with_errno(name, errno));
+    gzstream::gz_header_fields fields{};
+    try {
+        if (header != nullptr) fields = fields_of(name, *header);
+    } catch (const error&) {
+        (void)std::fclose(file);
+        throw;
+    }
     errno = 0;
-    static constexpr gzstream::gz_header_fields none{};
     gzstream::gz_handle* const handle =
-        writes(mode) ? gzstream::gzopen_stdio_header(file, name.c_str(), mode, &none)
+        writes(mode) ? gzstream::gzopen_stdio_header(file, name.c_str(), mode, &fields)
                      : gzstream::gzopen_stdio(file, name.c_str(), mode);
     if (handle == nullptr) {
         const int saved = errno;
@@ -101,20 +105,13 @@ gzfile detail::gzfile_access::over(std::FILE* file, const std::string& name, con
 }
 
 gzfile::gzfile(gzfile&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)),
-      name_(std::move(other.name_)),
-      ahead_(std::move(other.ahead_)),
-      ahead_begin_(std::exchange(other.ahead_begin_, 0)),
-      ahead_end_(std::exchange(other.ahead_end_, 0)) {}
+    : handle_(std::exchange(other.handle_, nullptr)), name_(std::move(other.name_)) {}
 
 gzfile& gzfile::operator=(gzfile&& other) noexcept {
     if (this != &other) {
         reset();
         handle_ = std::exchange(other.handle_, nullptr);
         name_ = std::move(other.name_);
-        ahead_ = std::move(other.ahead_);
-        ahead_begin_ = std::exchange(other.ahead_begin_, 0);
-        ahead_end_ = std::exchange(other.ahead_end_, 0);
     }
     return *this;
 }
@@ -123,12 +120,9 @@ gzfile::~gzfile() { reset(); }
 
 void gzfile::reset() noexcept {
     if (handle_ != nullptr) gzstream::gzclose(std::exchange(handle_, nullptr));
-    drop_lookahead();
 }
 
-void gzfile::check_open() const {
-    if (handle_ == nullptr) throw error(detail::kStreamError, "zpress::gzfile: no file is open");
-}
+void gzfile::not_open() { throw error(detail::kStreamError, "zpress::gzfile: no file is open"); }
 
 namespace {
 
@@ -140,6 +134,10 @@ std::optional<error> failure_of(gzstream::gz_handle* handle, const std::string& 
     if (status >= 0) return std::nullopt;
     if (const int reason = gzstream::gzerrno(handle); reason != 0)
         return detail::system_failure(name, reason);
+    // Damage met where the input had ended: in the data, a header or the
+    // trailer, the stream was cut off, whatever the layer's own word for it.
+    if (status == gzstream::Z_DATA_ERROR && gzstream::gzeof(handle) != 0)
+        return error(status, name + ": cut off before its end");
     return error(status, text);
 }
 
@@ -176,42 +174,34 @@ std::size_t gzfile::read_direct(std::byte* out, std::size_t size) {
     return done;
 }
 
-bool gzfile::refill() {
-    if (!ahead_) ahead_ = std::make_unique_for_overwrite<char[]>(kLookahead);
-    ahead_begin_ = 0;
-    ahead_end_ = read_direct(reinterpret_cast<std::byte*>(ahead_.get()), kLookahead);
-    return ahead_end_ != 0;
-}
-
 std::size_t gzfile::read(std::span<std::byte> out) {
     check_open();
-    const std::size_t buffered = ahead_end_ - ahead_begin_;
-    if (buffered == 0) return read_direct(out.data(), out.size());
-    // What getline() read ahead comes first; the rest of the data waits for
-    // the next call, so that an error behind it cannot swallow these bytes.
-    const std::size_t n = buffered < out.size() ? buffered : out.size();
-    std::memcpy(out.data(), ahead_.get() + ahead_begin_, n);
-    ahead_begin_ += n;
-    return n;
+    return read_direct(out.data(), out.size());
 }
 
+// The lines come straight from the stream layer's read-ahead (the one
+// gzgets uses), so a read, a seek or a call on handle() after getline() goes
+// on right behind the line.
 bool gzfile::getline(std::string& line) {
     check_open();
     line.clear();
     bool any = false;
     for (;;) {
-        if (ahead_begin_ == ahead_end_ && !refill()) return any;
-        const char* begin = ahead_.get() + ahead_begin_;
-        const std::size_t avail = ahead_end_ - ahead_begin_;
-        const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', avail));
-        const std::size_t take = newline != nullptr ? static_cast<std::size_t>(newline - begin) : avail;
-        line.append(begin, take);
+        const char* piece = nullptr;
+        const int n = gzstream::gzgetline_piece(handle_, &piece);
+        if (n <= 0) {
+            // An error met before the first byte of the line is thrown now,
+            // one met after it on the next call.
+            if (n < 0 && !any) fail("not open for reading", n);
+            return any;
+        }
         any = true;
-        if (newline != nullptr) {
-            ahead_begin_ += take + 1;
+        const auto size = static_cast<std::size_t>(n);
+        if (piece[size - 1] == '\n') {
+            line.append(piece, size - 1);
             return true;
         }
-        ahead_begin_ = ahead_end_;
+        line.append(piece, size);
     }
 }
 
@@ -237,28 +227,21 @@ void gzfile::flush() {
 
 std::int64_t gzfile::seek(std::int64_t offset, int whence) {
     check_open();
-    // The position the caller sees: what getline() read ahead is still to come.
-    const std::int64_t raw = gzstream::gztell(handle_);
-    const std::int64_t here =
-        raw < 0 ? -1 : raw - static_cast<std::int64_t>(ahead_end_ - ahead_begin_);
+    const std::int64_t here = gzstream::gztell(handle_);
     std::int64_t target = offset;
     if (whence == SEEK_CUR && (here < 0 || __builtin_add_overflow(here, offset, &target)))
         fail("can't seek there", detail::kStreamError);
     if ((whence != SEEK_SET && whence != SEEK_CUR) || target < 0)
         fail("can't seek there", detail::kStreamError);
     const std::int64_t at = gzstream::gzseek(handle_, target, SEEK_SET);
-    if (at >= 0) {
-        drop_lookahead();
-        return at;
-    }
+    if (at >= 0) return at;
     // A reader that ran to the end of the data looking for the target goes
-    // back, so that what getline() read ahead still follows; one that met
-    // damage on the way, or cannot go back, is where it is.
+    // back where it was; one that met damage on the way, or cannot go back,
+    // is where it is.
     int status = 0;
     gzstream::gzerror(handle_, &status);
-    const bool moved = gzstream::gztell(handle_) != raw;
-    if (moved && (status < 0 || raw < 0 || gzstream::gzseek(handle_, raw, SEEK_SET) != raw))
-        drop_lookahead();
+    if (status >= 0 && here >= 0 && gzstream::gztell(handle_) != here)
+        (void)gzstream::gzseek(handle_, here, SEEK_SET);
     fail("can't seek there", detail::kStreamError);
 }
 
@@ -266,18 +249,17 @@ std::int64_t gzfile::tell() {
     check_open();
     const std::int64_t at = gzstream::gztell(handle_);
     if (at < 0) fail("can't tell the position", detail::kStreamError);
-    return at - static_cast<std::int64_t>(ahead_end_ - ahead_begin_);
+    return at;
 }
 
 void gzfile::rewind() {
     check_open();
-    drop_lookahead();
     if (gzstream::gzrewind(handle_) != 0) fail("can't rewind", detail::kStreamError);
 }
 
 bool gzfile::eof() {
     check_open();
-    return ahead_begin_ == ahead_end_ && gzstream::gzeof(handle_) != 0;
+    return gzstream::gzeof(handle_) != 0;
 }
 
 namespace {
@@ -363,7 +345,6 @@ gzip_header gzfile::header() const {
 void gzfile::close() {
     if (handle_ == nullptr) return;
     gzstream::gz_handle* const handle = std::exchange(handle_, nullptr);
-    drop_lookahead();
     // The stream's own report is lost with the handle: keep it.  The first
     // failure is the one reported.
     std::optional<error> earlier = failure_of(handle, name_);

@@ -13,9 +13,10 @@ struct gzfile_access {
     // A gzfile over `file` (null: the stream could not be made, errno says
     // why), which it owns from then on, also when the open fails.  `name`
     // names it in error texts.  A writer's member header carries no name and
-    // time 0: there is no file whose name or time it could keep.  `mode` as
-    // for gzfile.  Throws zpress::error.
-    static gzfile over(std::FILE* file, const std::string& name, const char* mode);
+    // time 0 (there is no file whose name or time it could keep) unless
+    // `header` is given.  `mode` as for gzfile.  Throws zpress::error.
+    static gzfile over(std::FILE* file, const std::string& name, const char* mode,
+                       const gzip_header* header = nullptr);
 };
 
 }  // namespace zpress::detail

@@ -18,6 +18,11 @@ lzw_handle::lzw_handle(std::string name, int fd, const char* mode, int bits)
     }
 }
 
+lzw_handle::lzw_handle(std::string name, const lzw::lzw_io& io, const char* mode, int bits)
+    : name_(std::move(name)), handle_(lzw::z_open_io(&io, mode, bits, 0)) {
+    if (handle_ == nullptr) throw system_failure(name_, errno);
+}
+
 lzw_handle::~lzw_handle() {
     if (handle_ != nullptr) lzw::z_close(handle_, nullptr);
 }

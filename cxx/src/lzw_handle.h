@@ -21,6 +21,8 @@ class lzw_handle {
     // Opens the codec on `fd` ("r", or "w" with `bits`), which it owns from
     // then on; closes `fd` and throws when the codec cannot be opened.
     lzw_handle(std::string name, int fd, const char* mode, int bits);
+    // Opens the codec on the caller's functions; throws when it cannot.
+    lzw_handle(std::string name, const lzw::lzw_io& io, const char* mode, int bits);
     // Released without a report when it goes without close().
     ~lzw_handle();
     lzw_handle(const lzw_handle&) = delete;
@@ -33,7 +35,7 @@ class lzw_handle {
     // Writes all of `data`; throws the system's reason when a write fails.
     void write_all(const char* data, std::size_t size);
     // Finishes and closes the stream.  z_close fails only for a failed
-    // write() or close(): never the data's fault.
+    // write or close: never the data's fault.
     void close();
 
   private:

@@ -1,13 +1,10 @@
 // Whole buffers in memory: gzip through the stream layer on stdio streams
-// over memory, .Z through the codec on an anonymous memory file (the codec
-// works on descriptors).
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// over memory, .Z through the codec on functions over memory.  Nothing goes
+// through a file, so no file size limit applies.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -24,91 +21,117 @@ namespace {
 constexpr const char kName[] = "<memory>";
 
 // Room for the output of a decoder: a first guess from the input's size
-// (never a huge block up front), doubled whenever it fills.  Grows `out` and
-// returns where the next bytes go.
-char* room_in(std::string& out, std::size_t have, std::size_t input_size) {
+// (never a huge block up front), doubled whenever it fills, never past one
+// byte over `limit` (so that passing it shows).  Grows `out` and returns
+// where the next bytes go.
+char* room_in(std::string& out, std::size_t have, std::size_t input_size, std::size_t limit) {
     constexpr std::size_t kFirstLeast = std::size_t{64} << 10;
     constexpr std::size_t kFirstMost = std::size_t{64} << 20;
     if (have == out.size()) {
         const std::size_t first = std::clamp(input_size / 2 * 7, kFirstLeast, kFirstMost);
-        out.resize(out.empty() ? first : out.size() * 2);
+        std::size_t size = out.empty() ? first : out.size() * 2;
+        if (limit < SIZE_MAX) size = std::min(size, limit + 1);
+        out.resize(size);
     }
     return out.data() + have;
 }
 
-// An anonymous memory file, closed when it goes unless released.
-class memory_file {
-  public:
-    memory_file() : fd_(memfd_create("zpress", MFD_CLOEXEC)) {
-        if (fd_ < 0) throw detail::system_failure(kName, errno);
-    }
-    ~memory_file() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    memory_file(const memory_file&) = delete;
-    memory_file& operator=(const memory_file&) = delete;
+error out_of_memory() {
+    return error(detail::kMemError, std::string(kName) + ": out of memory");
+}
 
-    int fd() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-    void fill(std::string_view data) const {
-        for (std::size_t done = 0; done < data.size();) {
-            const ssize_t put =
-                ::write(fd_, data.data() + done, std::min(data.size() - done, detail::kLzwMaxCall));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) throw detail::system_failure(kName, put < 0 ? errno : ENOSPC);
-            done += static_cast<std::size_t>(put);
-        }
-        if (::lseek(fd_, 0, SEEK_SET) != 0) throw detail::system_failure(kName, errno);
+// Runs a whole-buffer call: running out of memory is a zpress::error too.
+template <typename Call>
+std::string whole(Call call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        throw out_of_memory();
     }
+}
 
-    std::string contents() const {
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) throw detail::system_failure(kName, errno);
-        std::string out(static_cast<std::size_t>(st.st_size), '\0');
-        for (std::size_t done = 0; done < out.size();) {
-            const ssize_t got =
-                ::pread(fd_, out.data() + done, std::min(out.size() - done, detail::kLzwMaxCall),
-                        static_cast<off_t>(done));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) throw detail::system_failure(kName, got < 0 ? errno : EIO);
-            done += static_cast<std::size_t>(got);
-        }
-        return out;
+// A call of `gz` over the bridge `through`, whose exception (out of memory
+// while the output grew) comes back as what it was.
+template <typename Call>
+decltype(auto) over(detail::bridge& through, Call call) {
+    try {
+        return call();
+    } catch (const error&) {
+        through.rethrow_kept(kName);
+        throw;
     }
+}
 
-  private:
-    int fd_;
+// The .Z codec's input and output in memory.
+struct memory_cursor {
+    std::string_view data;
+    std::size_t at = 0;
 };
+
+long read_memory(void* context, unsigned char* buf, std::size_t n) {
+    auto& from = *static_cast<memory_cursor*>(context);
+    n = std::min(n, from.data.size() - from.at);
+    std::memcpy(buf, from.data.data() + from.at, n);
+    from.at += n;
+    return static_cast<long>(n);
+}
+
+int append_to(void* context, const unsigned char* buf, std::size_t n) {
+    try {
+        static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(buf), n);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return -1;
+    }
+}
+
+std::string compress_gzip(std::string_view data, int level, const gzip_header* header) {
+    const std::string mode = detail::gzip_write_mode(kName, level);
+    std::string out;
+    const auto through = detail::bridge::writer_into(out);
+    over(*through, [&] {
+        gzfile gz = detail::gzfile_access::over(through->take_file(), kName, mode.c_str(), header);
+        gz.write(data);
+        gz.close();
+    });
+    return out;
+}
 
 }  // namespace
 
 std::string gzip_compress(std::string_view data, int level) {
-    const std::string mode = detail::gzip_write_mode(kName, level);
-    std::string out;
-    gzfile gz = detail::gzfile_access::over(detail::writer_into(out), kName, mode.c_str());
-    gz.write(data);
-    gz.close();
-    return out;
+    return whole([&] { return compress_gzip(data, level, nullptr); });
 }
 
-std::string gzip_decompress(std::string_view gz) {
+std::string gzip_compress(std::string_view data, int level, const gzip_header& header) {
+    return whole([&] { return compress_gzip(data, level, &header); });
+}
+
+std::string gzip_decompress(std::string_view gz, gzip_header* header, std::size_t max_size) {
     // The stream layer hands plain data through; here only gzip is wanted.
     if (gz.size() < 2 || gz[0] != '\x1f' || gz[1] != '\x8b')
         throw error(detail::kDataError, std::string(kName) + ": not gzip data");
-    detail::memory_source source{.data = gz};
-    gzfile in = detail::gzfile_access::over(detail::reader_over(source), kName, "rb");
-    std::string out;
-    std::size_t have = 0;
-    for (;;) {
-        char* const at = room_in(out, have, gz.size());
-        const std::size_t got = in.read(std::as_writable_bytes(std::span(at, out.size() - have)));
-        if (got == 0) break;
-        have += got;
-    }
-    in.close();
-    out.resize(have);
-    return out;
+    return whole([&] {
+        const auto through = detail::bridge::reader_over(gz);
+        gzfile in = detail::gzfile_access::over(through->take_file(), kName, "rb");
+        std::string out;
+        std::size_t have = 0;
+        for (;;) {
+            char* const at = room_in(out, have, gz.size(), max_size);
+            const std::size_t got =
+                in.read(std::as_writable_bytes(std::span(at, out.size() - have)));
+            if (got == 0) break;
+            have += got;
+            if (have > max_size)
+                throw error(detail::kBufError, std::string(kName) + ": the data is longer than " +
+                                                   std::to_string(max_size) + " bytes");
+        }
+        if (header != nullptr) *header = in.header();
+        in.close();
+        out.resize(have);
+        return out;
+    });
 }
 
 std::string lzw_compress(std::string_view data, int bits) {
@@ -116,32 +139,35 @@ std::string lzw_compress(std::string_view data, int bits) {
     // The codec writes nothing at all for no data; the header alone is a
     // stream that any reader decodes to nothing.
     if (data.empty()) return {'\x1f', '\x9d', static_cast<char>(0x80 | bits)};
-    memory_file file;
-    const int fd = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) throw detail::system_failure(kName, errno);
-    detail::lzw_handle z(kName, fd, "w", bits);
-    z.write_all(data.data(), data.size());
-    z.close();
-    return file.contents();
+    return whole([&] {
+        std::string out;
+        const lzw::lzw_io io{.context = &out, .read = nullptr, .write = append_to};
+        detail::lzw_handle z(kName, io, "w", bits);
+        z.write_all(data.data(), data.size());
+        z.close();
+        return out;
+    });
 }
 
 std::string lzw_decompress(std::string_view z) {
-    memory_file file;
-    file.fill(z);
-    detail::lzw_handle in(kName, file.release(), "r", 0);
-    std::string out;
-    std::size_t have = 0;
-    for (;;) {
-        char* const at = room_in(out, have, z.size());
-        const int got =
-            lzw::zread(in.get(), reinterpret_cast<unsigned char*>(at), detail::lzw_piece(out.size() - have));
-        if (got < 0) throw detail::lzw_read_failure(kName, errno);
-        if (got == 0) break;
-        have += static_cast<std::size_t>(got);
-    }
-    in.close();
-    out.resize(have);
-    return out;
+    return whole([&] {
+        memory_cursor from{.data = z};
+        const lzw::lzw_io io{.context = &from, .read = read_memory, .write = nullptr};
+        detail::lzw_handle in(kName, io, "r", 0);
+        std::string out;
+        std::size_t have = 0;
+        for (;;) {
+            char* const at = room_in(out, have, z.size(), SIZE_MAX);
+            const int got = lzw::zread(in.get(), reinterpret_cast<unsigned char*>(at),
+                                       detail::lzw_piece(out.size() - have));
+            if (got < 0) throw detail::lzw_read_failure(kName, errno);
+            if (got == 0) break;
+            have += static_cast<std::size_t>(got);
+        }
+        in.close();
+        out.resize(have);
+        return out;
+    });
 }
 
 }  // namespace zpress

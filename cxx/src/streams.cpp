@@ -86,6 +86,8 @@ input_stream::~input_stream() = default;
 
 bool input_stream::is_open() const noexcept { return buffer_ && buffer_->is_open(); }
 
+source* input_stream::from() const noexcept { return buffer_ ? buffer_->from() : nullptr; }
+
 void input_stream::close() { close_buffer(*this, buffer_.get()); }
 
 const std::string& input_stream::last_error() const noexcept { return error_text(buffer_.get()); }

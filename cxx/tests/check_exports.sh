@@ -42,7 +42,7 @@ check "$2" \
 '^lzw::z_open\(
 ^lzw::zread\(
 ^lzw::z_close\(' \
-'^lzw::(z_open|zread|zwrite|z_close)\('
+'^lzw::(z_open|z_open_io|zread|zwrite|z_close)\('
 
 check "$3" \
 '^zpress::gzfile::gzfile\(

@@ -1,11 +1,16 @@
 // zpress::igzstream and zpress::ogzstream behave as std::ifstream and
 // std::ofstream do, and report damage as badbit (or the exception).
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <exception>
+#include <fstream>
 #include <iterator>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -124,6 +129,22 @@ TEST_F(GzIostreamTest, TellgAndSeekg) {
     EXPECT_EQ(in.get(), text[static_cast<std::size_t>(std::streamoff(before))]);
     in.seekg(std::numeric_limits<std::streamoff>::max(), std::ios::cur);  // no overflow either
     EXPECT_TRUE(in.fail());
+    in.clear();
+    in.seekg(0, std::ios::end);  // the length is known only once read: refused, with the reason
+    EXPECT_TRUE(in.fail());
+    EXPECT_NE(in.last_error().find("can't seek from the end"), std::string::npos) << in.last_error();
+    in.clear();
+
+    // unget() works where std::ifstream's does: after a read that emptied the
+    // block, or skipped it, and right after a seek.
+    std::string block(65536, '\0');
+    in.seekg(0);
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    EXPECT_TRUE(in.unget());
+    EXPECT_EQ(in.get(), text[65535]);
+    in.seekg(100);
+    EXPECT_TRUE(in.unget());
+    EXPECT_EQ(in.get(), text[99]);
 
     // A pipe read on to its end cannot go back: broken, never a quiet jump.
     const std::string longer = numbered_lines(20000);
@@ -322,6 +343,145 @@ TEST_F(GzIostreamTest, GzipInsideOtherStreams) {
     to_broken.close();
     EXPECT_TRUE(to_broken.bad());
     EXPECT_EQ(to_broken.last_error(), "<ostream>: Input/output error");
+}
+
+// The header's fields through both streams, over a file and over another
+// stream; the index calls through the gzfile under a file-backed igzstream.
+TEST_F(GzIostreamTest, HeaderFieldsAndTheIndexThroughStreams) {
+    const zpress::gzip_header fields{.name = "log.txt", .comment = "day 1", .mtime = 86400};
+    const std::string text = numbered_lines(30000);
+    std::stringstream held;
+    zpress::ogzstream to_stream(held, 9, fields);
+    to_stream << text;
+    to_stream.close();
+    ASSERT_TRUE(to_stream.good()) << to_stream.last_error();
+    const std::string p = dir_.path("named.gz");
+    zpress::ogzstream to_file(p, 6, fields);
+    to_file << text;
+    to_file.close();
+    ASSERT_TRUE(to_file.good()) << to_file.last_error();
+
+    std::istringstream source(held.str());
+    zpress::igzstream from_stream(source);
+    zpress::igzstream from_file(p);
+    for (const zpress::igzstream* in : {&from_stream, &from_file}) {
+        const zpress::gzip_header h = in->header();
+        EXPECT_EQ(h.name, fields.name);
+        EXPECT_EQ(h.comment, fields.comment);
+        EXPECT_EQ(h.mtime, fields.mtime);
+    }
+    EXPECT_THROW(from_stream.file(), zpress::error);  // no file under it
+
+    const std::string idx = dir_.path("named.idx");
+    from_file.file().build_index();
+    from_file.file().save_index(idx);
+    zpress::igzstream indexed(p);
+    indexed.file().load_index(idx);
+    std::string line;
+    for (const std::size_t at : {std::size_t{1500000}, std::size_t{200}, std::size_t{900000}}) {
+        indexed.seekg(static_cast<std::streamoff>(at));
+        ASSERT_TRUE(std::getline(indexed, line));
+        EXPECT_EQ(line, text.substr(at, text.find('\n', at) - at));
+    }
+
+    zpress::ogzstream refused(dir_.path("bad.gz"), 6,
+                              zpress::gzip_header{.name = std::string("a\0b", 3), .comment = "", .mtime = 0});
+    EXPECT_TRUE(refused.fail());
+    EXPECT_NE(refused.last_error().find("NUL"), std::string::npos) << refused.last_error();
+}
+
+// What a user's stream throws comes back nested in the zpress::error: thrown
+// when the mask asks for it, its message in last_error() when not.
+struct throwing_buffer : std::streambuf {
+    int_type underflow() override { throw std::runtime_error("source broke"); }
+    int_type overflow(int_type) override { throw std::runtime_error("sink broke"); }
+};
+
+// Hands out `held` from memory, then waits on `fd` (a cancellation point),
+// saying so in `waiting`.
+struct waiting_buffer : std::streambuf {
+    std::string held;
+    int fd = -1;
+    std::atomic<bool>* waiting = nullptr;
+    char byte = 0;
+    bool served = false;
+    int_type underflow() override {
+        if (!served) {
+            served = true;
+            setg(held.data(), held.data(), held.data() + held.size());
+            return traits_type::to_int_type(held[0]);
+        }
+        waiting->store(true);
+        if (::read(fd, &byte, 1) != 1) return traits_type::eof();
+        setg(&byte, &byte, &byte + 1);
+        return traits_type::to_int_type(byte);
+    }
+};
+
+void* read_until_cancelled(void* buffer) {
+    std::istream source(static_cast<waiting_buffer*>(buffer));
+    zpress::igzstream in(source);
+    std::vector<char> block(65536);
+    while (in.read(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+    return nullptr;  // not reached: the thread is cancelled in the read
+}
+
+TEST_F(GzIostreamTest, UserStreamFailuresComeBackNested) {
+    for (const bool masked : {true, false}) {
+        throwing_buffer thrower;
+        std::istream source(&thrower);
+        zpress::igzstream in(source);
+        if (masked) in.exceptions(std::ios::badbit);
+        try {
+            in.get();
+            EXPECT_FALSE(masked) << "no exception";
+        } catch (const zpress::error& e) {
+            EXPECT_STREQ(e.what(), "<istream>: source broke");
+            try {
+                std::rethrow_if_nested(e);
+                ADD_FAILURE() << "nothing nested";
+            } catch (const std::runtime_error& user) {
+                EXPECT_STREQ(user.what(), "source broke");
+            }
+        }
+        EXPECT_TRUE(in.bad());
+        EXPECT_EQ(in.last_error(), "<istream>: source broke");
+    }
+    throwing_buffer sink_buffer;
+    std::ostream sink(&sink_buffer);
+    zpress::ogzstream out(sink);
+    out << "lost";
+    out.close();
+    EXPECT_EQ(out.last_error(), "<ostream>: sink broke");
+
+    // A source that failed before it was handed over is no empty data.
+    std::ifstream missing(dir_.path("missing.gz"));
+    zpress::igzstream from_missing(missing);
+    EXPECT_TRUE(from_missing.fail());
+    EXPECT_FALSE(from_missing.is_open());
+    EXPECT_NE(from_missing.last_error().find("failed"), std::string::npos);
+
+    // A thread cancelled while it reads through the bridge ends as cancelled
+    // (glibc's forced unwinding is let through), and the process goes on.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::atomic<bool> waiting{false};
+    waiting_buffer buffer;
+    const Bytes gz_bytes = zpress_test::gzip_reference(
+        zpress_test::make_data(zpress_test::DataKind::random, 200000));
+    buffer.held.assign(gz_bytes.begin(), gz_bytes.begin() + 100000);
+    buffer.fd = fds[0];
+    buffer.waiting = &waiting;
+    pthread_t reader;
+    ASSERT_EQ(pthread_create(&reader, nullptr, read_until_cancelled, &buffer), 0);
+    while (!waiting.load()) ::usleep(1000);
+    ASSERT_EQ(pthread_cancel(reader), 0);
+    void* result = nullptr;
+    ASSERT_EQ(pthread_join(reader, &result), 0);
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 // Single characters that fill the block, pieces that fit, straddle or exceed

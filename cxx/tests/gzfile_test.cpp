@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "gzip_builder.h"
+#include "mem_file.h"
 #include "temp_io.h"
 #include "test_data.h"
 #include "zlib_oracle.h"
+#include "zpress/gzio.h"
 #include "zpress/zpress.hpp"
 
 namespace {
@@ -92,6 +94,19 @@ TEST_F(GzfileTest, GetlineGivesLinesOfAnyLength) {
     EXPECT_EQ(lines[3], "last without newline");
     EXPECT_TRUE(line.empty());
     EXPECT_FALSE(f.getline(line));
+
+    // Plain data from a pipe comes a byte at a time, a handed-back byte too.
+    const int fd = zpress_test::pipe_holding(zpress_test::bytes_of("ab\ncd"));
+    ASSERT_GE(fd, 0);
+    zpress::gzfile piped("/dev/fd/" + std::to_string(fd), "rb");
+    ASSERT_EQ(gzstream::gzgetc(piped.handle()), 'a');
+    ASSERT_EQ(gzstream::gzungetc('a', piped.handle()), 'a');
+    ASSERT_TRUE(piped.getline(line));
+    EXPECT_EQ(line, "ab");
+    ASSERT_TRUE(piped.getline(line));
+    EXPECT_EQ(line, "cd");
+    EXPECT_FALSE(piped.getline(line));
+    ::close(fd);
 }
 
 TEST_F(GzfileTest, ReadTellAndSeekAgreeWithGetlineReadAhead) {
@@ -102,6 +117,9 @@ TEST_F(GzfileTest, ReadTellAndSeekAgreeWithGetlineReadAhead) {
     std::string line;
     ASSERT_TRUE(f.getline(line));
     EXPECT_EQ(f.tell(), 7);  // counts what the caller has had, not what was read ahead
+    // One read-ahead, the stream layer's: the handle goes on behind the line.
+    EXPECT_EQ(gzstream::gzgetc(f.handle()), 'l');
+    EXPECT_EQ(gzstream::gzungetc('l', f.handle()), 'l');
     std::vector<char> buf(5);
     ASSERT_EQ(f.read(as_writable(buf)), 5u);
     EXPECT_EQ(std::string(buf.data(), 5), text.substr(7, 5));
@@ -274,6 +292,21 @@ TEST_F(GzfileTest, GzipBuffersInMemory) {
         }
     }
     EXPECT_THROW((void)zpress::gzip_compress(text, 10), zpress::error);
+
+    // Header fields through memory; a bound on the output, met exactly or passed.
+    const zpress::gzip_header fields{.name = "n.txt", .comment = "c", .mtime = 1700000000};
+    const std::string named = zpress::gzip_compress(text, 6, fields);
+    zpress::gzip_header got;
+    EXPECT_EQ(zpress::gzip_decompress(named, &got, text.size()), text);
+    EXPECT_EQ(got.name, fields.name);
+    EXPECT_EQ(got.comment, fields.comment);
+    EXPECT_EQ(got.mtime, fields.mtime);
+    try {
+        (void)zpress::gzip_decompress(named, nullptr, text.size() - 1);
+        ADD_FAILURE() << "a bound passed";
+    } catch (const zpress::error& e) {
+        EXPECT_EQ(e.code(), -5) << e.what();
+    }
 }
 
 // Bytes after the last member other than zeros are damage too.
@@ -340,10 +373,13 @@ TEST_F(GzfileTest, DamagedDataThrowsAfterTheGoodBytes) {
     bad_crc[bad_crc.size() - 8] ^= 1;
     Bytes cut = zpress_test::gzip_reference(data);
     cut.resize(cut.size() / 2);
+    Bytes cut_in_trailer = zpress_test::gzip_reference(data);
+    cut_in_trailer.resize(cut_in_trailer.size() - 3);
     Bytes bad_deflate = zpress_test::gzip_reference(data);
     for (std::size_t i = 20; i < 40; ++i) bad_deflate[i] = 0xFF;
-    for (const auto& [name, bytes] : {std::pair{"crc", bad_crc}, std::pair{"cut", cut},
-                                      std::pair{"deflate", bad_deflate}}) {
+    for (const auto& [name, bytes] :
+         {std::pair{"crc", bad_crc}, std::pair{"cut", cut}, std::pair{"trailer", cut_in_trailer},
+          std::pair{"deflate", bad_deflate}}) {
         zpress::gzfile f(put(std::string(name) + ".gz", bytes), "rb");
         std::vector<char> buf(4096);
         std::size_t total = 0;
@@ -353,6 +389,10 @@ TEST_F(GzfileTest, DamagedDataThrowsAfterTheGoodBytes) {
         } catch (const zpress::error& e) {
             EXPECT_LT(e.code(), 0) << name;
             EXPECT_LE(total, data.size()) << name;
+            // A cut says so, wherever it falls; other damage does not.
+            const bool says_cut = std::string(e.what()).ends_with(": cut off before its end");
+            const std::string kind = name;
+            EXPECT_EQ(says_cut, kind == "cut" || kind == "trailer") << e.what();
         }
         EXPECT_THROW(f.close(), zpress::error) << name;
     }

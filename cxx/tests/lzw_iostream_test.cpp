@@ -1,6 +1,7 @@
 // zpress::ilzwstream and zpress::olzwstream, checked against the plain
 // reference codec.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <iterator>
 #include <string>
@@ -35,6 +36,12 @@ TEST_F(LzwIostreamTest, WritesWhatTheReferenceDecodesAtEveryWidth) {
         ASSERT_TRUE(decoded.ok && !decoded.rejected) << bits;
         EXPECT_EQ(decoded.data, data) << bits;
     }
+    // No data still makes a stream: the header alone, which decodes to nothing.
+    const std::string p = dir_.path("empty.Z");
+    zpress::olzwstream empty(p, 12);
+    empty.close();
+    ASSERT_TRUE(empty.good()) << empty.last_error();
+    EXPECT_EQ(zpress_test::read_file(p), (Bytes{0x1f, 0x9d, 0x8c}));
 }
 
 TEST_F(LzwIostreamTest, ReadsWhatTheReferenceEncodes) {
@@ -92,9 +99,20 @@ TEST_F(LzwIostreamTest, BadArgumentsAndFailuresAreReported) {
     EXPECT_EQ(full.last_error(), "/dev/full: No space left on device");
 }
 
+// In memory: no file is involved, so a file size limit far below the data's
+// size (whose excess would end the process by SIGXFSZ) changes nothing.
 TEST_F(LzwIostreamTest, BuffersInMemoryAtEveryWidth) {
     const Bytes data = zpress_test::make_data(zpress_test::DataKind::mixed, 200000);
     const std::string text(data.begin(), data.end());
+    rlimit was{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+    rlimit small = was;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string limited = zpress::lzw_decompress(zpress::lzw_compress(text, 16));
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &was), 0);
+    EXPECT_EQ(limited, text);
+
     for (int bits : {9, 12, 16}) {
         const std::string z = zpress::lzw_compress(text, bits);
         const auto decoded = lzw_ref::decode(Bytes(z.begin(), z.end()));

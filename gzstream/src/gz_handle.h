@@ -34,6 +34,7 @@ struct read_ahead {
     const unsigned char* end = nullptr;
     int status = Z_OK;       // the engine's status behind the bytes
     bool ends_input = false; // the engine saw the input end behind them
+    unsigned char single = 0;  // the byte gzgetline_piece gives when it reads one at a time
     bool empty() const { return next == end; }
     std::size_t size() const { return static_cast<std::size_t>(end - next); }
 };

@@ -498,6 +498,27 @@ int gzungetc(int c, gz_handle* file) {
     return c;
 }
 
+int gzgetline_piece(gz_handle* file, const char** piece) {
+    if (file == nullptr || piece == nullptr || file->direction != 'r') return Z_STREAM_ERROR;
+    read_ahead& a = file->ahead;
+    if (file->pushback_char != -1 || (a.empty() && !can_read_ahead(file))) {
+        *piece = reinterpret_cast<const char*>(&a.single);
+        return gzread(file, &a.single, 1);
+    }
+    if (a.empty()) {
+        const int n = fill_ahead(file);
+        if (n <= 0) return n;
+    }
+    const auto* newline = static_cast<const unsigned char*>(std::memchr(a.next, '\n', a.size()));
+    const std::size_t n = newline != nullptr ? static_cast<std::size_t>(newline - a.next + 1) : a.size();
+    *piece = reinterpret_cast<const char*>(a.next);
+    // Taken as take_ahead takes bytes, without the copy.
+    a.next += n;
+    file->bytes_out += static_cast<gz_off_t>(n);
+    if (a.empty()) ahead_taken(file);
+    return static_cast<int>(n);
+}
+
 char* gzgets(gz_handle* file, char* buf, int size) {
     if (buf == nullptr || size <= 0) return nullptr;
     std::size_t stored = 0;

@@ -4,21 +4,25 @@
 
 #include <cerrno>
 
+#include "lzw_handle.h"
+
 namespace lzw {
 
-ssize_t read_retrying(int fd, void* buf, std::size_t n) {
+ssize_t read_some(const lzw_handle* zs, void* buf, std::size_t n) {
+    if (zs->zs_io.read != nullptr)
+        return zs->zs_io.read(zs->zs_io.context, static_cast<unsigned char*>(buf), n);
     ssize_t got;
     do {
-        got = ::read(fd, buf, n);
+        got = ::read(zs->zs_fd, buf, n);
     } while (got < 0 && errno == EINTR);
     return got;
 }
 
-ssize_t read_full(int fd, void* buf, std::size_t n) {
+ssize_t read_full(const lzw_handle* zs, void* buf, std::size_t n) {
     auto* bytes = static_cast<unsigned char*>(buf);
     std::size_t held = 0;
     while (held < n) {
-        const ssize_t got = read_retrying(fd, bytes + held, n - held);
+        const ssize_t got = read_some(zs, bytes + held, n - held);
         if (got < 0) return -1;
         if (got == 0) break;
         held += static_cast<std::size_t>(got);
@@ -26,10 +30,11 @@ ssize_t read_full(int fd, void* buf, std::size_t n) {
     return static_cast<ssize_t>(held);
 }
 
-bool write_all(int fd, const void* buf, std::size_t n) {
+bool write_all(const lzw_handle* zs, const void* buf, std::size_t n) {
     const auto* bytes = static_cast<const unsigned char*>(buf);
+    if (zs->zs_io.write != nullptr) return zs->zs_io.write(zs->zs_io.context, bytes, n) == 0;
     while (n > 0) {
-        const ssize_t put = ::write(fd, bytes, n);
+        const ssize_t put = ::write(zs->zs_fd, bytes, n);
         if (put < 0) {
             if (errno == EINTR) continue;
             return false;

@@ -115,6 +115,7 @@ struct writer_record {
 // allocated while coding.
 struct lzw_handle {
     int zs_fd;
+    lzw_io zs_io;  // with a function set: used instead of zs_fd
     char zs_access;  // 'r' or 'w'
     int zs_phase;
     int zs_error;  // PHASE_FAILED: errno of the failure, given again by every later call

@@ -29,7 +29,7 @@ constexpr int bad_code = -3;     // a code no writer makes: the data is damaged
     zs->zs_group_start = buf;
     zs->zs_reader.zs_data_end = buf + held;
     while (held < static_cast<std::size_t>(width)) {
-        const ssize_t got = read_retrying(zs->zs_fd, buf + held, io_buf_size - held);
+        const ssize_t got = read_some(zs, buf + held, io_buf_size - held);
         if (got < 0) return -1;
         if (got == 0) break;
         held += static_cast<std::size_t>(got);
@@ -48,7 +48,7 @@ int read_header(lzw_handle* zs) {
     // a .Z stream: an empty stream still carries its flags byte.
     unsigned char header[3] = {z_magic[0], z_magic[1], 0};
     const std::size_t wanted = magic_taken ? 1 : 3;
-    const ssize_t got = read_full(zs->zs_fd, header + (3 - wanted), wanted);
+    const ssize_t got = read_full(zs, header + (3 - wanted), wanted);
     if (got < 0) return -1;
     if (static_cast<std::size_t>(got) < wanted || header[0] != z_magic[0] ||
         header[1] != z_magic[1]) {

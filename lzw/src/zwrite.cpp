@@ -117,7 +117,7 @@ struct code_sink {
     // with errno from write() on failure.
     bool write_buffer(const unsigned char* end) {
         const auto n = static_cast<std::size_t>(end - zs->zs_io_buf);
-        if (!write_all(zs->zs_fd, zs->zs_io_buf, n)) return false;
+        if (!write_all(zs, zs->zs_io_buf, n)) return false;
         total_out += static_cast<std::int64_t>(n);
         return true;
     }
@@ -196,7 +196,7 @@ bool start_stream(lzw_handle* zs, unsigned char first) {
     zs->zs_table_limit = 1 << zs->zs_width_max;
     const unsigned char header[3] = {
         z_magic[0], z_magic[1], static_cast<unsigned char>(zs->zs_block_flag | zs->zs_width_max)};
-    if (!write_all(zs->zs_fd, header, sizeof header)) return false;
+    if (!write_all(zs, header, sizeof header)) return false;
     zs->zs_phase = PHASE_CODES;
     zs->zs_group_start = zs->zs_io_buf;
     zs->zs_offset = 0;

@@ -107,12 +107,13 @@ class ZPRESS_API gzfile {
     gzip_header header() const;
 
     // Delivers up to out.size() bytes and returns the count: fewer only at
-    // the end of the data or when getline() had read ahead, and 0 only at the
-    // end.  Throws on damaged data or a failed read, after returning the
+    // the end of the data, and 0 only at the end.  Throws on damaged data or a failed read, after returning the
     // bytes that came before the damage.
     std::size_t read(std::span<std::byte> out);
     // One line without its newline; false at the end of the data (a last
     // line without a newline still gives true).  Lines may be of any length.
+    // Taken from the stream layer's read-ahead (gzgets): reads, seeks and
+    // calls on handle() go on right behind the line.
     bool getline(std::string& line);
 
     void write(std::span<const std::byte> data);
@@ -167,25 +168,23 @@ class ZPRESS_API gzfile {
   private:
     friend struct detail::gzfile_access;
     [[noreturn]] void fail(const char* what, int result) const;
-    void check_open() const;
+    void check_open() const {
+        if (handle_ == nullptr) not_open();
+    }
+    [[noreturn]] static void not_open();
     gzfile(gzstream::gz_handle* handle, std::string name) noexcept;
     std::size_t read_direct(std::byte* out, std::size_t size);
-    bool refill();
-    void drop_lookahead() noexcept { ahead_begin_ = ahead_end_ = 0; }
     void reset() noexcept;
 
     gzstream::gz_handle* handle_ = nullptr;
     std::string name_;
-    // Bytes read ahead by getline(), handed out first by read().
-    std::unique_ptr<char[]> ahead_;
-    std::size_t ahead_begin_ = 0;
-    std::size_t ahead_end_ = 0;
 };
 
 namespace detail {
 
 class input_buffer;
 class output_buffer;
+class source;
 
 // What igzstream and ilzwstream share: an istream that owns its buffer.
 class ZPRESS_API input_stream : public std::istream {
@@ -203,6 +202,8 @@ class ZPRESS_API input_stream : public std::istream {
 
   protected:
     explicit input_stream(std::unique_ptr<input_buffer> buffer);
+    // What the buffer reads; null when not open.
+    source* from() const noexcept;
 
   private:
     std::unique_ptr<input_buffer> buffer_;
@@ -244,8 +245,23 @@ class ZPRESS_API igzstream : public detail::input_stream {
     // read on to its end (after the last member only zero bytes may follow).
     // Damage, a cut-off member and a failure of `source` (badbit there) set
     // badbit here.  tellg() works; seekg() fails, changing nothing, as the
-    // source cannot go back.
+    // source cannot go back.  `source` is read in blocks of 128 KiB (or up to
+    // its end).  A source that has failed already (failbit or badbit, as a
+    // std::ifstream whose file could not be opened) sets failbit here.  What
+    // `source` or its buffer throws comes back as a zpress::error with that
+    // exception nested (std::rethrow_if_nested gives it): thrown when the
+    // exceptions mask holds badbit, else in last_error().
     explicit igzstream(std::istream& source);
+
+    // The first member's header (empty for plain data).  Throws zpress::error
+    // when not open, or when the header was damaged or a text too long.
+    gzip_header header() const;
+    // The gzfile under a stream opened on a path, for the index calls
+    // (build_index, save_index, load_index, verify_index).  Reading or seeking
+    // through it directly skips what this stream has buffered: use the calls
+    // that keep the position (the index calls) or seekg() after them.  Throws
+    // zpress::error when not open or opened on a std::istream.
+    gzfile& file();
     // The stream base is a virtual base: moves are spelled out.
     igzstream(igzstream&& other) noexcept : input_stream(std::move(other)) {}
     igzstream& operator=(igzstream&& other) noexcept {
@@ -259,10 +275,17 @@ class ZPRESS_API igzstream : public detail::input_stream {
 class ZPRESS_API ogzstream : public detail::output_stream {
   public:
     explicit ogzstream(const std::filesystem::path& path, int level = 6);
+    // The member header carries exactly `header` (see gzfile); a field it
+    // cannot carry sets failbit, last_error() says why.
+    ogzstream(const std::filesystem::path& path, int level, const gzip_header& header);
     // Writes one member (no name, time 0) into `sink`, which must outlive
     // this stream; close() finishes the member and flushes `sink`.  A
-    // failure of `sink` (badbit or failbit there) sets badbit here.
+    // failure of `sink` (badbit or failbit there) sets badbit here; what
+    // `sink` or its buffer throws comes back nested, as for igzstream.
+    // `sink` is written in blocks of 128 KiB.
     explicit ogzstream(std::ostream& sink, int level = 6);
+    // As above, the member header carrying exactly `header`.
+    ogzstream(std::ostream& sink, int level, const gzip_header& header);
     // The stream base is a virtual base: moves are spelled out.
     ogzstream(ogzstream&& other) noexcept : output_stream(std::move(other)) {}
     ogzstream& operator=(ogzstream&& other) noexcept {
@@ -300,10 +323,18 @@ class ZPRESS_API olzwstream : public detail::output_stream {
 
 // One gzip member holding `data` (no name, time 0), at level 0 to 9.
 ZPRESS_API std::string gzip_compress(std::string_view data, int level = 6);
+// The same, its member header carrying exactly `header` (checked as by
+// gzfile).
+ZPRESS_API std::string gzip_compress(std::string_view data, int level, const gzip_header& header);
 // The data of every member of `gz`.  Strict: throws for anything but whole,
 // valid gzip members (with zero bytes at most after the last): damage, a
-// cut-off member, empty or non-gzip input, other trailing bytes.
-ZPRESS_API std::string gzip_decompress(std::string_view gz);
+// cut-off member, empty or non-gzip input, other trailing bytes.  When
+// `header` is set it receives the first member's header fields.  Data longer
+// than `max_size` bytes is refused (code -5, Z_BUF_ERROR) as soon as it
+// shows, so that a small input that expands hugely cannot take all memory;
+// running out of memory is a zpress::error too (code -4).
+ZPRESS_API std::string gzip_decompress(std::string_view gz, gzip_header* header = nullptr,
+                                       std::size_t max_size = SIZE_MAX);
 // A .Z stream of `data` with codes of at most `bits` bits (9 to 16).  Empty
 // data gives the 3-byte header alone, which decodes to nothing.
 ZPRESS_API std::string lzw_compress(std::string_view data, int bits = 16);

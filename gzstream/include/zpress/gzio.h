@@ -236,6 +236,17 @@ int gzungetc(int c, gz_handle* file);
 // or on an error) although there was room; a size of 1 gives the empty text
 // without reading.  A longer line comes back in pieces.
 char* gzgets(gz_handle* file, char* buf, int size);
+// Line input without a copy, for a caller that keeps the lines itself (as
+// zpress::gzfile::getline does): takes the next line from the bytes that
+// gzgetc and gzgets decode ahead, or as much of it as they hold, and points
+// *piece at it.  Returns its length, the newline included when it ends the
+// piece (a line longer than what is decoded ahead comes in pieces, the last
+// ending with its newline or at the end of the data); 0 at the end of the
+// data; -1 on an error, after the bytes before it were given (gzerror
+// tells); Z_STREAM_ERROR for a null argument or a write stream.  A handed-
+// back byte, and plain data from a pipe, come one byte at a time.  The bytes
+// stay valid until the next call on the handle.
+int gzgetline_piece(gz_handle* file, const char** piece);
 
 // Random access.  Once a read stream of gzip data in a repositionable file
 // has sought or rewound, it notes places where inflating can restart: every

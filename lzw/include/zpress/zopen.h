@@ -3,6 +3,7 @@
 // clash with other libraries' symbols.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lzw {
@@ -26,6 +27,23 @@ struct lzw_info {
 // and fifth arguments are accepted for compatibility and ignored.  Returns
 // null with errno set on failure.  No I/O happens here.
 lzw_handle* z_open(int fd, const char* mode, int unused3, int bits, int unused5, int gotmagic);
+
+// Compressed bytes through the caller's functions instead of a descriptor:
+// for a .Z stream in memory, or wherever no descriptor is at hand.
+struct lzw_io {
+    void* context = nullptr;  // handed to both functions
+    // Reading: up to n bytes into buf; returns the count, 0 only at the end
+    // of the data, or -1 with errno set.
+    long (*read)(void* context, unsigned char* buf, std::size_t n) = nullptr;
+    // Writing: all n bytes; returns 0, or -1 with errno set.
+    int (*write)(void* context, const unsigned char* buf, std::size_t n) = nullptr;
+};
+
+// As z_open, with `io` (copied into the handle) in place of a descriptor:
+// mode "r" needs io->read, "w" io->write (else null, errno EINVAL).  The
+// functions' failures are reported as read() and write() failures are, and
+// z_close closes nothing.
+lzw_handle* z_open_io(const lzw_io* io, const char* mode, int bits, int gotmagic);
 
 // Decodes up to count bytes into buf.  Returns the count delivered (less than
 // count only at the end of the stream), 0 at the end, or -1 with errno set:
