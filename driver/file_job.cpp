@@ -4,11 +4,10 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "access_acl.h"
 #include "cleanup.h"
@@ -185,6 +184,7 @@ outcome run_file_job(const char* arg, file_direction& direction, file_run& run) 
     if (refused_kind(opened.st_mode)) return fail(about_file::not_a_file, names.input);
     const input_entry input =
         opts.to_stdout ? input_entry{} : identify_input(dir, in_entry, opened);
+    // Read while the job still holds the input's descriptor.
     access_acl acl;
     if (!opts.to_stdout) acl.read_from(in_fd.get());
     if (direction.open_input(std::move(in_fd), opened, names) == outcome::failed)
