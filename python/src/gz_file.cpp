@@ -76,8 +76,9 @@ gz_file::gz_file(gz_handle* h, bool writing, bool seekable, bool has_descriptor,
 gz_file::~gz_file() {
     // Unreported, as a file object's finaliser: close() reports.
     if (h_ != nullptr) {
-        py::gil_scoped_release nogil;
+        PyThreadState* const state = PyEval_SaveThread();
         gzclose(h_);
+        PyEval_RestoreThread(state);
     }
 }
 
@@ -86,7 +87,7 @@ std::unique_ptr<gz_file> gz_file::over_file(std::FILE* f, char mode, int level,
                                             bool has_descriptor, std::unique_ptr<py_stream> stream,
                                             const py::object& name) {
     if (level < 0 || level > 9) {
-        std::fclose(f);
+        (void)std::fclose(f);
         throw py::value_error("level must be 0 to 9");
     }
     std::optional<header_fields> fields;
@@ -96,7 +97,7 @@ std::unique_ptr<gz_file> gz_file::over_file(std::FILE* f, char mode, int level,
             fields.emplace(t[0], t[1], t[2]);
         }
     } catch (...) {
-        std::fclose(f);
+        (void)std::fclose(f);
         throw;
     }
     const std::string display = display_of(name);
@@ -111,7 +112,7 @@ std::unique_ptr<gz_file> gz_file::over_file(std::FILE* f, char mode, int level,
     }
     if (h == nullptr) {
         const int reason = errno;
-        std::fclose(f);
+        (void)std::fclose(f);
         if (stream) stream->raise_pending();
         raise_os_error(reason, name);
     }

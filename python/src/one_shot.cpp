@@ -58,7 +58,7 @@ py::bytes compress(const py::handle& data, int level, const py::object& name,
         if (f != nullptr) {
             (void)std::setvbuf(f, nullptr, _IONBF, 0);
             h = gzopen_stdio_header(f, kName, mode, fields.get());
-            if (h == nullptr) std::fclose(f);
+            if (h == nullptr) (void)std::fclose(f);
         }
         if (h != nullptr) {
             for (std::size_t done = 0; done < in.size();) {
@@ -88,8 +88,9 @@ py::bytes decompress(const py::handle& data) {
     (void)std::setvbuf(f, nullptr, _IOFBF, std::size_t{128} << 10);
     gz_handle* h = gzopen_stdio(f, kName, "rb");
     if (h == nullptr) {
-        std::fclose(f);
-        raise_os_error(errno, py::none());
+        const int reason = errno;
+        (void)std::fclose(f);
+        raise_os_error(reason, py::none());
     }
     const handle_closer closer(h);
     // Untouched room costs only address space: guess high, grow by doubling.
