@@ -202,19 +202,28 @@ def main() -> int:
     out.append("| job | zpress cpu | versus | its cpu | ratio | goal | verdict |")
     out.append("|---|---|---|---|---|---|---|")
     goals_ok = True
+
+    def judged(ok: bool) -> str:
+        # The quick corpus only keeps the harness working: its figures judge nothing.
+        if args.quick:
+            return "(quick: not judged)"
+        return "met" if ok else "**missed**"
+
     for what, _, ours_t, other, theirs_t, ratio in rows:
         sense, limit = GOALS[what]
         ok = ratio >= limit if sense == ">=" else ratio <= limit
         goals_ok &= ok
         unit = (lambda s: f"{s * 1000:.3f} ms") if ours_t < 0.01 else (lambda s: f"{s:.3f} s")
         out.append(f"| {what} | {unit(ours_t)} | {other} | {unit(theirs_t)} | {ratio:.2f} | "
-                   f"{sense} {limit} | {'met' if ok else '**missed**'} |")
+                   f"{sense} {limit} | {judged(ok)} |")
     rss_ok = ours - base < RSS_GOAL_KIB
     goals_ok &= rss_ok
     out.append(f"| peak RSS reading {big.stat().st_size / 1e6:.0f} MB ({big_size >> 20} MiB of data) "
                f"by lines, above the interpreter's {base} KiB | {ours - base} KiB | gzip.open | "
-               f"{stdlib - base} KiB | | < {RSS_GOAL_KIB} KiB | {'met' if rss_ok else '**missed**'} |")
-    out += ["", f"Notes: {build_note}; goals {'all met' if goals_ok else 'NOT all met'}."]
+               f"{stdlib - base} KiB | | < {RSS_GOAL_KIB} KiB | {judged(rss_ok)} |")
+    verdict = "not judged in the quick run" if args.quick else \
+        "all met" if goals_ok else "NOT all met"
+    out += ["", f"Notes: {build_note}; goals {verdict}."]
     text = "\n".join(out) + "\n"
     if args.output:
         args.output.write_text(text)
