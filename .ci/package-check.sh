@@ -19,9 +19,11 @@
 #    it documents every message the driver prints
 #  - checks that the package, the pkg-config files, the CMake package and the
 #    manual page all carry the project's version
+#  - imports the staged Python package with /usr/bin/python3 (when the module
+#    is built) and checks round trips and random access
 #  - builds the Debian packages, shows their contents and metadata, and runs
-#    lintian on both: any error or warning fails the check (lintian missing
-#    is a failure in CI, a skip elsewhere)
+#    lintian on all of them: any error or warning fails the check (lintian
+#    missing is a failure in CI, a skip elsewhere)
 #  - as root in CI (CI=true) only: installs the packages on this machine,
 #    runs the installed zpress, finds its manual page, builds the example
 #    against the system install, and removes the packages again
@@ -93,7 +95,11 @@ configure_and_build() {
         cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release
     fi || return 1
     # Only what gets installed: the tests are not needed here.
-    cmake --build "$build" -j2 --target zpress gzstream lzw zpress_cxx
+    cmake --build "$build" -j2 --target zpress gzstream lzw zpress_cxx $(python_target)
+}
+# The Python module's target, when the build makes it.
+python_target() {
+    grep -q '^ZPRESS_BUILD_PYTHON:BOOL=ON' "$build/CMakeCache.txt" && echo zpress_python
 }
 check "configure and build ($build)" configure_and_build || finish
 
@@ -123,6 +129,44 @@ staged_files() {
     return "$missing"
 }
 check "staged files are all there" staged_files
+
+# The Python package, where Debian's python3 imports it under the prefix,
+# used as a new user would: round trips judged by the standard library and
+# by gzip -dc, random access with an exported index.
+with_python=$(python_target)
+staged_python() {
+    local site
+    site=$(dirname "$(find "$stage" -path '*/dist-packages/zpress/__init__.py' | head -n 1)")
+    [ -d "$site" ] || { echo "no zpress package under $stage"; return 1; }
+    for f in __init__.pyi py.typed; do
+        [ -f "$site/$f" ] || { echo "missing: $f"; return 1; }
+    done
+    ls "$site"/_zpress.cpython-*.so || return 1
+    (cd "$work" && PYTHONPATH=$(dirname "$site") /usr/bin/python3 - "$work/py.gz") <<'EOF_PY' || return 1
+import gzip, io, random, sys, tarfile, zpress
+data = b"".join(b"%d %s\n" % (i, b"x" * (i % 70)) for i in range(100000))
+with zpress.open(sys.argv[1], "wb") as f:
+    f.write(data)
+assert gzip.open(sys.argv[1]).read() == data
+assert gzip.decompress(zpress.compress(data, 9)) == data
+assert zpress.decompress(gzip.compress(data) * 2) == data * 2
+with zpress.open(sys.argv[1]) as f:
+    f.build_index()
+    index = f.export_index()
+with zpress.open(sys.argv[1]) as f:
+    f.import_index(index)
+    for at in random.Random(1).sample(range(len(data)), 200):
+        f.seek(at)
+        assert f.read(100) == data[at:at + 100]
+print("zpress", zpress.__version__, "imported from", zpress.__file__)
+EOF_PY
+    gzip -dc "$work/py.gz" | tail -n 1 | grep -qx '99999 x*'
+}
+if [ -n "$with_python" ]; then
+    check "Python package: staged, imported by /usr/bin/python3, round trips" staged_python
+else
+    skip "Python package (not built: python3-dev or pybind11-dev missing)"
+fi
 
 # The zlib release the program was built against, from its version line.
 staged_version() {
@@ -441,12 +485,15 @@ check "cpack -G DEB" build_debs || finish
 
 runtime_deb=$(find "$debdir" -maxdepth 1 -name 'zpress_*.deb' | head -n 1)
 dev_deb=$(find "$debdir" -maxdepth 1 -name 'libzpress-dev_*.deb' | head -n 1)
+python_deb=$(find "$debdir" -maxdepth 1 -name 'python3-zpress_*.deb' | head -n 1)
+all_debs=("$runtime_deb" "$dev_deb")
+[ -n "$with_python" ] && all_debs+=("${python_deb:-missing-python3-zpress.deb}")
 
 show_deb() {
     [ -f "$1" ] || { echo "no package file"; return 1; }
     dpkg-deb -I "$1" && dpkg-deb -c "$1"
 }
-for deb in "$runtime_deb" "$dev_deb"; do
+for deb in "${all_debs[@]}"; do
     echo "---- $(basename "${deb:-missing.deb}")"
     show_deb "$deb" | sed 's/^/      /'
 done
@@ -454,8 +501,10 @@ done
 field() { dpkg-deb -f "$1" "$2"; }
 
 package_versions() {
-    [ "$(field "$runtime_deb" Version)" = "$version-1" ] &&
-        [ "$(field "$dev_deb" Version)" = "$version-1" ]
+    local deb
+    for deb in "${all_debs[@]}"; do
+        [ "$(field "$deb" Version)" = "$version-1" ] || return 1
+    done
 }
 check "packages have version $version-1" package_versions
 
@@ -463,7 +512,7 @@ if command -v lintian >/dev/null; then
     # The packages carry one override (cmake/debian_docs.py): a first release
     # made outside Debian closes no intent-to-package bug.
     if check "lintian: no errors, no warnings" \
-        lintian --fail-on error,warning "$runtime_deb" "$dev_deb"; then
+        lintian --fail-on error,warning "${all_debs[@]}"; then
         sed 's/^/      /' "$work/last.log"
     fi
 elif [ "${CI:-}" = true ]; then
@@ -530,12 +579,36 @@ dev_package() {
 }
 check "libzpress-dev.deb metadata, contents, reference and examples" dev_package
 
+python_package() {
+    local list depends
+    list=$(dpkg-deb -c "$python_deb") || return 1
+    depends=$(field "$python_deb" Depends)
+    echo "Package: $(field "$python_deb" Package), Section: $(field "$python_deb" Section), Depends: $depends"
+    [ "$(field "$python_deb" Package)" = python3-zpress ] &&
+        [ "$(field "$python_deb" Section)" = python ] &&
+        grep -q 'python3 (>= 3\.[0-9]*~), python3 (<< 3\.[0-9]*)' <<<"$depends" &&
+        grep -q 'zlib1g' <<<"$depends" &&
+        grep -q ' ./usr/lib/python3/dist-packages/zpress/__init__.py$' <<<"$list" &&
+        grep -q ' ./usr/lib/python3/dist-packages/zpress/__init__.pyi$' <<<"$list" &&
+        grep -q ' ./usr/lib/python3/dist-packages/zpress/py.typed$' <<<"$list" &&
+        grep -q ' ./usr/lib/python3/dist-packages/zpress/_zpress\.cpython-[0-9]*-[a-z0-9_]*-linux-gnu\.so$' <<<"$list" &&
+        grep -q ' ./usr/share/doc/python3-zpress/python.md$' <<<"$list" &&
+        ! grep -q '__pycache__' <<<"$list"
+}
+if [ -n "$with_python" ]; then
+    check "python3-zpress.deb metadata and contents" python_package
+fi
+
 # --- install on this machine (root in CI only) -------------------------------
 
 if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     install_debs() {
-        dpkg -i "$runtime_deb" "$dev_deb" &&
-            installed_packages=(libzpress-dev zpress)
+        if [ -n "$with_python" ]; then
+            dpkg -i "$runtime_deb" "$dev_deb" "$python_deb" &&
+                installed_packages=(python3-zpress libzpress-dev zpress)
+        else
+            dpkg -i "$runtime_deb" "$dev_deb" && installed_packages=(libzpress-dev zpress)
+        fi
     }
     if check "dpkg -i zpress and libzpress-dev" install_debs; then
         installed_run() {
@@ -543,6 +616,14 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
                 printf 'round trip\n' | /usr/bin/zpress | /usr/bin/zpress -d | grep -qx 'round trip'
         }
         check "installed zpress -V and a round trip" installed_run
+        if [ -n "$with_python" ]; then
+            installed_python() {
+                (cd / && /usr/bin/python3 -c 'import gzip, zpress
+assert zpress.__file__.startswith("/usr/lib/python3/dist-packages/")
+assert gzip.decompress(zpress.compress(b"round trip")) == b"round trip"')
+            }
+            check "installed python3-zpress imports in /usr/bin/python3" installed_python
+        fi
         installed_page() {
             if command -v man >/dev/null; then
                 man -w zpress
@@ -555,7 +636,7 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
             example_with_cmake "" "$work/example-system"
         check "example via pkg-config (system)" example_with_pkg_config "" "$work/example-system-pc"
         remove_debs() {
-            dpkg -r libzpress-dev zpress && installed_packages=() &&
+            dpkg -r "${installed_packages[@]}" && installed_packages=() &&
                 ! test -e /usr/bin/zpress
         }
         check "dpkg -r" remove_debs

@@ -41,7 +41,9 @@ process.
 A second table times random 4 KiB reads in the level-6 text stream: zpress's
 gzseek and gzread, the same reads by rewinding and reading forward, and the
 indexed_gzip module (Debian's python3-indexed-gzip, run by /usr/bin/python3)
-after it has built its index.
+after it has built its index.  A third, from bench/python_module.py, times the
+Python module zpress inside /usr/bin/python3 against indexed_gzip, the
+standard library's gzip and zlib modules, and its peak memory reading lines.
 
 The tables are printed and written to bench/results.md (or -o FILE), and a bar
 chart of the ratios to bench/chart.svg (or --chart FILE; beside FILE with -o;
@@ -153,6 +155,9 @@ def parse_args() -> argparse.Namespace:
     ap.add_argument("--small-files", type=int, help="number of small files (default 2000)")
     ap.add_argument("--random-reads", type=int,
                     help="reads in the random-access table (default 100, quick: 20)")
+    ap.add_argument("--python-module-dir", type=Path,
+                    help="directory holding the built Python package zpress (default "
+                         "BUILD_DIR/python; its table is left out when it is missing)")
     ap.add_argument("--random-access-1g", action="store_true",
                     help="also time random reads in 1 GiB of the text (about 5 more minutes)")
     ap.add_argument("--judge", choices=("cpu", "wall"), default="cpu",
@@ -642,6 +647,8 @@ class Bench:
         self.runner = Runner(work, gnu_time)
         self.table = Table(args.judge)
         self.random_table: list[str] = []
+        self.python_table: list[str] = []
+        self.python_module_dir = args.python_module_dir or args.build_dir / "python"
         self.big_random_access = args.random_access_1g
         self.source_rev = "source tree " + source_revision()
         self.started = time.monotonic()
@@ -1043,6 +1050,33 @@ class Bench:
             table += ["", "Goals: " + "; ".join(goals) + "."]
         return table
 
+    def python_module(self, text: Path) -> None:
+        """The Python module against the standard library and indexed_gzip,
+        by bench/python_module.py in Debian's interpreter (its own table).  A
+        full run reads the 1 GiB stream of --random-access-1g by lines when
+        there is one, else makes its own."""
+        package = self.python_module_dir / "zpress" / "__init__.py"
+        if not package.exists():
+            self.notes.append(f"no Python module in {self.python_module_dir}: its table is left out")
+            return
+        out = self.work / "python-module.md"
+        argv = [INDEXED_GZIP_PYTHON, str(REPO / "bench" / "python_module.py"), str(text),
+                "--module-dir", str(self.python_module_dir.resolve()),
+                "--work-dir", str(self.work / "python"), "-o", str(out)]
+        big_gz = self.work / "text-1g.bin.gz"
+        if self.quick:
+            argv.append("--quick")
+        elif big_gz.exists():
+            argv += ["--big-gz", str(big_gz)]
+        try:
+            subprocess.run(argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            self.python_table = out.read_text().splitlines()
+        except (subprocess.CalledProcessError, OSError) as e:
+            why = e.stderr.decode(errors="replace").strip() if isinstance(
+                e, subprocess.CalledProcessError) else str(e)
+            print(f"  Python module: FAILED: {why}", file=sys.stderr)
+            self.own_failure(f"Python module: {why}")
+
     def peak_rss(self) -> None:
         """Every mode's largest figure over its inputs, beside a peer's for the
         same job.  The API tools are not zpress modes: shown without a goal."""
@@ -1082,6 +1116,8 @@ class Bench:
         self.small_files(text)
         print("random access", file=sys.stderr)
         self.random_access(text)
+        print("Python module", file=sys.stderr)
+        self.python_module(text)
         self.peak_rss()
 
     def report(self, sums: str, corpus_problem: str | None) -> str:
@@ -1128,6 +1164,8 @@ class Bench:
         lines += ["", self.table.render(), "", self.summary()]
         if self.random_table:
             lines += [""] + self.random_table
+        if self.python_table:
+            lines += [""] + self.python_table
         if self.runner.own_failures:
             lines.append("FAILURES of zpress's own programs:")
             lines += [f"- {f}" for f in self.runner.own_failures]

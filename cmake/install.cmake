@@ -2,11 +2,13 @@
 # with their public headers, a CMake package (find_package(zpress)),
 # pkg-config files, and the Debian packages that CPack builds from all that.
 #
-# Two install components, which become two Debian packages:
+# Three install components, which become three Debian packages:
 #   runtime     -> zpress        bin/zpress, man1/zpress.1
 #   development -> libzpress-dev headers, libraries, CMake and pkg-config files,
 #                                doc/api.md and the examples
-# A plain `cmake --install` installs both.
+#   python      -> python3-zpress the Python package zpress and doc/python.md
+#                                (when the module is built)
+# A plain `cmake --install` installs them all.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -133,6 +135,51 @@ install(FILES "${PROJECT_BINARY_DIR}/doc/zpress.1"
   COMPONENT runtime)
 
 # ---------------------------------------------------------------------------
+# The Python package zpress (component python), where Debian's python3
+# imports it: /usr/lib/python3/dist-packages for the prefix /usr (the Debian
+# package's place), lib/python3.X/dist-packages under any other prefix
+# (/usr/local/lib/python3.11/dist-packages is on Debian's path).  Chosen when
+# installing, as the packages are made from a build configured for another
+# prefix; ZPRESS_INSTALL_PYTHONDIR fixes it instead.
+
+if(TARGET zpress_python)
+  set(ZPRESS_INSTALL_PYTHONDIR "" CACHE STRING
+      "Where the Python package zpress goes, relative to the prefix (empty: Debian's dist-packages)")
+  if(ZPRESS_INSTALL_PYTHONDIR)
+    set(zpress_python_dir "${ZPRESS_INSTALL_PYTHONDIR}")
+  else()
+    if(EXISTS /etc/debian_version)
+      set(zpress_site dist-packages)
+    else()
+      set(zpress_site site-packages)
+    endif()
+    set(zpress_versioned "lib/python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}/${zpress_site}")
+    install(CODE "
+      if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\" AND \"${zpress_site}\" STREQUAL \"dist-packages\")
+        set(zpress_python_dir lib/python3/dist-packages)
+      else()
+        set(zpress_python_dir ${zpress_versioned})
+      endif()" COMPONENT python)
+    # Expanded by the install script, after the rule above.
+    set(zpress_python_dir "\${zpress_python_dir}")
+  endif()
+  if(ZPRESS_SHARED AND ZPRESS_INSTALL_RUNPATH)
+    # The module's directory is chosen at install time: the libraries are
+    # found by their absolute directory.
+    set_target_properties(zpress_python PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_FULL_LIBDIR}")
+  endif()
+  install(TARGETS zpress_python
+    LIBRARY DESTINATION "${zpress_python_dir}/zpress" COMPONENT python)
+  install(FILES
+      "${PROJECT_SOURCE_DIR}/python/zpress/__init__.py"
+      "${PROJECT_SOURCE_DIR}/python/zpress/__init__.pyi"
+      "${PROJECT_SOURCE_DIR}/python/zpress/py.typed"
+    DESTINATION "${zpress_python_dir}/zpress" COMPONENT python)
+  install(FILES "${PROJECT_SOURCE_DIR}/doc/python.md"
+    DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-zpress" COMPONENT python)
+endif()
+
+# ---------------------------------------------------------------------------
 # Debian packages: `cpack -G DEB` in the build directory gives
 # zpress_<version>-1_<arch>.deb and libzpress-dev_<version>-1_<arch>.deb.
 # (Lines of the descriptions below must not begin with a dot: dpkg reads
@@ -176,6 +223,9 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime development)
+if(TARGET zpress_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZPRESS_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
@@ -212,6 +262,24 @@ This package holds the static libraries, the headers, a CMake package
 (find_package(zpress), targets zpress::gzstream, zpress::lzw and zpress::cxx)
 and pkg-config files (zpress-gzstream, zpress-lzw, zpress-cxx).")
 
+# The extension is built for one Python release (its ABI tag names it).
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME "python3-zpress")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION "python")
+math(EXPR zpress_python_next "${Python3_VERSION_MINOR} + 1")
+set(ZPRESS_DEB_PYTHON_DEPENDS
+    "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${zpress_python_next})")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+"Python module for gzip files with trusted random access
+zpress for Python reads and writes gzip files as binary file objects
+(zpress.open, zpress.GzipFile, a drop-in for the standard library's gzip
+module), and reads them at random: an index built once makes a seek
+anywhere in a large file cost a small decode, can be saved to a file or to
+bytes, and is checked against the data before it is trusted.  Lines can be
+sought by number.  Whole buffers are compressed and decompressed with
+zpress.compress and zpress.decompress, .Z data with zpress.lzw_compress and
+zpress.lzw_decompress.  The engine works without the global interpreter
+lock, so threads reading different files use different cores.")
+
 # CPack needs file(1) besides dpkg-shlibdeps to compute library dependencies.
 find_program(ZPRESS_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(ZPRESS_FILE_UTILITY file)
@@ -222,6 +290,8 @@ if(ZPRESS_DPKG_SHLIBDEPS AND ZPRESS_FILE_UTILITY)
   # oldest release with the symbols used; a shlibs.local beside the staged
   # files (written below) raises that to the release built against.
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${ZPRESS_DEB_PYTHON_DEPENDS}")
   set(CPACK_ZPRESS_SHLIBS_LOCAL "libz 1 ${ZPRESS_DEB_ZLIB_DEPENDS}")
 else()
   set(ZPRESS_DEB_RUNTIME_DEPENDS "libc6, ${ZPRESS_DEB_ZLIB_DEPENDS}")
@@ -229,6 +299,8 @@ else()
     string(APPEND ZPRESS_DEB_RUNTIME_DEPENDS ", libstdc++6, libgcc-s1")
   endif()
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${ZPRESS_DEB_RUNTIME_DEPENDS}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "${ZPRESS_DEB_PYTHON_DEPENDS}, libc6, ${ZPRESS_DEB_ZLIB_DEPENDS}, libstdc++6, libgcc-s1")
   set(CPACK_ZPRESS_SHLIBS_LOCAL "")
 endif()
 

@@ -90,9 +90,10 @@ gz_handle* gz_open(const char* name, const char* mode, open_target target, int g
                                      : target.file != nullptr ? fileno(target.file)
                                                               : target.fd);
         s->read_size = s->regular_file ? FILE_READ_SIZE : STREAM_BUFFER_SIZE;
-        // A stdio stream without a descriptor is never repositioned (no
-        // rewind, no backward seek), so it never notes places to go back to.
-        s->index_disabled = target.file != nullptr && fileno(target.file) < 0;
+        // A stdio stream without a descriptor and without a seek function
+        // (ftello fails) is never repositioned, so it never notes places.
+        s->index_disabled =
+            target.file != nullptr && fileno(target.file) < 0 && ftello(target.file) < 0;
         s->read_buffer.reset(new (std::nothrow) unsigned char[s->read_size]);
         if (!s->read_buffer) return fail();
         s->engine.next_in = s->read_buffer.get();

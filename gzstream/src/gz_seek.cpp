@@ -26,10 +26,11 @@ bool in_error(const gz_handle* s) {
 
 // A pipe or terminal cannot go back; asking the descriptor moves nothing,
 // whereas a failing fseeko may already have dropped stdio's buffer.  A
-// stdio stream without a descriptor of its own (fmemopen, fopencookie) is
-// never repositioned, as gzio.h says: it counts as a pipe.
+// stream without a descriptor (fopencookie, fmemopen) can go back when it
+// has a seek function, which ftello asks without moving.
 bool repositionable(const gz_handle* s) {
-    return ::lseek(fileno(s->file), 0, SEEK_CUR) >= 0;
+    const int fd = fileno(s->file);
+    return fd >= 0 ? ::lseek(fd, 0, SEEK_CUR) >= 0 : ftello(s->file) >= 0;
 }
 
 // The absolute target of a seek, or false when it lies outside 0..INT64_MAX.

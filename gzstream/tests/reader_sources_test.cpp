@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "gz_test_util.h"
@@ -125,6 +128,54 @@ TEST_P(PipeSource, CutStreamIsAnError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PieceSizes, PipeSource, ::testing::Values(1u, 7u, 4097u, 70000u));
+
+// A stdio stream without a descriptor: with a seek function (fmemopen) it
+// goes back and keeps an index; without one (a fopencookie stream that only
+// reads) a backward seek fails and reading goes on where it stood.
+TEST(StdioSource, SeeksBackOnlyWithASeekFunction) {
+    const Bytes a = make_data(DataKind::text, 600000, 9);
+    const Bytes b = make_data(DataKind::text, 300000, 10);
+    Bytes gz = concat({gzip_member(a), gzip_member(b)});
+    const Bytes all = concat({a, b});
+    char buf[100];
+
+    std::FILE* seekable = fmemopen(gz.data(), gz.size(), "rb");
+    ASSERT_NE(seekable, nullptr);
+    GzPtr h(gzopen_stdio(seekable, "<memory>", "rb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    for (const gz_off_t at : {gz_off_t{850000}, gz_off_t{10}, gz_off_t{700000}}) {
+        ASSERT_EQ(gzseek(h.get(), at, 0), at);
+        ASSERT_EQ(gzread(h.get(), buf, sizeof buf), 100);
+        EXPECT_EQ(std::memcmp(buf, all.data() + at, sizeof buf), 0) << at;
+    }
+    EXPECT_EQ(close_handle(h), 0);
+
+    struct source {
+        const Bytes* data;
+        std::size_t at;
+    } from{&gz, 0};
+    const auto read = [](void* cookie, char* out, std::size_t size) -> ssize_t {
+        auto& s = *static_cast<source*>(cookie);
+        const std::size_t n = std::min(size, s.data->size() - s.at);
+        std::memcpy(out, s.data->data() + s.at, n);
+        s.at += n;
+        return static_cast<ssize_t>(n);
+    };
+    std::FILE* forward = fopencookie(&from, "rb", {.read = read, .write = nullptr, .seek = nullptr, .close = nullptr});
+    ASSERT_NE(forward, nullptr);
+    h.reset(gzopen_stdio(forward, "<cookie>", "rb"));
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(gzseek(h.get(), 5000, 0), 5000);
+    EXPECT_EQ(gzseek(h.get(), 10, 0), -1);
+    EXPECT_EQ(gzrewind(h.get()), -1);
+    errno = 0;
+    EXPECT_EQ(gzindex_build(h.get()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(gzread(h.get(), buf, sizeof buf), 100);
+    EXPECT_EQ(std::memcmp(buf, all.data() + 5000, sizeof buf), 0);
+    EXPECT_EQ(close_handle(h), 0);
+}
 
 }  // namespace
 }  // namespace zpress_test

@@ -305,24 +305,6 @@ TEST(SeekPipe, ForwardSeeksWorkBackwardSeeksFail) {
     }
 }
 
-// A stdio stream without a descriptor (fmemopen) is read as a pipe, even
-// though stdio could move it: no rewind, no backward seek, no index.
-TEST(SeekPipe, StdioStreamWithoutADescriptorCountsAsAPipe) {
-    const Bytes plain = make_data(DataKind::text, 300000, 68);
-    Bytes stream = gzip_member(plain);
-    GzPtr h(gzopen_stdio(fmemopen(stream.data(), stream.size(), "rb"), "mem", "rb"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(gzseek(h.get(), 200000, 0), 200000);
-    EXPECT_EQ(gzseek(h.get(), 150000, 0), -1);
-    EXPECT_EQ(gzrewind(h.get()), -1);
-    errno = 0;
-    EXPECT_EQ(gzindex_build(h.get()), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(gztell(h.get()), 200000);
-    EXPECT_EQ(read_to_end(h.get(), 30000).data, slice(plain, 200000, plain.size()));
-    EXPECT_EQ(close_handle(h), 0);
-}
-
 // Targets outside 0..INT64_MAX are refused without computing them (the asan
 // preset aborts on a signed overflow) and leave the handle as it was.
 TEST(SeekExtreme, ReadStreamRefusesAndStaysPut) {

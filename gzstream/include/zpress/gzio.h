@@ -103,9 +103,9 @@ gz_handle* gzdopen_named(int fd, const char* name, const char* mode);
 // As gzdopen_named, on a stdio stream the caller opened in the matching
 // direction (fmemopen, fopencookie, ...).  The handle owns the stream once
 // the open succeeds: gzclose closes it; a failed open leaves it open.  A
-// stream without a descriptor of its own is read in small steps and is never
-// repositioned, as a pipe, even where stdio could move it (fmemopen): no
-// rewind, no backward seek, no index.
+// stream without a descriptor of its own is read in small steps, as a pipe;
+// seeks and an index work on it when it has a seek function (fmemopen, a
+// fopencookie stream given one), but index files need a descriptor.
 gz_handle* gzopen_stdio(std::FILE* file, const char* name, const char* mode);
 
 // The header fields a gzip member may carry beyond the fixed ones.  Texts
