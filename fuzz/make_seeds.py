@@ -198,9 +198,9 @@ def edit(kind, offset, value):
 
 
 # Index files are laid out by gzstream/src/gz_index_file.cpp: a 48-byte header
-# (file size at 12, spacing at 36, point count at 44), then 53 bytes of fields
-# per point (out, in, bytes_in, member start, CRCs, bits, window sizes) and its
-# deflated window.
+# (file size at 12, spacing at 36, point count at 44), then 57 bytes of fields
+# per point (out, in, bytes_in, member start, CRCs, bits, window sizes, and at
+# 53 the CRC of the compressed bytes before the point) and its deflated window.
 def gz_index_seeds(rnd):
     del rnd  # the edits are chosen, not drawn
     first = 48
@@ -215,6 +215,7 @@ def gz_index_seeds(rnd):
         "cut_short": control(2, 8) + edit(4, 300, 0),
         "no_crc_fix": control(0, 9) + edit(1, 100, 1),
         "member_start_past_point": control(2, 10) + edit(7, first + 24, 1 << 40),
+        "prefix_crc": control(2, 11) + edit(1, first + 53, 1),
     }
 
 

@@ -213,18 +213,18 @@ point_index::verdict point_index::check(gz_handle* s, const access_point& p, int
         // this time.
         return verdict::window_unseen;
     }
-    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc ? verdict::agrees : verdict::wrong;
-    // Compared as saved: only the bytes the data after the point copies.
+    // Byte by byte, not by CRC: a CRC-32 is linear, so a window changed on
+    // purpose can be made to keep it.  A window read from a file keeps only
+    // the bytes the data after the point copies, and only those are used.
     unsigned char* window = scratch_.get();
     const ring_span span = ring_last(p.window_size);
     std::memcpy(window, span.first, span.first_size);
     std::memcpy(window + span.first_size, span.second, span.second_size);
     struct stat st;
-    if (::fstat(fileno(s->file), &st) != 0 ||
-        keep_used_window_bytes(fileno(s->file), st.st_size, p, window) != 0)
-        return verdict::window_unseen;
-    return engine::crc32(0, window, p.window_size) == p.window_crc ? verdict::agrees
-                                                                    : verdict::wrong;
+    if (::fstat(fileno(s->file), &st) != 0) return verdict::window_unseen;
+    const int agrees = window_agrees(fileno(s->file), st.st_size, p, window);
+    if (agrees < 0) return verdict::window_unseen;
+    return agrees == 1 ? verdict::agrees : verdict::wrong;
 }
 
 // A point disagrees with the data.  Output decoded from an unchecked point
@@ -243,7 +243,8 @@ void point_index::member_started(gz_handle* s) {
     if (checking_) {
         const access_point& p = points_[check_at_];
         if (s->bytes_in == check_in_ && p.out == p.member_start) {
-            if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0) {
+            if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0 ||
+                p.crc != s->running_crc) {
                 failed_check(s);
                 return;
             }
@@ -375,6 +376,19 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;
 }
 
+point_index::prefix point_index::prefix_matches(int fd, const access_point& p) {
+    const gz_off_t end = first_byte(p);
+    // Bytes before an offset already found right are right: the point's own
+    // CRC of them was taken from the same file as the one that agreed.
+    if (end <= prefix_end_) return prefix::agrees;
+    std::uint32_t crc = prefix_crc_;
+    if (!crc_of_file(fd, prefix_end_, end - prefix_end_, crc)) return prefix::unreadable;
+    if (crc != p.prefix_crc) return prefix::differs;
+    prefix_end_ = end;
+    prefix_crc_ = crc;
+    return prefix::agrees;
+}
+
 bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
     std::size_t packed = 0;
     for (const access_point& p : points) packed += p.packed_size;
@@ -494,6 +508,15 @@ bool probe(gz_handle* s, std::size_t k) {
 bool index_restart(gz_handle* s, const access_point& point) {
     point_index* index = s->index.get();
     const auto k = static_cast<std::size_t>(&point - index->points().data());
+    // A loaded point stands for everything before it in the file: its
+    // window, its member's CRC so far, its position.  It is used only while
+    // those bytes are the ones the index was made from, so that damage or
+    // an edit there is never hidden (the seek then reads from the start).
+    if (index->unchecked() && !point.checked) {
+        const point_index::prefix verdict = index->prefix_matches(fileno(s->file), point);
+        if (verdict == point_index::prefix::differs) index->discredit();
+        if (verdict != point_index::prefix::agrees) return false;
+    }
     if (index->needs_probe(point) && !probe(s, k)) return false;
     return restart_at(s, s->index->points()[k]);
 }

@@ -44,6 +44,9 @@ struct access_point {
     gz_off_t member_start = 0;  // uncompressed position where this member's data began
     std::uint32_t crc = 0;      // CRC-32 of this member's output before `out`
     std::uint32_t window_crc = 0;  // CRC-32 of the window as kept
+    // CRC-32 of the compressed file before the point's first byte (`in`, or
+    // the byte before it when `bits`), as it was when the index was saved.
+    std::uint32_t prefix_crc = 0;
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
     unsigned packed_size = 0;   // the window, deflated
@@ -65,6 +68,25 @@ struct access_point {
 int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
                            unsigned char* window);
 
+// Whether the window `p` keeps (`packed`, inflated) holds, at every byte
+// the data after the point copies, the byte of `actual` (the p.window_size
+// bytes of output before the point): the bytes it does not keep are never
+// read, so only these matter.  1 when they all agree, 0 when one differs
+// or the window does not inflate to its size, -1 with errno when the file
+// cannot be read.
+int window_agrees(int fd, gz_off_t file_size, const access_point& p,
+                  const unsigned char* actual);
+
+// The compressed file offset of the first byte a restart at `p` reads.
+inline gz_off_t first_byte(const access_point& p) {
+    return p.in - (p.bits != 0 ? 1 : 0);
+}
+
+// CRC-32 of `length` bytes of the file `fd` from `from` on, continuing
+// `crc`, read with pread.  False with errno (EINVAL when the file ends
+// first) when they cannot be read.
+bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc);
+
 class point_index {
   public:
     point_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring,
@@ -81,6 +103,11 @@ class point_index {
     // Decoding is no longer in step (an error, a failed repositioning): no
     // new points and no checks until the next repositioning.
     void suspend() { recording_ = checking_ = false; }
+    // The index does not belong to the data as they are: never used again.
+    void discredit() {
+        discredited_ = true;
+        suspend();
+    }
 
     // Whether the inflate call about to run should stop at block ends: a
     // point may come due, or one to check may lie in the buffered input.
@@ -120,6 +147,12 @@ class point_index {
         return probe_done_ && !discredited_;
     }
     void mark_checked(std::size_t k) { points_[k].checked = true; }
+    enum class prefix { agrees, differs, unreadable };
+    // Whether the compressed bytes before loaded point `p` are those the
+    // index was saved from (its prefix_crc), reading `fd` with pread only
+    // as far as an earlier call has not; a restart at `p` then rests on
+    // nothing but the data.
+    prefix prefix_matches(int fd, const access_point& p);
     // The data were read to their end from the start with this index.
     bool complete() const { return complete_; }
     void set_complete() { complete_ = true; }
@@ -187,6 +220,10 @@ class point_index {
     bool probe_done_ = false;  // ... which agreed
     gz_off_t check_in_ = 0;
     std::size_t check_at_ = 0;  // its place in points_
+    // The compressed bytes before this offset were found as the index was
+    // saved from; their CRC-32.
+    gz_off_t prefix_end_ = 0;
+    std::uint32_t prefix_crc_ = 0;
 
     // The latest output, kept only as a point comes due or is to be checked.
     std::unique_ptr<unsigned char[]> ring_;

@@ -3,10 +3,13 @@
 // the index must stay within its memory and appear only once a handle seeks.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
@@ -249,10 +252,11 @@ TEST(AccessPoints, PipesKeepNoIndex) {
 }
 
 // Index files as gz_index_file.cpp lays them out: a 48-byte header (the
-// point count at 44), then per point 53 bytes of fields (the window's
-// deflated size at 49) and the deflated window, then a CRC-32 of it all.
+// point count at 44), then per point 57 bytes of fields (the window's
+// deflated size at 49, the CRC of the compressed bytes before the point at
+// 53) and the deflated window, then a CRC-32 of it all.
 constexpr std::size_t kIndexHeader = 48;
-constexpr std::size_t kPointFields = 53;
+constexpr std::size_t kPointFields = 57;
 
 std::uint64_t get_le(const Bytes& b, std::size_t at, int n) {
     std::uint64_t v = 0;
@@ -499,7 +503,7 @@ TEST_F(SavedIndex, ExtremeValuesAndEditsBehindAFreshChecksum) {
     };
     std::vector<Field> fields = {{12, 8}, {28, 8}, {36, 8}, {44, 4}};
     for (std::size_t p : {first, points[1], last})
-        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}})
+        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}, {53, 4}})
             fields.push_back({p + f.at, f.width});
     for (const Field& f : fields) {
         for (std::uint64_t v : extremes) {
@@ -586,6 +590,140 @@ TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
     EXPECT_FALSE(index_of(h.get())->discredited());
     ASSERT_EQ(gzseek(h.get(), size - 100, 0), size - 100);
     EXPECT_EQ(read_to_end(h.get(), 1000).data, Bytes(plain_.end() - 100, plain_.end()));
+}
+
+// A window changed so that its CRC-32 stays (a CRC is linear: XOR-ing the
+// generator polynomial's bits in anywhere keeps it), and a wrong CRC at a
+// point on a member's start: gzindex_verify refuses both.
+TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
+    const unsigned char keeps_crc[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    const std::size_t p = point_offsets(index_)[4];
+    const std::size_t packed_size = get_le(index_, p + 49, 4);
+    Bytes window = raw_inflate(ByteView(index_).subspan(p + kPointFields, packed_size)).value();
+    const auto used = std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
+    ASSERT_NE(used, window.end() - 8);
+    const std::uint32_t crc = crc32_of(window);
+    for (std::size_t i = 0; i < sizeof keeps_crc; ++i) used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
+    ASSERT_EQ(crc32_of(window), crc);
+    const Bytes packed = raw_deflate(window, 9);
+    Bytes forged(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
+    put_le(forged, p + 49, packed.size(), 4);
+    forged = concat({forged, packed, ByteView(index_).subspan(p + kPointFields + packed_size)});
+    fix_crc(forged);
+    GzPtr h;
+    ASSERT_EQ(load_bytes(forged, &h), 0);
+    errno = 0;
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    // Points at every block end and member start.
+    h.reset(gzopen(gz_path_.c_str(), "rb"));
+    ASSERT_TRUE(index_configure(h.get(), 1, kIndexMemoryLimit));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    Bytes bad = read_file(index_path_);
+    std::size_t at_member = 0;
+    for (std::size_t q : point_offsets(bad))
+        if (get_le(bad, q, 8) == plains_[0].size() && get_le(bad, q + 24, 8) == plains_[0].size()) at_member = q;
+    ASSERT_NE(at_member, 0u);
+    put_le(bad, at_member + 32, 0x12345678, 4);
+    fix_crc(bad);
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+}
+
+// Bit rot in a member before a loaded point: a read from the point through
+// the member's end fails as it does without the index.  A stale index after
+// an edit that keeps every byte the load compares never gives old bytes.
+TEST_F(SavedIndex, LoadedPointsNeverHideDamageOrEditsBeforeThem) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    std::size_t a = 0, b = 0;
+    for (std::size_t i = 0; i + 1 < points.size() && b == 0; ++i) {
+        const std::uint64_t in_a = get_le(index_, points[i] + 8, 8), in_b = get_le(index_, points[i + 1] + 8, 8);
+        if (get_le(index_, points[i + 1] + 24, 8) == 0 && in_a > 70000 && in_b - in_a > 3 * kProbeSize)
+            a = points[i], b = points[i + 1];
+    }
+    ASSERT_NE(b, 0u);
+    Bytes rotten = stream_;
+    rotten[get_le(index_, a + 8, 8) + 2 * kProbeSize] ^= 0x10;
+    const std::string rotten_path = dir_.path("rotten.gz");
+    write_file(rotten_path, rotten);
+    const auto from = static_cast<gz_off_t>(get_le(index_, b, 8) + 10);
+    // Seek and read on from there: the damage must show before the end.
+    auto fails = [&](GzPtr& h) {
+        if (gzseek(h.get(), from, 0) == from && read_to_end(h.get(), 65536).last == 0) return false;
+        int code = 0;
+        error_of(h.get(), &code);
+        return code == Z_DATA_ERROR;
+    };
+    GzPtr h(gzopen(rotten_path.c_str(), "rb"));
+    ASSERT_TRUE(fails(h));  // without the index
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    EXPECT_TRUE(fails(h));
+
+    // A valid edit of a small stored member in the middle: a name one byte
+    // shorter, the data one byte longer.  Every later position moves by one,
+    // while everything the load compares stays.
+    const Bytes head = make_data(DataKind::text, 600000, 5), tail = make_data(DataKind::mixed, 600000, 6);
+    const Bytes mid = make_data(DataKind::random, 1001, 7);
+    const MemberParts stored = MemberParts{}.with_level(0);
+    const Bytes before = concat({gzip_member(head), gzip_member(ByteView(mid).first(1000), stored.with_header(HeaderParts{}.with_name("ab"))), gzip_member(tail)});
+    const Bytes after = concat({gzip_member(head), gzip_member(mid, stored.with_header(HeaderParts{}.with_name("a"))), gzip_member(tail)});
+    ASSERT_EQ(before.size(), after.size());
+    write_file(rotten_path, before);
+    h.reset(gzopen(rotten_path.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    write_new(rotten_path, after);
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    const Bytes now = concat({head, mid, tail});
+    const gz_off_t at = static_cast<gz_off_t>(now.size()) - 1000;
+    Bytes got(100);
+    if (gzseek(h.get(), at, 0) == at && gzread(h.get(), got.data(), 100) == 100) {
+        EXPECT_EQ(got, Bytes(now.end() - 1000, now.end() - 900));
+    }
+}
+
+// Load never blocks on what is not a regular file; a small stream's index
+// saves and loads; a stream without places has nothing to save; any name
+// the directory takes can hold an index.
+TEST_F(SavedIndex, LoadAndSaveEdgeCases) {
+    const std::string fifo = dir_.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> loaded{false}, unblocked{false};
+    std::thread guard([&] {
+        for (int i = 0; i < 500 && !loaded; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (loaded) return;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // frees a blocked reader
+        unblocked = true;
+        if (fd >= 0) ::close(fd);
+    });
+    GzPtr h(gzopen(gz_path_.c_str(), "rb"));
+    errno = 0;
+    EXPECT_EQ(gzindex_load(h.get(), fifo.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    loaded = true;
+    guard.join();
+    EXPECT_FALSE(unblocked);
+
+    ASSERT_EQ(gzseek(h.get(), 5, 0), 5);  // an index, but no place in it yet
+    errno = 0;
+    EXPECT_EQ(gzindex_save(h.get(), bad_path_.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    const std::string small = dir_.path("small.gz");
+    write_file(small, gzip_member(Bytes{'h', 'i', '\n'}));
+    h.reset(gzopen(small.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), bad_path_.c_str()), 0);
+    EXPECT_EQ(load(small, bad_path_, &h), 0);
+    EXPECT_EQ(read_to_end(h.get(), 100).data, (Bytes{'h', 'i', '\n'}));
+
+    const std::string long_name = dir_.path(std::string(254, 'x'));
+    h.reset(gzopen(gz_path_.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    EXPECT_EQ(gzindex_save(h.get(), long_name.c_str()), 0);
+    EXPECT_EQ(load(gz_path_, long_name, &h), 0);
 }
 
 // The budget thins what is there at once; the save never leaves a partial

@@ -247,15 +247,19 @@ int gzindex_build(gz_handle* file);
 int gzindex_budget(gz_handle* file, std::int64_t bytes);
 
 // Writes the places the read stream has noted so far (gzindex_build notes
-// them all) to the file at path.  The index is written to a new file in the
-// same directory and renamed over path, so that path never names a partial
-// index.  Each place's window is saved with only the bytes that the data
-// after the place copies (the others zero), which in text takes well under
-// half the space; finding them takes three short decodes per place, read
-// with pread (about a third of a second per GiB of text).  0, or -1: errno EINVAL for a null argument, a write stream or a
-// stream without places (one that has not sought, rewound or built yet,
-// plain data, a pipe), else the system's reason for a failed write, which
-// leaves nothing behind.
+// them all) to the file at path.  The index is written to a new file with a
+// short name of its own in the same directory and renamed over path, so
+// that path never names a partial index and any name the directory accepts
+// can be used.  Each place's window is saved with only the bytes that the
+// data after the place copies (the others zero), which in text takes well
+// under half the space; finding them takes three short decodes per place,
+// read with pread.  With each place goes a CRC-32 of the compressed file
+// before it (see gzindex_load).  0, or -1: errno EINVAL for a null
+// argument, a write stream or a stream without places (one that has not
+// sought, rewound or built yet, plain data, a pipe, or one whose places so
+// far are none; an index that gzindex_build made over data too short for
+// any place is saved, so that it loads), else the system's reason for a
+// failed write, which leaves nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
 
 // Gives a read stream the places saved by gzindex_save from a stream on the
@@ -263,7 +267,9 @@ int gzindex_save(gz_handle* file, const char* path);
 // once; the position and what reads return stay as they were.
 //
 // An index file is input from outside and is checked before anything in it
-// is used: it must be whole (its trailing CRC-32), of this format version,
+// is used: it must be a regular file (anything else is refused without
+// waiting, a FIFO included), whole (its trailing CRC-32), of this format
+// version (an index of an older version is refused as stale: build anew),
 // made for this compressed file as it is now (its size, and the CRC-32 of
 // its first and last 64 KiB and of 4 KiB of compressed data at every
 // place), and consistent in itself (every value within what the compressed
@@ -273,6 +279,20 @@ int gzindex_save(gz_handle* file, const char* path);
 // checks (damaged, cut short, stale, for another file or another version,
 // or holding values that cannot be); ENOMEM when it would take more than
 // the handle's budget; the system's reason when a file cannot be read.
+//
+// The guarantee, for an index file that gzindex_save wrote (for this file
+// or another, before or after a change of either, or damaged since): it
+// never makes a call succeed that would fail without it, and never gives
+// bytes other than the data's own.  Before a
+// loaded place is first used to restart decoding, the compressed bytes of
+// the file before it are read (pread and a CRC-32, no decoding; once per
+// file, as far as the furthest place used) and must be those the index was
+// saved from; if not, the index is dropped and the seek reads from the
+// start of the data.  So everything the place stands for (its window, its
+// position, its member's CRC so far) comes from the data as they are, bit
+// rot or an edit before it is found the way a read from the start would
+// find it, and a read from the place through its member's trailer checks
+// that member whole.
 //
 // Loaded places are checked again as they are used.  Whenever decoding
 // reaches a later place, the decoder must stand exactly there (same bit
@@ -291,8 +311,9 @@ int gzindex_save(gz_handle* file, const char* path);
 int gzindex_load(gz_handle* file, const char* path);
 
 // For a loaded index of uncertain origin: reads the whole stream once from
-// the start, checks every loaded place against the data as above and its
-// window against the output before it, notes any
+// the start, checks every loaded place against the data as above (a place
+// at a member's start included) and its window byte for byte against the
+// output before it (every byte the data after the place copies), notes any
 // place missing and goes back to where the stream stood.  0 when every
 // place agrees (also at once for places this handle noted itself or checked
 // before); -1 with errno EINVAL, dropping them, when one does not or lies
