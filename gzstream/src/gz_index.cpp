@@ -23,9 +23,10 @@ constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 // reading on is cheaper when the point is not far ahead.
 constexpr gz_off_t kWorthRestarting = gz_off_t{2} * kWindowSize;
 
-// Windows are packed once and inflated at every restart: the middle level
-// packs nearly as tightly as the highest at half its cost.
-constexpr int kPackLevel = 6;
+// Windows are packed as the points are noted, in the one decoding pass that
+// notes them, and inflated at every restart: the fastest level costs a
+// fraction of the others and takes only about a tenth more memory.
+constexpr int kPackLevel = 1;
 
 const char* const kMismatch = "index does not match the data";
 
@@ -332,7 +333,7 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     if (window_size > 0) {
         const ring_span span = ring_last(window_size);
         p.packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, span.first, span.first_size, span.second,
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size, span.second,
                                   span.second_size, scratch_.get(), kPackedWindowLimit));
         if (p.packed_size == 0) return;
         p.window_crc = ring_crc(window_size);

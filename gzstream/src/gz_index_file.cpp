@@ -279,7 +279,7 @@ class sparse_packer {
         }
         if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
         packed_size = static_cast<unsigned>(engine::deflate_whole(
-            kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
+            kSparseLevel, kSparseStrategy, window_.get(), p.window_size, nullptr, 0, packed_.get(),
             kPackedWindowLimit));
         if (packed_size == 0) {
             errno = ENOMEM;
@@ -291,7 +291,11 @@ class sparse_packer {
     }
 
   private:
-    static constexpr int kSparseLevel = 9;  // once per point and save: worth the time
+    // A window with most bytes zero: the highest level's long searches go
+    // along the runs of zeros for little; one below it with filtered
+    // matching packs it as tightly at a third of the time.
+    static constexpr int kSparseLevel = 8;
+    static constexpr int kSparseStrategy = Z_FILTERED;
     engine::stream z_;
     std::unique_ptr<unsigned char[]> window_, packed_;
     bool ready_ = false;
