@@ -23,9 +23,11 @@ constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 // reading on is cheaper when the point is not far ahead.
 constexpr gz_off_t kWorthRestarting = gz_off_t{2} * kWindowSize;
 
-// Windows are packed as the points are noted, in the one decoding pass that
-// notes them, and inflated at every restart: the fastest level costs a
-// fraction of the others and takes only about a tenth more memory.
+// Windows are kept as they are while the memory budget allows, so that
+// noting a point costs little more than copying its window, and packed
+// only when the budget fills, before any point is given up.  Packed windows
+// are inflated at every restart: the fastest level costs a fraction of the
+// others and takes only about a tenth more memory.
 constexpr int kPackLevel = 1;
 
 const char* const kMismatch = "index does not match the data";
@@ -323,26 +325,51 @@ void point_index::thin_out() {
 
 void point_index::set_memory_limit(std::size_t limit, gz_off_t position) {
     memory_limit_ = limit;
-    while (memory_used() > memory_limit_ && !points_.empty()) thin_out();
+    while (memory_used() > memory_limit_ && !points_.empty())
+        if (!pack_windows()) thin_out();
     passed_points(position);
+}
+
+// Packs every window still kept as it is; whether any was.
+bool point_index::pack_windows() {
+    bool packed_any = false;
+    for (access_point& p : points_) {
+        if (!p.raw) continue;
+        const auto n = static_cast<unsigned>(
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed.get(), p.window_size,
+                                  nullptr, 0, scratch_.get(), kPackedWindowLimit));
+        if (n == 0 || n >= p.packed_size) continue;
+        std::unique_ptr<unsigned char[]> packed(new (std::nothrow) unsigned char[n]);
+        if (!packed) continue;
+        std::memcpy(packed.get(), scratch_.get(), n);
+        p.packed = std::move(packed);
+        packed_bytes_ -= p.packed_size - n;
+        p.packed_size = n;
+        p.raw = false;
+        packed_any = true;
+    }
+    return packed_any;
 }
 
 void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     const gz_off_t out = s->bytes_out;
     access_point p;
-    if (window_size > 0) {
-        const ring_span span = ring_last(window_size);
-        p.packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size, span.second,
-                                  span.second_size, scratch_.get(), kPackedWindowLimit));
-        if (p.packed_size == 0) return;
-        p.window_crc = ring_crc(window_size);
-    }
+    p.packed_size = window_size;
+    p.raw = window_size > 0;
     while (memory_with_one_more(p.packed_size) > memory_limit_ && !points_.empty()) {
+        if (pack_windows()) continue;
         thin_out();
         passed_points(out);
     }
     if (out < due_) return;
+    const ring_span span = ring_last(window_size);
+    if (memory_with_one_more(p.packed_size) > memory_limit_ && p.raw) {
+        p.packed_size = static_cast<unsigned>(
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size,
+                                  span.second, span.second_size, scratch_.get(), kPackedWindowLimit));
+        if (p.packed_size == 0) return;
+        p.raw = false;
+    }
     if (memory_with_one_more(p.packed_size) > memory_limit_) {
         due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;  // not even one fits
         return;
@@ -362,7 +389,13 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     if (window_size > 0) {
         p.packed.reset(new (std::nothrow) unsigned char[p.packed_size]);
         if (!p.packed) return;
-        std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
+        if (p.raw) {
+            std::memcpy(p.packed.get(), span.first, span.first_size);
+            std::memcpy(p.packed.get() + span.first_size, span.second, span.second_size);
+        } else {
+            std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
+        }
+        p.window_crc = ring_crc(window_size);
     }
     const unsigned packed = p.packed_size;
     try {
@@ -403,9 +436,14 @@ bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
 
 bool point_index::unpack_window(gz_handle* s, const access_point& p) {
     engine::stream& z = s->engine;
-    engine::inflate_reset(z);
-    const long n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
-    engine::inflate_reset(z);
+    long n = p.window_size;
+    if (p.raw) {
+        std::memcpy(ring_.get(), p.packed.get(), p.window_size);
+    } else {
+        engine::inflate_reset(z);
+        n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
+        engine::inflate_reset(z);
+    }
     return n == static_cast<long>(p.window_size) &&
            engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }

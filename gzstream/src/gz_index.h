@@ -49,7 +49,7 @@ struct access_point {
     std::uint32_t prefix_crc = 0;
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
-    unsigned packed_size = 0;   // the window, deflated
+    unsigned packed_size = 0;   // the window, deflated unless `raw`
     // Noted by this handle, or found right by a decode that passed it or that
     // started at it and reached the next place to check; false for a point
     // just loaded.
@@ -57,6 +57,9 @@ struct access_point {
     // The window keeps only the bytes the data after the point copies, the
     // rest zero (see keep_used_window_bytes): so points read back from a file.
     bool sparse = false;
+    // The window is kept as it is (packed_size == window_size), not yet
+    // deflated: only points this handle noted.
+    bool raw = false;
     std::unique_ptr<unsigned char[]> packed;
 };
 
@@ -200,6 +203,7 @@ class point_index {
     std::uint32_t ring_crc(unsigned length) const;
     std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();
+    bool pack_windows();
 
     gz_off_t spacing_;
     std::size_t memory_limit_;

@@ -270,9 +270,13 @@ class sparse_packer {
     // errno when the compressed file cannot be read.
     bool pack(const identity& id, const access_point& p, const unsigned char*& packed,
               unsigned& packed_size, std::uint32_t& crc) {
-        engine::inflate_reset(z_);
-        const long n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(),
-                                             kWindowSize);
+        long n = p.window_size;
+        if (p.raw) {
+            std::memcpy(window_.get(), p.packed.get(), p.window_size);
+        } else {
+            engine::inflate_reset(z_);
+            n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(), kWindowSize);
+        }
         if (n != static_cast<long>(p.window_size)) {
             errno = EINVAL;
             return false;
