@@ -104,6 +104,8 @@ RA_GOAL_SPEEDUP = 12      # ... and against indexed_gzip's median
 RA_BIG_SIZE = 1 << 30     # --random-access-1g: the text repeated to 1 GiB
 RA_BIG_GOAL_MEDIAN_MS = 3.0
 RA_BIG_INDEX_BEFORE = 7.9e6  # its index file in format version 1 (raw windows)
+IDX_GOAL_BUILD = 1.3      # gzindex_build's CPU against a plain gzread pass
+IDX_GOAL_SAVE = 0.05      # gzindex_save's against gzindex_build's
 
 
 # --------------------------------------------------------------------------
@@ -882,9 +884,59 @@ class Bench:
         if gzf is None:
             return
         self.random_table = self.random_access_table(src, gzf, big=False)
+        self.random_table += [""] + self.index_cost_table(gzf)
         if self.big_random_access:
             big, big_gz = self.big_text(src)
             self.random_table += [""] + self.random_access_table(big, big_gz, big=True)
+
+    def index_cost_table(self, gzf: Path) -> list[str]:
+        """What an index costs to make: a plain gzread pass, gzindex_build and
+        gzindex_save in turn in one process, and indexed_gzip's full build."""
+        rounds = self.peer_rounds
+        print(f"  index build and save < {gzf.name}", file=sys.stderr)
+        try:
+            out = subprocess.run([self.random_access_tool, "--cost", str(self.work / "cost.idx"),
+                                  str(gzf), str(rounds)], check=True, capture_output=True,
+                                 text=True).stdout
+            read, build, save = (float(v) for v in out.split())
+        except (subprocess.CalledProcessError, ValueError) as e:
+            self.own_failure(f"index cost: {e}")
+            return []
+        finally:
+            (self.work / "cost.idx").unlink(missing_ok=True)
+        igzip = None
+        if self.indexed_gzip:
+            try:
+                igzip = float(subprocess.run(
+                    [INDEXED_GZIP_PYTHON, str(REPO / "bench" / "random_access_igzip.py"),
+                     "--build-only", str(gzf), str(rounds)],
+                    check=True, capture_output=True, text=True).stdout)
+            except (subprocess.CalledProcessError, ValueError) as e:
+                print(f"  indexed_gzip build: FAILED: {e}", file=sys.stderr)
+        rows = [["step", "median cpu", "relative"],
+                ["plain gzread pass", f"{read:.3f} s", "1.00"],
+                ["gzindex_build", f"{build:.3f} s", f"{build / read:.2f} times the read"],
+                ["gzindex_save", f"{save:.3f} s", f"{save / build:.0%} of the build"]]
+        if igzip:
+            rows.append([IGZIP_LABEL + ", build_full_index", f"{igzip:.3f} s",
+                         f"{igzip / read:.2f} times the read"])
+        widths = [max(len(r[i]) for r in rows) for i in range(3)]
+        line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
+        table = [f"Making an index of {gzf.name}: medians of {rounds} rounds, CPU time; zpress's "
+                 "three steps in turn in one process (bench/random_access.cpp --cost).",
+                 "", line(rows[0]), "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
+        table += [line(r) for r in rows[1:]]
+        if not self.quick:
+            verdict = lambda ok: "met" if ok else "MISSED"
+            goals = [f"build {build / read:.2f} times the read, goal <= {IDX_GOAL_BUILD}: "
+                     f"{verdict(build <= IDX_GOAL_BUILD * read)}",
+                     f"save {save / build:.0%} of the build, goal < {IDX_GOAL_SAVE:.0%}: "
+                     f"{verdict(save < IDX_GOAL_SAVE * build)}"]
+            if igzip:
+                goals.append(f"build {build / igzip:.2f} times indexed_gzip's, goal <= 1: "
+                             f"{verdict(build <= igzip)}")
+            table += ["", "Goals: " + "; ".join(goals) + "."]
+        return table
 
     def big_text(self, src: Path) -> tuple[Path, Path]:
         """1 GiB of src's text, repeated, and its zpress -6 stream."""

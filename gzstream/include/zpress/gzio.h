@@ -227,7 +227,8 @@ char* gzgets(gz_handle* file, char* buf, int size);
 // has sought or rewound, it notes places where inflating can restart: every
 // 128 KiB of output at first, twice as far apart each time they fill the
 // handle's memory budget (8 MiB unless gzindex_budget says otherwise), each
-// with the 32 KiB of output before it kept deflated.  A later seek restarts
+// with the 32 KiB of output before it (kept as it is while the budget
+// allows, deflated once it fills).  A later seek restarts
 // at the nearest one instead of at the start.  Every call gives exactly what
 // it gives without them; only seeks get faster.  Sequential reading that
 // never seeks notes nothing and costs nothing more.
