@@ -19,13 +19,21 @@ namespace {
 bool read_through(gz_handle* s, bool& sound) {
     const gz_off_t position = s->bytes_out;
     const int pushed = s->pushback_char;
-    if (!s->write_buffer) {
-        s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
-        if (!s->write_buffer) return false;
-    }
     if (gzrewind(s) != 0) return false;
+    // The index's large block when it has one: the engine then copies only
+    // the end of each call's output into its window, not all of it.
+    unsigned size = 0;
+    unsigned char* block = index_skip_buffer(s, size);
+    if (block == nullptr) {
+        if (!s->write_buffer) {
+            s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
+            if (!s->write_buffer) return false;
+        }
+        block = s->write_buffer.get();
+        size = STREAM_BUFFER_SIZE;
+    }
     int n;
-    while ((n = gzread(s, s->write_buffer.get(), STREAM_BUFFER_SIZE)) > 0) {
+    while ((n = gzread(s, block, size)) > 0) {
     }
     if (n < 0) return false;
     sound = s->index && !s->index->discredited() && s->index->all_passed();
