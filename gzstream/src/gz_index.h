@@ -55,6 +55,12 @@ struct access_point {
     // rest zero (see keep_used_window_bytes): so points read back from a file.
     bool sparse = false;
     std::unique_ptr<unsigned char[]> packed;
+    // Line and member tallies at `out` (gz_lines.cpp), -1 where the decode
+    // that noted the point did not know them (an index saved before lines
+    // were counted): newline bytes before `out`, and the members begun at or
+    // before it.
+    gz_off_t lines = -1;
+    gz_off_t members = -1;
 };
 
 // Zeroes the bytes of `window` (p.window_size bytes) that the first 32 KiB of
@@ -64,6 +70,30 @@ struct access_point {
 // where the engine stops, the same way every time.
 int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
                            unsigned char* window);
+
+// Newline bytes and member starts counted along the decoded output
+// (gz_lines.cpp), so that each point can carry the line it lies in.  Counts
+// are known only for a decode that began where they were known (the start
+// of the data, or a point that carries them) and saw every byte since.
+struct line_tally {
+    gz_off_t lines = -1;    // newline bytes before `end`, -1 when unknown
+    gz_off_t members = -1;  // members begun at or before `end`
+    gz_off_t end = 0;
+    gz_off_t total_lines = -1;  // once a counting decode reached the end of the data
+    gz_off_t total_members = -1;
+
+    bool known_at(gz_off_t position) const { return lines >= 0 && end == position; }
+    // Whether a point's tallies differ from these where both are known.
+    bool disagrees(const access_point& p) const {
+        return p.lines >= 0 && known_at(p.out) && (p.lines != lines || p.members != members);
+    }
+    void start(gz_off_t position, gz_off_t lines_before, gz_off_t members_so_far);
+    void forget() { lines = members = -1; }
+    // `n` decoded bytes that end at `position`.
+    void add(const unsigned char* data, std::size_t n, gz_off_t position);
+    void member_started(gz_off_t position);
+    void ended(gz_off_t position);
+};
 
 class point_index {
   public:
@@ -88,6 +118,12 @@ class point_index {
 
     void after_inflate(gz_handle* s, const unsigned char* produced, unsigned char*& crc_mark);
     void member_started(gz_handle* s);
+    // The data ended cleanly after its last member (gz_read.cpp).
+    void data_ended(gz_off_t position) { tally_.ended(position); }
+    // Newline bytes and members in the whole data, -1 until a decode that
+    // knew its tallies reached the end.
+    gz_off_t total_lines() const { return tally_.total_lines; }
+    gz_off_t total_members() const { return tally_.total_members; }
     // A member's trailer held `isize`: false when a decode that began at an
     // unchecked point finds that its length disagrees.
     bool member_ended(const gz_handle* s, std::uint32_t isize);  // drops the index if not
@@ -195,6 +231,7 @@ class point_index {
     gz_off_t ring_end_ = 0;
     std::unique_ptr<unsigned char[]> scratch_;  // kPackedWindowLimit bytes to deflate into
     std::unique_ptr<unsigned char[]> skip_;     // kSkipBlock bytes, made on first use
+    line_tally tally_;
 };
 
 struct point_index_deleter {

@@ -3,7 +3,7 @@
 //
 // Layout, integers little-endian:
 //   8 bytes  "ZPGZIDX\n"
-//   u32      format version (2: windows deflated)
+//   u32      format version (2: windows deflated; 3: line tallies added)
 //   u64      size of the compressed file
 //   u32 u32  CRC-32 of its first and of its last kIdentityBlock bytes
 //   u64      data_start (offset behind the first member header)
@@ -14,7 +14,9 @@
 //            first bit on, u8 bits, u32 window size, u32 window CRC-32,
 //            u32 packed size, the window as raw deflate data: only the
 //            bytes the data after the point copies, the rest zero (see
-//            keep_used_window_bytes), and the window CRC is of that
+//            keep_used_window_bytes), and the window CRC is of that;
+//            from version 3 on, u64 lines + 1 and u64 members + 1 (see
+//            access_point; 0 where they were not counted)
 //   u32      CRC-32 of everything before it
 //
 // An index file comes from outside the process and steers where inflating
@@ -44,7 +46,8 @@ namespace gzstream {
 namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kVersionWithoutLines = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
 constexpr std::size_t kPointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
@@ -201,6 +204,29 @@ bool plausible(const access_point& p, const access_point* before, const identity
     return true;
 }
 
+// The line tallies of a point, read back (`counted` is the last point
+// before it that has them): each count is one that the output between the
+// points can hold, and the member count rises exactly where a new member
+// begins.
+bool plausible_tally(const access_point& p, const access_point* counted) {
+    if ((p.lines < 0) != (p.members < 0)) return false;
+    if (p.lines < 0) return true;
+    if (p.lines > p.out || p.members < 1 || p.members > p.in / kLeastBetweenMembers + 1)
+        return false;
+    if (counted == nullptr) return true;
+    if (p.lines < counted->lines || p.lines - counted->lines > p.out - counted->out) return false;
+    return p.member_start == counted->member_start ? p.members == counted->members
+                                                   : p.members > counted->members;
+}
+
+bool read_tally(reader& r, access_point& p) {
+    gz_off_t lines = 0, members = 0;
+    if (!r.u64(lines) || !r.u64(members)) return false;
+    p.lines = lines - 1;
+    p.members = members - 1;
+    return true;
+}
+
 // Reads and checks the body (everything before the trailing CRC).  A
 // compressed file that cannot be read sets `failure` to the system's reason.
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
@@ -209,7 +235,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     std::uint32_t version = 0, first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
     if (magic == nullptr || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return false;
-    if (!r.u32(version) || version != kVersion) return false;
+    if (!r.u32(version) || (version != kVersion && version != kVersionWithoutLines)) return false;
     if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) ||
         !r.u64(spacing) || !r.u32(count))
         return false;
@@ -219,6 +245,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     if (spacing <= 0 || spacing > saturating_product(kMostExpansion, size)) return false;
     if (count > r.left() / kPointFields) return false;
     points.reserve(count);
+    const access_point* counted = nullptr;
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
@@ -236,6 +263,9 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
             p.packed.reset(new unsigned char[p.packed_size]);
             std::memcpy(p.packed.get(), packed, p.packed_size);
         }
+        if (version != kVersionWithoutLines &&
+            (!read_tally(r, p) || !plausible_tally(p, counted)))
+            return false;
         // Last, as it reads the compressed file: the point's own bytes.
         std::uint32_t crc = 0;
         if (!probe_crc(id, p, crc)) {
@@ -244,6 +274,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         }
         if (crc != probe) return false;
         points.push_back(std::move(p));
+        if (points.back().lines >= 0) counted = &points.back();
     }
     return r.left() == 0;
 }
@@ -411,6 +442,8 @@ int gzindex_save(gz_handle* file, const char* path) {
             w.u32(window_crc);
             w.u32(packed_size);
             w.bytes(packed, packed_size);
+            w.u64(p.lines + 1);
+            w.u64(p.members + 1);
         }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
         return write_atomically(path, w.data()) ? 0 : -1;

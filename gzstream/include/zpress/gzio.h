@@ -301,6 +301,36 @@ int gzindex_load(gz_handle* file, const char* path);
 // cannot be read to its end.
 int gzindex_verify(gz_handle* file);
 
+// Lines.  While a read stream notes places it also counts the newline
+// bytes (0x0A) before each one and the members begun up to it, and saves
+// both with them (an index file of an earlier format has none: the line
+// calls then count from the nearest place that has them, or from the start).
+
+// Positions the read stream at the first byte of line `line`, numbered from
+// 1: line 1 starts at offset 0, line k right after the (k-1)-th newline
+// byte.  Returns that offset.  It restarts at the last place before the
+// line and reads on from there (noting places as reads and seeks do), so a
+// line far into a large stream costs about what a seek there costs once the
+// places exist.  -1 with the position unchanged when line < 1, when the data
+// holds fewer than line - 1 newline bytes, for a null handle, a write stream
+// or a stream in error; -1 too when the data cannot be read as far as the
+// line, which leaves the stream in error where reading stopped, as gzread
+// would.
+gz_off_t gzseek_line(gz_handle* file, gz_off_t line);
+
+// The number of newline bytes in the whole data, once the stream's places
+// cover it: after gzindex_build, or after a read or seek to the end of the
+// data since the stream first sought or rewound (with a loaded index: from
+// a place that carries a count).  Otherwise -1, as for a null handle, a
+// write stream or a stream without places.
+gz_off_t gzindex_lines(gz_handle* file);
+// The number of gzip members in the data, known and -1 alike.
+gz_off_t gzindex_members(gz_handle* file);
+// The number of places the read stream holds now; -1 for a null handle, a
+// write stream or a stream that has none (one that has never sought, plain
+// data, a pipe).
+gz_off_t gzindex_points(gz_handle* file);
+
 // The version text of the zlib headers this library was built against.
 const char* engine_version();
 
