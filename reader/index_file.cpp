@@ -9,14 +9,23 @@
 namespace zpress_read {
 
 void index_file::attach(gzstream::gz_handle* h) {
-    if (!opts_.no_index && gzstream::gzindex_load(h, opts_.index.c_str()) == 0) {
+    if (opts_.no_index) {
+        // A read makes one seek: places it cannot keep are not worth noting.
+        // --info needs them for its counts.
+        if (opts_.what == task::read)
+            gzstream::gzindex_budget(h, 0);
+        else
+            gzstream::gzrewind(h);
+        return;
+    }
+    if (gzstream::gzindex_load(h, opts_.index.c_str()) == 0) {
         loaded_points_ = gzstream::gzindex_points(h);
         return;
     }
     const int reason = errno;
     // A handle notes places once it has rewound: from here on it does.
     gzstream::gzrewind(h);
-    if (opts_.no_index || reason == ENOENT) return;
+    if (reason == ENOENT) return;
     std::fprintf(stderr, "%s: %s: %s; rebuilding it\n", kProgram, opts_.index.c_str(),
                  reason == EINVAL ? "index refused: not an index of this file as it is now"
                                   : std::strerror(reason));

@@ -12,6 +12,7 @@ namespace zpress_read {
 namespace {
 
 constexpr unsigned kBlock = 262144;
+constexpr unsigned kFirstLinesRead = 8192;
 
 copy_end write_all(const unsigned char* data, std::size_t n) {
     while (n > 0) {
@@ -50,8 +51,12 @@ std::size_t take_lines(const unsigned char* data, std::size_t n, gz_off_t& lines
 copy_end copy_range(gzstream::gz_handle* h, gz_off_t max_bytes, gz_off_t max_lines) {
     if (max_bytes == 0 || max_lines == 0) return copy_end::done;
     const std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
+    // A few lines are usually a few KiB: decoding a whole block for them
+    // would cost more than finding them did.  Reads grow to full blocks.
+    unsigned step = max_lines > 0 ? kFirstLinesRead : kBlock;
     for (;;) {
-        const unsigned want = max_bytes >= 0 && max_bytes < kBlock ? static_cast<unsigned>(max_bytes) : kBlock;
+        const unsigned want = max_bytes >= 0 && max_bytes < step ? static_cast<unsigned>(max_bytes) : step;
+        step = std::min(kBlock, 2 * step);
         const int got = gzstream::gzread(h, block.get(), want);
         if (got == 0) return copy_end::done;
         if (got < 0) return copy_end::data_failed;
