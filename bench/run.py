@@ -59,6 +59,7 @@ import json
 import os
 import platform
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -1085,7 +1086,9 @@ class Bench:
             print(f"  {p}", file=sys.stderr)
             if p.startswith("zpress-read"):
                 self.own_failure(f"partial reads, {p}")
-        times = {(name, kind): [] for name in tools for kind in ("line", "byte")}
+        # Wall and user+sys time of each call, the latter from the children's usage.
+        walls = {(name, kind): [] for name in tools for kind in ("line", "byte")}
+        cpus = {k: [] for k in walls}
         for kind, values in (("line", lines), ("byte", offsets)):
             for i, v in enumerate(values):
                 order = list(tools.items())
@@ -1093,24 +1096,30 @@ class Bench:
                     order.reverse()
                 for name, (_, by_line, by_byte) in order:
                     argv = by_line(v) if kind == "line" else by_byte(v)
+                    before = resource.getrusage(resource.RUSAGE_CHILDREN)
                     start = time.perf_counter()
                     subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    times[(name, kind)].append(time.perf_counter() - start)
-        med = {k: statistics.median(v) for k, v in times.items()}
+                    walls[(name, kind)].append(time.perf_counter() - start)
+                    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                    cpus[(name, kind)].append(after.ru_utime + after.ru_stime -
+                                              before.ru_utime - before.ru_stime)
+        wall = {k: statistics.median(v) for k, v in walls.items()}
+        cpu = {k: statistics.median(v) for k, v in cpus.items()}
         rows = [["tool", "index build wall", "index file",
-                 f"{PARTIAL_LINES} lines at a random line (median wall)",
-                 f"{RA_READ} bytes at a random offset (median wall)"]]
+                 f"{PARTIAL_LINES} lines at a random line, median wall / cpu",
+                 f"{RA_READ} bytes at a random offset, median wall / cpu"]]
         for name in tools:
-            rows.append([name, f"{built[name][0]:.2f} s", f"{built[name][1] / 1e6:.2f} MB",
-                         f"{med[(name, 'line')] * 1000:.1f} ms",
-                         f"{med[(name, 'byte')] * 1000:.1f} ms"])
+            rows.append([name, f"{built[name][0]:.2f} s", f"{built[name][1] / 1e6:.2f} MB"] +
+                        [f"{wall[(name, k)] * 1000:.1f} / {cpu[(name, k)] * 1000:.1f} ms"
+                         for k in ("line", "byte")])
+        ratio = lambda m, k: m[("gztool", k)] / m[("zpress-read", k)]
         rows.append(["gztool / zpress-read", f"{built['gztool'][0] / built['zpress-read'][0]:.2f}",
-                     f"{built['gztool'][1] / built['zpress-read'][1]:.2f}",
-                     f"{med[('gztool', 'line')] / med[('zpress-read', 'line')]:.2f}",
-                     f"{med[('gztool', 'byte')] / med[('zpress-read', 'byte')]:.2f}"])
+                     f"{built['gztool'][1] / built['zpress-read'][1]:.2f}"] +
+                    [f"{ratio(wall, k):.2f} / {ratio(cpu, k):.2f}" for k in ("line", "byte")])
         widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
         line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
-        speedup = med[("gztool", "line")] / med[("zpress-read", "line")]
+        judged = cpu if self.table.judge == "cpu" else wall
+        speedup = ratio(judged, "line")
         self.partial_table = [
             f"Partial reads: zpress-read against gztool in {big_gz.name} ({len(lines)} calls of "
             f"each kind, one process per call, the tools alternating; each with its own index "
@@ -1119,7 +1128,8 @@ class Bench:
         self.partial_table += [line(r) for r in rows[1:]]
         self.partial_table += [
             "", f"Goal: zpress-read --line {speedup:.1f} times faster than gztool -L (median "
-            f"wall per call), goal >= {PARTIAL_GOAL_SPEEDUP}: "
+            f"{'user+sys' if judged is cpu else 'wall'} time per call; wall "
+            f"{ratio(wall, 'line'):.1f} times), goal >= {PARTIAL_GOAL_SPEEDUP}: "
             f"{'met' if speedup >= PARTIAL_GOAL_SPEEDUP else 'MISSED'}."
             + (f"  Checks: {'; '.join(problems)}." if problems else "")]
 
