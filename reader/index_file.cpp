@@ -26,9 +26,9 @@ void index_file::attach(gzstream::gz_handle* h) {
     // A handle notes places once it has rewound: from here on it does.
     gzstream::gzrewind(h);
     if (reason == ENOENT) return;
-    std::fprintf(stderr, "%s: %s: %s; rebuilding it\n", kProgram, opts_.index.c_str(),
-                 reason == EINVAL ? "index refused: not an index of this file as it is now"
-                                  : std::strerror(reason));
+    (void)std::fprintf(stderr, "%s: %s: %s; rebuilding it\n", kProgram, opts_.index.c_str(),
+                       reason == EINVAL ? "index refused: not an index of this file as it is now"
+                                        : std::strerror(reason));
     // Damaged data is reported by the read that meets it: start afresh.
     if (gzstream::gzindex_build(h) != 0) gzstream::gzrewind(h);
 }
@@ -38,7 +38,7 @@ bool index_file::save(gzstream::gz_handle* h, bool must) {
     const gz_off_t points = gzstream::gzindex_points(h);
     if (!must && points <= loaded_points_) return true;
     if (gzstream::gzindex_save(h, opts_.index.c_str()) == 0 || !must) return true;
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, opts_.index.c_str(), std::strerror(errno));
+    (void)std::fprintf(stderr, "%s: %s: %s\n", kProgram, opts_.index.c_str(), std::strerror(errno));
     return false;
 }
 

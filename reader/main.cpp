@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,7 +26,7 @@ struct handle_closer {
 using handle = std::unique_ptr<gzstream::gz_handle, handle_closer>;
 
 int fail(const std::string& what, const char* why) {
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, what.c_str(), why);
+    (void)std::fprintf(stderr, "%s: %s: %s\n", kProgram, what.c_str(), why);
     return 1;
 }
 
@@ -36,7 +36,7 @@ int data_failure(gzstream::gz_handle* h, const options& opts) {
     if (reason != 0) return fail(opts.file, std::strerror(reason));
     int code = 0;
     const char* text = gzstream::gzerror(h, &code);
-    std::fprintf(stderr, "%s: %s\n", kProgram, text);
+    (void)std::fprintf(stderr, "%s: %s\n", kProgram, text);
     return 1;
 }
 
@@ -69,8 +69,9 @@ handle open_data(const options& opts, int& status) {
 
 int verify(gzstream::gz_handle* h, const options& opts) {
     if (gzstream::gzindex_load(h, opts.index.c_str()) != 0)
-        return fail(opts.index, errno == EINVAL ? "index refused: not an index of this file as it is now"
-                                                : std::strerror(errno));
+        return fail(opts.index, errno == EINVAL
+                                    ? "index refused: not an index of this file as it is now"
+                                    : std::strerror(errno));
     if (gzstream::gzindex_verify(h) == 0) return 0;
     if (gzstream::gztell(h) < 0) return data_failure(h, opts);
     return fail(opts.index, "index refused: it does not agree with the data");
@@ -99,7 +100,7 @@ int info(gzstream::gz_handle* h, index_file& index, const options& opts) {
 }
 
 int read_range(gzstream::gz_handle* h, index_file& index, const options& opts) {
-    const gz_off_t at = opts.by_line ? gzstream::gzseek_line(h, opts.line)
+    const gz_off_t at = opts.by_line    ? gzstream::gzseek_line(h, opts.line)
                         : opts.byte > 0 ? gzstream::gzseek(h, opts.byte, 0)
                                         : 0;
     int status = 0;
@@ -109,9 +110,14 @@ int read_range(gzstream::gz_handle* h, index_file& index, const options& opts) {
     } else {
         switch (copy_range(h, opts.max_bytes, opts.max_lines)) {
             case copy_end::done:
-            case copy_end::reader_gone: break;
-            case copy_end::write_failed: status = 1; break;
-            case copy_end::data_failed: status = data_failure(h, opts); break;
+            case copy_end::reader_gone:
+                break;
+            case copy_end::write_failed:
+                status = 1;
+                break;
+            case copy_end::data_failed:
+                status = data_failure(h, opts);
+                break;
         }
     }
     index.save(h, false);
@@ -125,7 +131,7 @@ int run(int argc, char** argv) {
     const int parsed = parse_options(argc, argv, opts);
     if (parsed >= 0) return parsed;
     // A reader that goes away early (| head) ends the output quietly.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
     int status = 0;
     const handle h = open_data(opts, status);
     if (!h) return status;

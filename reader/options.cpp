@@ -47,11 +47,11 @@ void print_help() {
 int usage_error(const char* what, const char* detail = nullptr) {
     if (what != nullptr) {
         if (detail != nullptr)
-            std::fprintf(stderr, "%s: %s '%s'\n", kProgram, what, detail);
+            (void)std::fprintf(stderr, "%s: %s '%s'\n", kProgram, what, detail);
         else
-            std::fprintf(stderr, "%s: %s\n", kProgram, what);
+            (void)std::fprintf(stderr, "%s: %s\n", kProgram, what);
     }
-    std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
+    (void)std::fprintf(stderr, "Try '%s --help' for more information.\n", kProgram);
     return kUsageError;
 }
 
@@ -82,21 +82,49 @@ int parse_options(int argc, char** argv, options& opts) {
     while ((c = getopt_long(argc, argv, kShort, kLong, nullptr)) != -1) {
         gz_off_t* number = nullptr;
         switch (c) {
-            case 'b': number = &opts.byte; by_byte = true; break;
-            case 'n': number = &opts.max_bytes; ranged = true; break;
-            case 'L': number = &opts.line; opts.by_line = true; break;
-            case 'l': number = &opts.max_lines; ranged = true; break;
-            case 'I': opts.index = optarg; break;
-            case kNoIndex: opts.no_index = true; break;
-            case kBuild: opts.what = task::build; ++tasks; break;
-            case kVerify: opts.what = task::verify; ++tasks; break;
-            case kInfo: opts.what = task::info; ++tasks; break;
-            case 'h': print_help(); return 0;
+            case 'b':
+                number = &opts.byte;
+                by_byte = true;
+                break;
+            case 'n':
+                number = &opts.max_bytes;
+                ranged = true;
+                break;
+            case 'L':
+                number = &opts.line;
+                opts.by_line = true;
+                break;
+            case 'l':
+                number = &opts.max_lines;
+                ranged = true;
+                break;
+            case 'I':
+                opts.index = optarg;
+                break;
+            case kNoIndex:
+                opts.no_index = true;
+                break;
+            case kBuild:
+                opts.what = task::build;
+                ++tasks;
+                break;
+            case kVerify:
+                opts.what = task::verify;
+                ++tasks;
+                break;
+            case kInfo:
+                opts.what = task::info;
+                ++tasks;
+                break;
+            case 'h':
+                print_help();
+                return 0;
             case 'V':
                 std::printf("%s %s, based on zlib %s\n", kProgram, ZPRESS_VERSION,
                             gzstream::engine_version());
                 return 0;
-            default: return usage_error(nullptr);  // getopt_long said what
+            default:
+                return usage_error(nullptr);  // getopt_long said what
         }
         if (number != nullptr && !parse_number(optarg, *number))
             return usage_error("invalid number", optarg);

@@ -13,13 +13,13 @@ enum class task { read, build, verify, info };
 
 struct options {
     std::string file;
-    std::string index;         // the index file: FILE.zpi unless -I names one
-    bool no_index = false;     // neither read nor write an index file
+    std::string index;      // the index file: FILE.zpi unless -I names one
+    bool no_index = false;  // neither read nor write an index file
     task what = task::read;
-    bool by_line = false;      // start at `line` instead of `byte`
+    bool by_line = false;  // start at `line` instead of `byte`
     gz_off_t byte = 0;
     gz_off_t line = 1;
-    gz_off_t max_bytes = -1;   // -1: no limit
+    gz_off_t max_bytes = -1;  // -1: no limit
     gz_off_t max_lines = -1;
 };
 

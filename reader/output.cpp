@@ -20,8 +20,8 @@ copy_end write_all(const unsigned char* data, std::size_t n) {
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) {
             if (done < 0 && errno == EPIPE) return copy_end::reader_gone;
-            std::fprintf(stderr, "%s: standard output: %s\n", kProgram,
-                         std::strerror(done < 0 ? errno : EIO));
+            (void)std::fprintf(stderr, "%s: standard output: %s\n", kProgram,
+                               std::strerror(done < 0 ? errno : EIO));
             return copy_end::write_failed;
         }
         data += done;
@@ -41,7 +41,9 @@ std::size_t take_lines(const unsigned char* data, std::size_t n, gz_off_t& lines
     }
     const unsigned char* p = data;
     for (;;) {
-        p = static_cast<const unsigned char*>(std::memchr(p, '\n', n - static_cast<std::size_t>(p - data))) + 1;
+        p = static_cast<const unsigned char*>(
+                std::memchr(p, '\n', n - static_cast<std::size_t>(p - data))) +
+            1;
         if (--lines == 0) return static_cast<std::size_t>(p - data);
     }
 }
@@ -55,7 +57,8 @@ copy_end copy_range(gzstream::gz_handle* h, gz_off_t max_bytes, gz_off_t max_lin
     // would cost more than finding them did.  Reads grow to full blocks.
     unsigned step = max_lines > 0 ? kFirstLinesRead : kBlock;
     for (;;) {
-        const unsigned want = max_bytes >= 0 && max_bytes < step ? static_cast<unsigned>(max_bytes) : step;
+        const unsigned want =
+            max_bytes >= 0 && max_bytes < step ? static_cast<unsigned>(max_bytes) : step;
         step = std::min(kBlock, 2 * step);
         const int got = gzstream::gzread(h, block.get(), want);
         if (got == 0) return copy_end::done;

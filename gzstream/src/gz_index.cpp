@@ -207,7 +207,8 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
 // output behind it.
 point_index::verdict point_index::check(gz_handle* s, const access_point& p, int bits) {
     if (input_offset(s) != p.in || bits != p.bits || s->bytes_out != p.out ||
-        s->member_start != p.member_start || s->running_crc != p.crc || tally_.disagrees(p))
+        s->member_start != p.member_start || s->running_crc != p.crc ||
+        tally_.disagrees(p))
         return verdict::wrong;
     // A decode that began at an unchecked point (a probe) vouches for that
     // point through the CRC; this one's window is compared when a decode

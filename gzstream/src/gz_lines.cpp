@@ -58,8 +58,9 @@ line_start start_for(gz_handle* s, gz_off_t newline) {
     const point_index* index = index_ensure(s);
     if (index == nullptr || index->discredited()) return {};
     const auto& points = index->points();
-    for (auto p = points.rbegin(); p != points.rend(); ++p)
-        if (p->lines >= 0 && p->lines < newline) return {p->out, p->lines};
+    for (std::size_t k = points.size(); k-- > 0;)
+        if (points[k].lines >= 0 && points[k].lines < newline)
+            return {points[k].out, points[k].lines};
     return {};
 }
 
@@ -87,7 +88,9 @@ gz_off_t pass_newlines(gz_handle* s, gz_off_t newlines) {
         }
         const unsigned char* p = at;
         for (;;) {
-            p = static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))) + 1;
+            p = static_cast<const unsigned char*>(
+                    std::memchr(p, '\n', static_cast<std::size_t>(end - p))) +
+                1;
             if (--newlines == 0) break;
         }
         take_decoded(s, static_cast<std::size_t>(p - at));
@@ -104,8 +107,7 @@ void go_back(gz_handle* s, gz_off_t position, int pushed) {
 }
 
 const point_index* counted_index(gz_handle* s) {
-    if (s == nullptr || s->direction != 'r' || !s->index || s->index->discredited())
-        return nullptr;
+    if (s == nullptr || s->direction != 'r' || !s->index || s->index->discredited()) return nullptr;
     return s->index.get();
 }
 
