@@ -2,7 +2,7 @@
 """Whole-process benchmark of zpress against the zlib engine's floor and the
 peer utilities gzip, pigz (-p 1), compress, libdeflate-gzip and igzip.
 
-    python3 bench/run.py            full run on the reference corpus (about 10 minutes on a quiet 2-core machine)
+    python3 bench/run.py            full run on the reference corpus (about 15 minutes on a quiet 2-core machine)
     python3 bench/run.py --quick    the same corpus at a 24th of its size (about a minute)
 
 Peers that are missing are installed with apt-get when this runs as root
