@@ -324,7 +324,8 @@ gz_off_t gzseek_line(gz_handle* file, gz_off_t line);
 // a place that carries a count).  Otherwise -1, as for a null handle, a
 // write stream or a stream without places.
 gz_off_t gzindex_lines(gz_handle* file);
-// The number of gzip members in the data, known and -1 alike.
+// The number of gzip members in the data, known when gzindex_lines is, else
+// -1 in the same cases.
 gz_off_t gzindex_members(gz_handle* file);
 // The number of places the read stream holds now; -1 for a null handle, a
 // write stream or a stream that has none (one that has never sought, plain
