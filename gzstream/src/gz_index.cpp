@@ -93,6 +93,10 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
     window_missed_ = false;
     // Points are taken only from what is known to be the data's own decoding.
     recording_ = from_start || !unchecked_;
+    if (position == 0)
+        tally_.start(0, 0, 1);  // inside the first member, whose header was read
+    else
+        tally_.forget();
     ring_size_ = 0;
     ring_end_ = position;
     passed_points(position);
@@ -103,6 +107,7 @@ void point_index::restarted_at(const access_point& p) {
     // The ring starts empty: a window read from a file holds only the bytes
     // the data after its point copies, not all the output before it.
     repositioned(p.out, p.checked || !unchecked_);
+    if (p.lines >= 0) tally_.start(p.out, p.lines, p.members);
 }
 
 void point_index::check_from(std::size_t k) {
@@ -158,9 +163,10 @@ std::uint32_t point_index::ring_crc(unsigned length) const {
 
 void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
                                 unsigned char*& crc_mark) {
-    if (!recording_ && !checking_) return;
     engine::stream& z = s->engine;
     const gz_off_t out = s->bytes_out;
+    tally_.add(produced, static_cast<std::size_t>(z.next_out - produced), out);
+    if (!recording_ && !checking_) return;
     if (recording_ && out >= next_point_) passed_points(out);
     const bool near_due = recording_ && out + kWindowSize >= due_;
     const bool near_check = checking_ && out + kWindowSize >= points_[check_at_].out;
@@ -206,7 +212,8 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
 // output behind it.
 point_index::verdict point_index::check(gz_handle* s, const access_point& p, int bits) {
     if (input_offset(s) != p.in || bits != p.bits || s->bytes_out != p.out ||
-        s->member_start != p.member_start || s->running_crc != p.crc)
+        s->member_start != p.member_start || s->running_crc != p.crc ||
+        tally_.disagrees(p))
         return verdict::wrong;
     // A decode that began at an unchecked point (a probe) vouches for that
     // point through the CRC; this one's window is compared when a decode
@@ -245,11 +252,12 @@ void point_index::failed_check(gz_handle* s) {
 }
 
 void point_index::member_started(gz_handle* s) {
+    tally_.member_started(s->bytes_out);
     if (checking_) {
         const access_point& p = points_[check_at_];
         if (s->bytes_in == check_in_ && p.out == p.member_start) {
             if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0 ||
-                p.crc != s->running_crc) {
+                p.crc != s->running_crc || tally_.disagrees(p)) {
                 failed_check(s);
                 return;
             }
@@ -268,10 +276,17 @@ void point_index::member_started(gz_handle* s) {
 // at the start of the data or at a checked point vouches for it, once it
 // has compared the point's window too.
 void point_index::passed_check(bool window_compared) {
+    access_point& p = points_[check_at_];
     if (!window_compared)
         window_missed_ = true;
     else if (from_start_)
-        points_[check_at_].checked = true;
+        p.checked = true;
+    // A point from a file of the format before lines learns its tallies
+    // from a decode that counted them on the way.
+    if (from_start_ && p.lines < 0 && tally_.known_at(p.out)) {
+        p.lines = tally_.lines;
+        p.members = tally_.members;
+    }
     if (probing_) probe_done_ = true;
     check_from(check_at_ + 1);
 }
@@ -388,6 +403,10 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     p.crc = s->running_crc;
     p.bits = bits;
     p.window_size = window_size;
+    if (tally_.known_at(out)) {
+        p.lines = tally_.lines;
+        p.members = tally_.members;
+    }
     if (window_size > 0) {
         p.packed.reset(new (std::nothrow) unsigned char[p.packed_size]);
         if (!p.packed) return;

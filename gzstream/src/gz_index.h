@@ -61,6 +61,12 @@ struct access_point {
     // deflated: only points this handle noted.
     bool raw = false;
     std::unique_ptr<unsigned char[]> packed;
+    // Line and member tallies at `out` (gz_lines.cpp), -1 where the decode
+    // that noted the point did not know them (an index saved before lines
+    // were counted): newline bytes before `out`, and the members begun at or
+    // before it.
+    gz_off_t lines = -1;
+    gz_off_t members = -1;
 };
 
 // Zeroes the bytes of `window` (p.window_size bytes) that the first 32 KiB of
@@ -90,6 +96,30 @@ inline gz_off_t first_byte(const access_point& p) {
 // first) when they cannot be read.
 bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc);
 
+// Newline bytes and member starts counted along the decoded output
+// (gz_lines.cpp), so that each point can carry the line it lies in.  Counts
+// are known only for a decode that began where they were known (the start
+// of the data, or a point that carries them) and saw every byte since.
+struct line_tally {
+    gz_off_t lines = -1;    // newline bytes before `end`, -1 when unknown
+    gz_off_t members = -1;  // members begun at or before `end`
+    gz_off_t end = 0;
+    gz_off_t total_lines = -1;  // once a counting decode reached the end of the data
+    gz_off_t total_members = -1;
+
+    bool known_at(gz_off_t position) const { return lines >= 0 && end == position; }
+    // Whether a point's tallies differ from these where both are known.
+    bool disagrees(const access_point& p) const {
+        return p.lines >= 0 && known_at(p.out) && (p.lines != lines || p.members != members);
+    }
+    void start(gz_off_t position, gz_off_t lines_before, gz_off_t members_so_far);
+    void forget() { lines = members = -1; }
+    // `n` decoded bytes that end at `position`.
+    void add(const unsigned char* data, std::size_t n, gz_off_t position);
+    void member_started(gz_off_t position);
+    void ended(gz_off_t position);
+};
+
 class point_index {
   public:
     point_index(gz_off_t spacing, std::size_t memory_limit, std::unique_ptr<unsigned char[]> ring,
@@ -118,6 +148,12 @@ class point_index {
 
     void after_inflate(gz_handle* s, const unsigned char* produced, unsigned char*& crc_mark);
     void member_started(gz_handle* s);
+    // The data ended cleanly after its last member (gz_read.cpp).
+    void data_ended(gz_off_t position) { tally_.ended(position); }
+    // Newline bytes and members in the whole data, -1 until a decode that
+    // knew its tallies reached the end.
+    gz_off_t total_lines() const { return tally_.total_lines; }
+    gz_off_t total_members() const { return tally_.total_members; }
     // A member's trailer held `isize`: false when a decode that began at an
     // unchecked point finds that its length disagrees.
     bool member_ended(const gz_handle* s, std::uint32_t isize);  // drops the index if not
@@ -236,6 +272,7 @@ class point_index {
     gz_off_t ring_end_ = 0;
     std::unique_ptr<unsigned char[]> scratch_;  // kPackedWindowLimit bytes to deflate into
     std::unique_ptr<unsigned char[]> skip_;     // kSkipBlock bytes, made on first use
+    line_tally tally_;
 };
 
 struct point_index_deleter {
@@ -266,6 +303,14 @@ point_index* index_ensure(gz_handle* s);
 // A new, empty index with the handle's budget, not attached to it; null when
 // the handle cannot have one.
 std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s);
+// Checks every point of `index` (built for `s`, not attached) by one decode
+// of s's compressed file from its start, on a handle of its own so that `s`
+// stays as it is whatever the decode finds.  True, with every point then
+// trusted as if noted by `s`, when all agree; false, with `index` dropped,
+// when one does not, the data cannot be read to their end or the file
+// cannot be opened again.
+bool index_check_whole(const gz_handle* s,
+                       std::unique_ptr<point_index, point_index_deleter>& index);
 // Replaces the handle's index, e.g. with a loaded one.
 void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index);
 

@@ -3,7 +3,7 @@
 //
 // Layout, integers little-endian:
 //   8 bytes  "ZPGZIDX\n"
-//   u32      format version (3)
+//   u32      format version (3; 2 is still read, see gzindex_load)
 //   u64      size of the compressed file
 //   u32 u32  CRC-32 of its first and of its last kIdentityBlock bytes
 //   u64      data_start (offset behind the first member header)
@@ -16,14 +16,17 @@
 //            fields added in version 3 (see write_v3_fields):
 //              u32 CRC-32 of the compressed file before the point's first
 //                  byte,
+//              u64 lines + 1, u64 members + 1 (see access_point; 0 where
+//                  they were not counted),
 //            the window as raw deflate data: only the bytes the data after
 //            the point copies, the rest zero (see keep_used_window_bytes),
 //            and the window CRC is of that
 //   u32      CRC-32 of everything before it
 //
 // Version 2 files lack the CRC of the bytes before each point, without
-// which a point could stand for data that has changed since: they are
-// refused as stale, and a new build replaces them.
+// which a point could stand for data that has changed since, and the line
+// tallies: their points are taken only after one decode from the start of
+// the data has found every one of them right (see gzindex_load).
 //
 // An index file comes from outside the process and steers where inflating
 // restarts and which CRC a trailer is compared with, so nothing in it is
@@ -53,10 +56,11 @@ namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
 constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kVersionBeforePrefixes = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
-constexpr std::size_t kV3PointFields = 4;
-constexpr std::size_t kPointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4 + kV3PointFields;
+constexpr std::size_t kV3PointFields = 4 + 8 + 8;
+constexpr std::size_t kV2PointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
 // Deflate cannot expand data by more than this per compressed byte.
 constexpr gz_off_t kMostExpansion = 1032;
 // What lies between two members' deflate data: a trailer and a header.
@@ -155,11 +159,17 @@ class reader {
 };
 
 // The per-point fields of format version 3, kept together.
-void write_v3_fields(writer& w, std::uint32_t prefix_crc) {
+void write_v3_fields(writer& w, const access_point& p, std::uint32_t prefix_crc) {
     w.u32(prefix_crc);
+    w.u64(p.lines + 1);
+    w.u64(p.members + 1);
 }
 bool read_v3_fields(reader& r, access_point& p) {
-    return r.u32(p.prefix_crc);
+    gz_off_t lines = 0, members = 0;
+    if (!r.u32(p.prefix_crc) || !r.u64(lines) || !r.u64(members)) return false;
+    p.lines = lines - 1;
+    p.members = members - 1;
+    return true;
 }
 
 // a * b, or INT64_MAX when that does not fit.
@@ -201,15 +211,30 @@ bool plausible(const access_point& p, const access_point* before, const identity
     return true;
 }
 
+// The line tallies of a point, read back (`counted` is the last point
+// before it that has them): each count is one that the output between the
+// points can hold, and the member count rises exactly where a new member
+// begins.
+bool plausible_tally(const access_point& p, const access_point* counted) {
+    if ((p.lines < 0) != (p.members < 0)) return false;
+    if (p.lines < 0) return true;
+    if (p.lines > p.out || p.members < 1 || p.members > p.in / kLeastBetweenMembers + 1)
+        return false;
+    if (counted == nullptr) return true;
+    if (p.lines < counted->lines || p.lines - counted->lines > p.out - counted->out) return false;
+    return p.member_start == counted->member_start ? p.members == counted->members
+                                                   : p.members > counted->members;
+}
+
 // Reads and checks the body (everything before the trailing CRC).  A
 // compressed file that cannot be read sets `failure` to the system's reason.
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
-           gz_off_t& spacing, int& failure) {
+           gz_off_t& spacing, std::uint32_t& version, int& failure) {
     const unsigned char* magic = r.take(kMagic.size());
-    std::uint32_t version = 0, first_crc = 0, last_crc = 0, count = 0;
+    std::uint32_t first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
     if (magic == nullptr || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return false;
-    if (!r.u32(version) || version != kVersion) return false;
+    if (!r.u32(version) || (version != kVersion && version != kVersionBeforePrefixes)) return false;
     if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) ||
         !r.u64(spacing) || !r.u32(count))
         return false;
@@ -221,19 +246,25 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     if (spacing <= 0 ||
         (spacing > kFirstPointSpacing && spacing > saturating_product(kMostExpansion, size)))
         return false;
-    if (count > r.left() / kPointFields) return false;
+    const std::size_t fields =
+        version == kVersion ? kV2PointFields + kV3PointFields : kV2PointFields;
+    if (count > r.left() / fields) return false;
     points.reserve(count);
+    const access_point* counted = nullptr;
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
         std::uint32_t probe = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
             !r.u32(p.crc) || !r.u32(probe) || !r.u8(bits) || !r.u32(p.window_size) ||
-            !r.u32(p.window_crc) || !r.u32(p.packed_size) || !read_v3_fields(r, p))
+            !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
+            (version == kVersion && !read_v3_fields(r, p)))
             return false;
         p.bits = static_cast<int>(bits);
         p.sparse = true;
-        if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start)) return false;
+        if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start) ||
+            !plausible_tally(p, counted))
+            return false;
         if (p.packed_size != 0) {
             const unsigned char* packed = r.take(p.packed_size);
             if (packed == nullptr) return false;
@@ -248,6 +279,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         }
         if (crc != probe) return false;
         points.push_back(std::move(p));
+        if (points.back().lines >= 0) counted = &points.back();
     }
     return r.left() == 0;
 }
@@ -455,7 +487,7 @@ int gzindex_save(gz_handle* file, const char* path) {
             w.u32(p.window_size);
             w.u32(window_crc);
             w.u32(packed_size);
-            write_v3_fields(w, prefix_crc);
+            write_v3_fields(w, p, prefix_crc);
             w.bytes(packed, packed_size);
         }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
@@ -481,6 +513,7 @@ int gzindex_load(gz_handle* file, const char* path) {
     if (!identify(file->file, id)) return -1;
     std::vector<access_point> points;
     gz_off_t spacing = 0;
+    std::uint32_t version = 0;
     try {
         std::vector<unsigned char> data;
         if (!read_whole(path, file->index_budget, data)) return -1;
@@ -492,7 +525,7 @@ int gzindex_load(gz_handle* file, const char* path) {
             std::uint32_t stored_crc = 0;
             reader r(data.data(), body);
             ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
-                 parse(r, id, file->data_start, points, spacing, failure);
+                 parse(r, id, file->data_start, points, spacing, version, failure);
         }
         if (!ok) {
             errno = failure;
@@ -504,6 +537,14 @@ int gzindex_load(gz_handle* file, const char* path) {
     }
     if (!index->adopt(points, spacing)) {
         errno = ENOMEM;
+        return -1;
+    }
+    // Points of version 2 carry no CRC of the bytes before them, so nothing
+    // would show that the data there are still those they were taken from:
+    // they are taken only once a decode from the start has found them all.
+    if (version == kVersionBeforePrefixes && index->unchecked() &&
+        !index_check_whole(file, index)) {
+        errno = EINVAL;
         return -1;
     }
     index_replace(file, std::move(index));

@@ -252,11 +252,13 @@ TEST(AccessPoints, PipesKeepNoIndex) {
 }
 
 // Index files as gz_index_file.cpp lays them out: a 48-byte header (the
-// point count at 44), then per point 57 bytes of fields (the window's
+// point count at 44), then per point 73 bytes of fields (the window's
 // deflated size at 49, the CRC of the compressed bytes before the point at
-// 53) and the deflated window, then a CRC-32 of it all.
+// 53, lines + 1 at 57, members + 1 at 65) and the deflated window, then a
+// CRC-32 of it all.  Version 2 had only the first 53 bytes of fields.
 constexpr std::size_t kIndexHeader = 48;
-constexpr std::size_t kPointFields = 57;
+constexpr std::size_t kPointFields = 73;
+constexpr std::size_t kV2PointFields = 53;
 
 std::uint64_t get_le(const Bytes& b, std::size_t at, int n) {
     std::uint64_t v = 0;
@@ -287,6 +289,20 @@ std::vector<std::size_t> point_offsets(const Bytes& index) {
         pos += kPointFields + get_le(index, pos + 49, 4);
     }
     return at;
+}
+
+// The same index in format version 2: no prefix CRCs and no tallies.
+Bytes as_version_2(const Bytes& index) {
+    Bytes older(index.begin(), index.begin() + kIndexHeader);
+    put_le(older, 8, 2, 4);
+    for (std::size_t p : point_offsets(index)) {
+        const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
+        older.insert(older.end(), at, at + kV2PointFields);
+        older.insert(older.end(), at + kPointFields, at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
+    }
+    older.resize(older.size() + 4);
+    fix_crc(older);
+    return older;
 }
 
 // Saved points serve a second handle on the same file, and only that file.
@@ -765,6 +781,136 @@ TEST_F(SavedIndex, BudgetAndAtomicSave) {
     ASSERT_EQ(gzindex_budget(h.get(), 0), 0);
     EXPECT_EQ(index_of(h.get()), nullptr);
     EXPECT_EQ(gzindex_build(h.get()), -1);
+}
+
+// Where each line starts: line k (from 1) right after the (k-1)-th newline.
+std::vector<gz_off_t> line_starts(const Bytes& plain) {
+    std::vector<gz_off_t> at{0};
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        if (plain[i] == '\n') at.push_back(static_cast<gz_off_t>(i + 1));
+    return at;
+}
+
+// Every line seek lands on its line's first byte, and one past the last
+// line (or before the first) fails with the stream where it stood.
+void seeks_lines_right(gz_handle* h, const Bytes& plain, std::uint32_t seed) {
+    const std::vector<gz_off_t> starts = line_starts(plain);
+    const auto lines = static_cast<gz_off_t>(starts.size());
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 40; ++i) {
+        const gz_off_t line = i == 0 ? lines : 1 + static_cast<gz_off_t>(rng() % starts.size());
+        const gz_off_t at = starts[static_cast<std::size_t>(line - 1)];
+        ASSERT_EQ(gzseek_line(h, line), at) << "line " << line;
+        ASSERT_EQ(gztell(h), at);
+        if (static_cast<std::size_t>(at) < plain.size()) {
+            ASSERT_EQ(gzgetc(h), plain[static_cast<std::size_t>(at)]) << "line " << line;
+        }
+    }
+    const gz_off_t before = gztell(h);
+    EXPECT_EQ(gzseek_line(h, lines + 1), -1);
+    EXPECT_EQ(gzseek_line(h, 0), -1);
+    EXPECT_EQ(gztell(h), before);
+    if (static_cast<std::size_t>(before) < plain.size()) {
+        EXPECT_EQ(gzgetc(h), plain[static_cast<std::size_t>(before)]);
+    }
+}
+
+gz_off_t newlines_in(const Bytes& plain) {
+    return static_cast<gz_off_t>(std::count(plain.begin(), plain.end(), '\n'));
+}
+
+// Lines: counted while points are noted, saved with them and read back;
+// an index of the format before lines still serves, counting from the start.
+TEST_F(SavedIndex, LineSeeksAndCountsFreshSavedAndOlderIndexes) {
+    ASSERT_GT(newlines_in(plain_), 1000);
+    GzPtr fresh(gzopen(gz_path_.c_str(), "rb"));
+    EXPECT_EQ(gzindex_lines(fresh.get()), -1);
+    seeks_lines_right(fresh.get(), plain_, 1);
+    ASSERT_EQ(gzindex_build(fresh.get()), 0);
+    EXPECT_EQ(gzindex_lines(fresh.get()), newlines_in(plain_));
+    EXPECT_EQ(gzindex_members(fresh.get()), 4);
+    EXPECT_EQ(gzindex_points(fresh.get()), static_cast<gz_off_t>(saved_points_));
+
+    GzPtr loaded;
+    ASSERT_EQ(load(gz_path_, index_path_, &loaded), 0);
+    EXPECT_EQ(gzindex_lines(loaded.get()), -1);  // not read to the end yet
+    for (const access_point& p : index_of(loaded.get())->points()) {
+        ASSERT_EQ(p.lines, std::count(plain_.begin(), plain_.begin() + p.out, '\n'));
+        ASSERT_GE(p.members, 1);
+    }
+    seeks_lines_right(loaded.get(), plain_, 2);
+    EXPECT_EQ(gzseek(loaded.get(), INT64_MAX, 0), -1);  // to the end, from the last point
+    EXPECT_EQ(gzindex_lines(loaded.get()), newlines_in(plain_));
+    EXPECT_EQ(gzindex_members(loaded.get()), 4);
+
+    // The same points in the format before lines and prefix CRCs, version 2:
+    // loaded after one decode from the start has found every point, which
+    // learns their tallies on the way.
+    const Bytes older = as_version_2(index_);
+    GzPtr old_format;
+    ASSERT_EQ(load_bytes(older, &old_format), 0);
+    EXPECT_EQ(gzindex_lines(old_format.get()), newlines_in(plain_));
+    for (const access_point& p : index_of(old_format.get())->points()) {
+        ASSERT_TRUE(p.checked);
+        ASSERT_EQ(p.lines, std::count(plain_.begin(), plain_.begin() + p.out, '\n'));
+    }
+    EXPECT_FALSE(index_of(old_format.get())->unchecked());
+    seeks_lines_right(old_format.get(), plain_, 3);
+
+    // A version-2 file whose data changed since: the pass refuses it with
+    // EINVAL and the handle stays as it was, at its place, with its index.
+    Bytes edited = stream_;
+    const std::size_t at = static_cast<std::size_t>(get_le(index_, point_offsets(index_)[3] + 8, 8)) - 100;
+    ASSERT_TRUE(at > 65536 && at + 65536 < edited.size());  // past what identifies the file
+    edited[at] ^= 0x01;
+    const std::string edited_path = dir_.path("edited.gz");
+    write_file(edited_path, edited);
+    write_new(bad_path_, older);
+    GzPtr h(gzopen(edited_path.c_str(), "rb"));
+    ASSERT_EQ(gzread(h.get(), Bytes(10).data(), 10), 10);
+    errno = 0;
+    EXPECT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+    EXPECT_EQ(gztell(h.get()), 10);
+    EXPECT_EQ(gzgetc(h.get()), plain_[10]);
+}
+
+// A tally changed behind a fresh checksum loads (it is plausible) but a
+// decode that passes its point refuses it.
+TEST_F(SavedIndex, EditedLineCountIsCaughtByVerify) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    const std::size_t p = points[points.size() / 2];
+    const std::size_t tally = p + 57;
+    Bytes bad = index_;
+    put_le(bad, tally, get_le(bad, tally, 8) - 1, 8);
+    fix_crc(bad);
+    GzPtr h;
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+}
+
+// Files without a final newline, binary data with none at all, and a
+// handle without an index: line seeks work the same.
+TEST(Lines, NoFinalNewlineNoNewlinesAndPlainHandles) {
+    TempDir dir;
+    Bytes text = make_data(DataKind::text, 300000, 41);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    Bytes binary(200000, 'x');
+    for (const Bytes* plain : {&text, &binary}) {
+        const std::string path = dir.path("t.gz");
+        write_file(path, gzip_member(*plain));
+        GzPtr h(gzopen(path.c_str(), "rb"));
+        seeks_lines_right(h.get(), *plain, 4);
+        ASSERT_EQ(gzindex_build(h.get()), 0);
+        EXPECT_EQ(gzindex_lines(h.get()), newlines_in(*plain));
+        seeks_lines_right(h.get(), *plain, 5);
+        GzPtr unindexed(gzopen(path.c_str(), "rb"));
+        ASSERT_EQ(gzindex_budget(unindexed.get(), 0), 0);
+        seeks_lines_right(unindexed.get(), *plain, 6);
+        EXPECT_EQ(gzindex_lines(unindexed.get()), -1);
+    }
 }
 
 }  // namespace

@@ -270,8 +270,7 @@ int gzindex_save(gz_handle* file, const char* path);
 // An index file is input from outside and is checked before anything in it
 // is used: it must be a regular file (anything else is refused without
 // waiting, a FIFO included), whole (its trailing CRC-32), of this format
-// version (an index of an older version is refused as stale: build anew),
-// made for this compressed file as it is now (its size, and the CRC-32 of
+// version or the one before (see below), made for this compressed file as it is now (its size, and the CRC-32 of
 // its first and last 64 KiB and of 4 KiB of compressed data at every
 // place), and consistent in itself (every value within what the compressed
 // file can hold and produce, places in order in every respect).  A load
@@ -280,6 +279,16 @@ int gzindex_save(gz_handle* file, const char* path);
 // checks (damaged, cut short, stale, for another file or another version,
 // or holding values that cannot be); ENOMEM when it would take more than
 // the handle's budget; the system's reason when a file cannot be read.
+//
+// An index file of the format before this one (version 2) holds no CRC of
+// the compressed bytes before each place and no line counts.  Its load
+// costs one decode of the whole data from the start, on a descriptor of its
+// own (the file opened again through /proc/self/fd), which checks every
+// place as gzindex_verify does (position, CRC-32, window bytes) and counts
+// the lines at each; only when all agree are its places taken, as trusted
+// as ones this stream noted itself.  If one does not, or the data cannot be
+// read to their end, the load fails with EINVAL and changes nothing.  Save
+// it again to have it in the current format.
 //
 // The guarantee, for an index file that gzindex_save wrote (for this file
 // or another, before or after a change of either, or damaged since): it
@@ -322,6 +331,37 @@ int gzindex_load(gz_handle* file, const char* path);
 // stream in error or without places; -1 as gzindex_build when the data
 // cannot be read to its end.
 int gzindex_verify(gz_handle* file);
+
+// Lines.  While a read stream notes places it also counts the newline
+// bytes (0x0A) before each one and the members begun up to it, and saves
+// both with them (an index file of the format before has none; its load
+// counts them in the decode that checks it, see gzindex_load).
+
+// Positions the read stream at the first byte of line `line`, numbered from
+// 1: line 1 starts at offset 0, line k right after the (k-1)-th newline
+// byte.  Returns that offset.  It restarts at the last place before the
+// line and reads on from there (noting places as reads and seeks do), so a
+// line far into a large stream costs about what a seek there costs once the
+// places exist.  -1 with the position unchanged when line < 1, when the data
+// holds fewer than line - 1 newline bytes, for a null handle, a write stream
+// or a stream in error; -1 too when the data cannot be read as far as the
+// line, which leaves the stream in error where reading stopped, as gzread
+// would.
+gz_off_t gzseek_line(gz_handle* file, gz_off_t line);
+
+// The number of newline bytes in the whole data, once the stream's places
+// cover it: after gzindex_build, or after a read or seek to the end of the
+// data since the stream first sought or rewound (with a loaded index: from
+// a place that carries a count).  Otherwise -1, as for a null handle, a
+// write stream or a stream without places.
+gz_off_t gzindex_lines(gz_handle* file);
+// The number of gzip members in the data, known when gzindex_lines is, else
+// -1 in the same cases.
+gz_off_t gzindex_members(gz_handle* file);
+// The number of places the read stream holds now; -1 for a null handle, a
+// write stream or a stream that has none (one that has never sought, plain
+// data, a pipe).
+gz_off_t gzindex_points(gz_handle* file);
 
 // The version text of the zlib headers this library was built against.
 const char* engine_version();
