@@ -111,7 +111,8 @@ config=$(find "$stage" -name zpressConfig.cmake | head -n 1)
 pcdir=$(dirname "$(find "$stage" -name zpress-gzstream.pc | head -n 1)")
 staged_files() {
     local f missing=0
-    for f in bin/zpress share/man/man1/zpress.1 include/zpress/gzio.h include/zpress/zopen.h \
+    for f in bin/zpress bin/zpress-read share/man/man1/zpress.1 share/man/man1/zpress-read.1 \
+        include/zpress/gzio.h include/zpress/zopen.h \
         include/zpress/zpress.hpp; do
         [ -f "$stage/$f" ] || { echo "missing: $f"; missing=1; }
     done
@@ -176,6 +177,12 @@ staged_version() {
     [[ $line == "$stage/bin/zpress, based on zlib "* ]]
 }
 check "staged zpress -V" staged_version
+staged_reader_version() {
+    local line
+    line=$("$stage/bin/zpress-read" -V) || return 1
+    echo "$line"
+    [[ $line == "zpress-read $version, based on zlib "* ]]
+}
 zlib_version=$("$stage/bin/zpress" -V 2>/dev/null | sed -n 's/.*, based on zlib //p')
 
 # --- the example, against the staged install ---------------------------------
@@ -391,12 +398,13 @@ shared_libraries() {
 # consumer linked with the pkg-config flags): nothing needs LD_LIBRARY_PATH.
 shared_runpaths() {
     local f runpath
-    for f in "$shared_libdir"/libzpress-*.so.1 "$shared/stage/bin/zpress"; do
+    for f in "$shared_libdir"/libzpress-*.so.1 "$shared/stage/bin/zpress" \
+        "$shared/stage/bin/zpress-read"; do
         runpath=$(objdump -p "$f" | awk '$1 == "RUNPATH" { print $2 }')
         echo "$(basename "$f"): RUNPATH $runpath"
         [[ $runpath == "\$ORIGIN"* ]] || return 1
     done
-    "$shared/stage/bin/zpress" -V
+    "$shared/stage/bin/zpress" -V && "$shared/stage/bin/zpress-read" -V
 }
 if check "shared build (BUILD_SHARED_LIBS=ON)" shared_build; then
     unset LD_LIBRARY_PATH
@@ -413,25 +421,27 @@ fi
 
 # --- manual page -------------------------------------------------------------
 
-# The page as installed, with the version filled in.
+# The pages as installed, with the version filled in.
 page_src=$stage/share/man/man1/zpress.1
+reader_page=$stage/share/man/man1/zpress-read.1
 groff_lint() {
     local out
-    out=$(groff -man -ww -z "$page_src" 2>&1)
+    out=$(groff -man -ww -z "$1" 2>&1)
     [ -z "$out" ] || { echo "$out"; return 1; }
 }
-check "man page: groff -man -ww -z" groff_lint
-
-if command -v mandoc >/dev/null; then
-    mandoc_lint() {
-        local out
-        out=$(mandoc -T lint -W style "$page_src" 2>&1)
-        [ -z "$out" ] || { echo "$out"; return 1; }
-    }
-    check "man page: mandoc -T lint" mandoc_lint
-else
-    skip "man page: mandoc -T lint (mandoc not installed)"
-fi
+mandoc_lint() {
+    local out
+    out=$(mandoc -T lint -W style "$1" 2>&1)
+    [ -z "$out" ] || { echo "$out"; return 1; }
+}
+for page in "$page_src" "$reader_page"; do
+    check "man page $(basename "$page"): groff -man -ww -z" groff_lint "$page"
+    if command -v mandoc >/dev/null; then
+        check "man page $(basename "$page"): mandoc -T lint" mandoc_lint "$page"
+    else
+        skip "man page $(basename "$page"): mandoc -T lint (mandoc not installed)"
+    fi
+done
 
 # Every text the driver reports must appear in the DIAGNOSTICS of the page.
 documented_messages() {
@@ -469,9 +479,11 @@ one_version() {
     config_version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$(dirname "$config")/zpressConfigVersion.cmake")
     echo "CMake package: $config_version"
     [ "$config_version" = "$version" ] || return 1
-    grep -x "\.TH ZPRESS 1 [^ ]* \"zpress $version\" .*" "$page_src"
+    grep -x "\.TH ZPRESS 1 [^ ]* \"zpress $version\" .*" "$page_src" &&
+        grep -x "\.TH ZPRESS-READ 1 [^ ]* \"zpress $version\" .*" "$reader_page"
 }
-check "version $version in pkg-config, CMake package and manual page" one_version
+check "version $version in pkg-config, CMake package and manual pages" one_version
+check "staged zpress-read -V" staged_reader_version
 
 # --- Debian packages ---------------------------------------------------------
 
@@ -538,10 +550,12 @@ runtime_contents() {
     local list
     list=$(dpkg-deb -c "$runtime_deb") || return 1
     grep -q ' ./usr/bin/zpress$' <<<"$list" &&
+        grep -q ' ./usr/bin/zpress-read$' <<<"$list" &&
         grep -q ' ./usr/share/man/man1/zpress.1.gz$' <<<"$list" &&
+        grep -q ' ./usr/share/man/man1/zpress-read.1.gz$' <<<"$list" &&
         ! grep -q 'include/\|\.a$' <<<"$list"
 }
-check "zpress.deb holds bin/zpress and the compressed man page" runtime_contents
+check "zpress.deb holds bin/zpress, bin/zpress-read and the compressed man pages" runtime_contents
 
 # The packaged page is the installed one, compressed at the highest level
 # (header byte XFL = 2) with no time stamp (MTIME = 0).
@@ -612,7 +626,7 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     }
     if check "dpkg -i zpress and libzpress-dev" install_debs; then
         installed_run() {
-            /usr/bin/zpress -V &&
+            /usr/bin/zpress -V && /usr/bin/zpress-read -V &&
                 printf 'round trip\n' | /usr/bin/zpress | /usr/bin/zpress -d | grep -qx 'round trip'
         }
         check "installed zpress -V and a round trip" installed_run

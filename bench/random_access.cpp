@@ -3,6 +3,7 @@
 //
 //   zpress_random_access [--rewind | --pass | --save INDEX | --load INDEX]
 //                        FILE.gz OFFSETS [DATA_OUT]
+//   zpress_random_access --cost INDEX FILE.gz ROUNDS
 //
 // For every offset in the file OFFSETS (one decimal number a line) it reads
 // 4096 bytes at that uncompressed position: by default with gzseek then gzread;
@@ -14,6 +15,11 @@
 // restart.  The bytes read go to DATA_OUT when given, so that the benchmark
 // can check them.  It prints one line: the CPU and wall seconds of the setup
 // and of all the reads, then the median CPU and wall seconds of one read.
+//
+// --cost measures what an index costs to make, side by side in one process:
+// ROUNDS times in turn a plain gzread pass over the whole stream, a
+// gzindex_build on a fresh handle and the gzindex_save of its index to
+// INDEX.  It prints the median CPU seconds of the three.
 #include <time.h>
 
 #include <algorithm>
@@ -87,10 +93,47 @@ double median(std::vector<double> v) {
     return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
+double cpu_now() {
+    return seconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+int index_cost(const char* index, const char* path, int rounds) {
+    std::vector<double> read, build, save;
+    std::vector<unsigned char> buf(1 << 16);
+    for (int r = 0; r < rounds; ++r) {
+        double t = cpu_now();
+        gzstream::gz_handle* file = gzstream::gzopen(path, "rb");
+        if (file == nullptr) fail(std::string("cannot open ") + path);
+        int n;
+        while ((n = gzstream::gzread(file, buf.data(), static_cast<unsigned>(buf.size()))) > 0) {
+        }
+        if (n < 0 || gzstream::gzclose(file) != 0) fail("gzread failed");
+        read.push_back(cpu_now() - t);
+        t = cpu_now();
+        file = gzstream::gzopen(path, "rb");
+        if (file == nullptr || gzstream::gzindex_build(file) != 0) fail("gzindex_build failed");
+        build.push_back(cpu_now() - t);
+        t = cpu_now();
+        if (gzstream::gzindex_save(file, index) != 0)
+            fail(std::string("gzindex_save failed: ") + std::strerror(errno));
+        save.push_back(cpu_now() - t);
+        gzstream::gzclose(file);
+    }
+    std::printf("%.6f %.6f %.6f\n", median(read), median(build), median(save));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string_view mode = argc > 1 ? argv[1] : "";
+    if (mode == "--cost") {
+        if (argc != 5 || std::atoi(argv[4]) < 1) {
+            std::fprintf(stderr, "usage: zpress_random_access --cost INDEX FILE.gz ROUNDS\n");
+            return 2;
+        }
+        return index_cost(argv[2], argv[3], std::atoi(argv[4]));
+    }
     const bool rewind = mode == "--rewind";
     const bool save = mode == "--save";
     const bool load = mode == "--load";

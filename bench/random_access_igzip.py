@@ -1,12 +1,14 @@
 """Random reads through indexed_gzip, the peer of zpress_random_access:
 
     /usr/bin/python3 random_access_igzip.py [--save INDEX] FILE.gz OFFSETS [DATA_OUT]
+    /usr/bin/python3 random_access_igzip.py --build-only FILE.gz ROUNDS
 
 Builds the full seek index (a point every 1 MiB), then reads 4096 bytes at
 every offset in OFFSETS.  Prints the CPU and wall seconds of the index build
 and of all the reads, then the median CPU and wall seconds of one read.  With
 --save the index is exported to INDEX after the build (untimed).  Run by the Debian interpreter that the
-python3-indexed-gzip package installs for.
+python3-indexed-gzip package installs for.  With --build-only it builds the
+full index ROUNDS times and prints the median CPU seconds of one build.
 """
 
 import statistics
@@ -24,8 +26,22 @@ def lap(start: tuple[float, float]) -> tuple[float, float, tuple[float, float]]:
     return now[0] - start[0], now[1] - start[1], now
 
 
+def build_only(path: str, rounds: int) -> int:
+    cpu = []
+    for _ in range(rounds):
+        start = time.process_time()
+        f = indexed_gzip.IndexedGzipFile(path, spacing=SPACING)
+        f.build_full_index()
+        cpu.append(time.process_time() - start)
+        f.close()
+    print(f"{statistics.median(cpu):.6f}")
+    return 0
+
+
 def main() -> int:
     args = sys.argv[1:]
+    if args[:1] == ["--build-only"]:
+        return build_only(args[1], int(args[2]))
     save = None
     if args[:1] == ["--save"]:
         save, args = args[1], args[2:]

@@ -2,7 +2,7 @@
 """Whole-process benchmark of zpress against the zlib engine's floor and the
 peer utilities gzip, pigz (-p 1), compress, libdeflate-gzip and igzip.
 
-    python3 bench/run.py            full run on the reference corpus (about 10 minutes on a quiet 2-core machine)
+    python3 bench/run.py            full run on the reference corpus (about 15 minutes on a quiet 2-core machine)
     python3 bench/run.py --quick    the same corpus at a 24th of its size (about a minute)
 
 Peers that are missing are installed with apt-get when this runs as root
@@ -45,6 +45,11 @@ after it has built its index.  A third, from bench/python_module.py, times the
 Python module zpress inside /usr/bin/python3 against indexed_gzip, the
 standard library's gzip and zlib modules, and its peak memory reading lines.
 
+A full run (not --quick) also times zpress-read against gztool (Debian's
+gztool, a black box) in 1 GiB of the text: 10 lines at random line numbers
+and 4 KiB at random byte offsets, one whole process per call, each tool
+with its own index built first.
+
 The tables are printed and written to bench/results.md (or -o FILE), and a bar
 chart of the ratios to bench/chart.svg (or --chart FILE; beside FILE with -o;
 the quick run's beside bench/results-quick.md, both ignored by git).
@@ -60,6 +65,7 @@ import json
 import os
 import platform
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -110,6 +116,10 @@ RA_GOAL_SPEEDUP = 12      # ... and against indexed_gzip's median
 RA_BIG_SIZE = 1 << 30     # --random-access-1g: the text repeated to 1 GiB
 RA_BIG_GOAL_MEDIAN_MS = 3.0
 RA_BIG_INDEX_BEFORE = 7.9e6  # its index file in format version 1 (raw windows)
+IDX_GOAL_BUILD = 1.3      # gzindex_build's CPU against a plain gzread pass
+IDX_GOAL_SAVE = 0.05      # gzindex_save's against gzindex_build's
+PARTIAL_LINES = 10          # zpress-read against gztool: lines per call
+PARTIAL_GOAL_SPEEDUP = 3    # gztool -L's median wall per call / zpress-read --line's
 
 
 # --------------------------------------------------------------------------
@@ -127,6 +137,8 @@ def parse_args() -> argparse.Namespace:
     ap.add_argument("--no-build", action="store_true",
                     help="use the binaries as they are (default: build the release preset)")
     ap.add_argument("--zpress", type=Path, help="zpress binary (default BUILD/zpress)")
+    ap.add_argument("--zpress-read", type=Path,
+                    help="zpress-read binary (default BUILD/zpress-read)")
     ap.add_argument("--floor", type=Path, help="engine floor (default BUILD/bench/zpress_floor)")
     ap.add_argument("--char-read", type=Path,
                     help="character-input tool (default BUILD/bench/zpress_char_read)")
@@ -625,7 +637,8 @@ class Bench:
                  args.corpus_tool or bench_dir / "zpress_corpus",
                  args.random_access or bench_dir / "zpress_random_access",
                  args.char_read or bench_dir / "zpress_char_read",
-                 args.cxx_paths or bench_dir / "zpress_cxx_paths"]
+                 args.cxx_paths or bench_dir / "zpress_cxx_paths",
+                 args.zpress_read or args.build_dir / "zpress-read"]
         tools = [str(p.resolve()) for p in tools]
         for p in tools:
             if not os.access(p, os.X_OK):
@@ -634,11 +647,15 @@ class Bench:
         # Measure one fixed build even if the tree is rebuilt meanwhile.
         (work / "bin").mkdir()
         (self.zpress, self.floor, self.lzw_tool, self.corpus_tool,
-         self.random_access_tool, self.char_read, self.cxx_paths_tool) = (
-            shutil.copy2(p, work / "bin") for p in tools)
+         self.random_access_tool, self.char_read, self.cxx_paths_tool,
+         self.zpress_read) = (shutil.copy2(p, work / "bin") for p in tools)
         self.install_notes = install_missing(
-            PEER_PACKAGES | {"time": "time", "indexed_gzip": "python3-indexed-gzip"},
+            PEER_PACKAGES | {"time": "time", "indexed_gzip": "python3-indexed-gzip",
+                             "gztool": "gztool"},
             not args.no_install)
+        self.gztool = shutil.which("gztool")
+        self.partial_table: list[str] = []
+        self.big: tuple[Path, Path] | None = None
         self.peers = {name: shutil.which(name) for name in PEER_PACKAGES}
         gnu_time = find_gnu_time()
         self.indexed_gzip = has_indexed_gzip()
@@ -923,12 +940,64 @@ class Bench:
         if gzf is None:
             return
         self.random_table = self.random_access_table(src, gzf, big=False)
+        self.random_table += [""] + self.index_cost_table(gzf)
         if self.big_random_access:
             big, big_gz = self.big_text(src)
             self.random_table += [""] + self.random_access_table(big, big_gz, big=True)
 
+    def index_cost_table(self, gzf: Path) -> list[str]:
+        """What an index costs to make: a plain gzread pass, gzindex_build and
+        gzindex_save in turn in one process, and indexed_gzip's full build."""
+        rounds = self.peer_rounds
+        print(f"  index build and save < {gzf.name}", file=sys.stderr)
+        try:
+            out = subprocess.run([self.random_access_tool, "--cost", str(self.work / "cost.idx"),
+                                  str(gzf), str(rounds)], check=True, capture_output=True,
+                                 text=True).stdout
+            read, build, save = (float(v) for v in out.split())
+        except (subprocess.CalledProcessError, ValueError) as e:
+            self.own_failure(f"index cost: {e}")
+            return []
+        finally:
+            (self.work / "cost.idx").unlink(missing_ok=True)
+        igzip = None
+        if self.indexed_gzip:
+            try:
+                igzip = float(subprocess.run(
+                    [INDEXED_GZIP_PYTHON, str(REPO / "bench" / "random_access_igzip.py"),
+                     "--build-only", str(gzf), str(rounds)],
+                    check=True, capture_output=True, text=True).stdout)
+            except (subprocess.CalledProcessError, ValueError) as e:
+                print(f"  indexed_gzip build: FAILED: {e}", file=sys.stderr)
+        rows = [["step", "median cpu", "relative"],
+                ["plain gzread pass", f"{read:.3f} s", "1.00"],
+                ["gzindex_build", f"{build:.3f} s", f"{build / read:.2f} times the read"],
+                ["gzindex_save", f"{save:.3f} s", f"{save / build:.0%} of the build"]]
+        if igzip:
+            rows.append([IGZIP_LABEL + ", build_full_index", f"{igzip:.3f} s",
+                         f"{igzip / read:.2f} times the read"])
+        widths = [max(len(r[i]) for r in rows) for i in range(3)]
+        line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
+        table = [f"Making an index of {gzf.name}: medians of {rounds} rounds, CPU time; zpress's "
+                 "three steps in turn in one process (bench/random_access.cpp --cost).",
+                 "", line(rows[0]), "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
+        table += [line(r) for r in rows[1:]]
+        if not self.quick:
+            verdict = lambda ok: "met" if ok else "MISSED"
+            goals = [f"build {build / read:.2f} times the read, goal <= {IDX_GOAL_BUILD}: "
+                     f"{verdict(build <= IDX_GOAL_BUILD * read)}",
+                     f"save {save / build:.0%} of the build, goal < {IDX_GOAL_SAVE:.0%}: "
+                     f"{verdict(save < IDX_GOAL_SAVE * build)}"]
+            if igzip:
+                goals.append(f"build {build / igzip:.2f} times indexed_gzip's, goal <= 1: "
+                             f"{verdict(build <= igzip)}")
+            table += ["", "Goals: " + "; ".join(goals) + "."]
+        return table
+
     def big_text(self, src: Path) -> tuple[Path, Path]:
-        """1 GiB of src's text, repeated, and its zpress -6 stream."""
+        """1 GiB of src's text, repeated, and its zpress -6 stream (made once)."""
+        if self.big is not None:
+            return self.big
         big, big_gz = self.work / "text-1g.bin", self.work / "text-1g.bin.gz"
         chunk = src.read_bytes()
         with open(big, "wb") as f:
@@ -943,7 +1012,8 @@ class Bench:
         self.notes.append(f"random access in 1 GiB: the text repeated to {RA_BIG_SIZE} bytes, "
                           f"compressed by zpress -6 in {time.monotonic() - start:.0f} s "
                           f"to {big_gz.stat().st_size} bytes")
-        return big, big_gz
+        self.big = (big, big_gz)
+        return self.big
 
     def random_access_table(self, src: Path, gzf: Path, big: bool) -> list[str]:
         size = src.stat().st_size
@@ -1077,6 +1147,111 @@ class Bench:
             print(f"  Python module: FAILED: {why}", file=sys.stderr)
             self.own_failure(f"Python module: {why}")
 
+    def partial_reads(self, src: Path) -> None:
+        """zpress-read against gztool in 1 GiB of src's text, as a user runs
+        them: each builds its own index first (timed once, with its size),
+        then every call is one process: PARTIAL_LINES lines at random line
+        numbers, and RA_READ bytes at random byte offsets.  The two tools
+        alternate call by call; the median wall time per call is compared.
+        Outputs are checked once against the plain data."""
+        if self.gztool is None:
+            self.partial_table = ["Partial reads: gztool is not installed (Debian package "
+                                  "gztool): table left out."]
+            return
+        big, big_gz = self.big_text(src)
+        data = big.read_bytes()
+        line_count = data.count(b"\n")
+        rng = random.Random(RA_SEED + 1)
+        lines = [rng.randrange(1, line_count - PARTIAL_LINES) for _ in range(self.n_reads)]
+        offsets = [rng.randrange(len(data) - RA_READ) for _ in range(self.n_reads)]
+        zpi, gzi = self.work / "partial.zpi", self.work / "partial.gzi"
+        zr = lambda *a: [self.zpress_read, "-I", str(zpi), *a, str(big_gz)]
+        gt = lambda *a: [self.gztool, "-v", "0", "-I", str(gzi), *a, str(big_gz)]
+        tools = {
+            "zpress-read": (zr("--build"), lambda n: zr("-L", str(n), "-l", str(PARTIAL_LINES)),
+                            lambda o: zr("-b", str(o), "-n", str(RA_READ))),
+            "gztool": (gt("-f", "-x", "-i"), lambda n: gt("-L", str(n), "-R", str(PARTIAL_LINES)),
+                       lambda o: gt("-b", str(o), "-r", str(RA_READ))),
+        }
+        built: dict[str, tuple[float, int]] = {}
+        for name, (build_argv, _, _) in tools.items():
+            start = time.perf_counter()
+            subprocess.run(build_argv, check=True, stdout=subprocess.DEVNULL)
+            built[name] = (time.perf_counter() - start, (zpi if name == "zpress-read" else gzi).stat().st_size)
+        # Where the sampled lines start, for the check.
+        starts: dict[int, int] = {}
+        wanted = sorted(set(lines[:5]))
+        at, number = 0, 1
+        for n in wanted:
+            while number < n:
+                at = data.index(b"\n", at) + 1
+                number += 1
+            starts[n] = at
+        problems: list[str] = []
+        for name, (_, by_line, by_byte) in tools.items():
+            for n in wanted:
+                end = starts[n]
+                for _ in range(PARTIAL_LINES):
+                    end = data.index(b"\n", end) + 1
+                out = subprocess.run(by_line(n), capture_output=True).stdout
+                if out != data[starts[n]:end]:
+                    problems.append(f"{name}: line {n} read wrong ({len(out)} bytes)")
+            for o in offsets[:5]:
+                out = subprocess.run(by_byte(o), capture_output=True).stdout
+                if out != data[o:o + RA_READ]:
+                    problems.append(f"{name}: byte {o} read wrong ({len(out)} bytes)")
+        del data
+        for p in problems:
+            print(f"  {p}", file=sys.stderr)
+            if p.startswith("zpress-read"):
+                self.own_failure(f"partial reads, {p}")
+        # Wall and user+sys time of each call, the latter from the children's usage.
+        walls = {(name, kind): [] for name in tools for kind in ("line", "byte")}
+        cpus = {k: [] for k in walls}
+        for kind, values in (("line", lines), ("byte", offsets)):
+            for i, v in enumerate(values):
+                order = list(tools.items())
+                if i % 2:
+                    order.reverse()
+                for name, (_, by_line, by_byte) in order:
+                    argv = by_line(v) if kind == "line" else by_byte(v)
+                    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+                    start = time.perf_counter()
+                    subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    walls[(name, kind)].append(time.perf_counter() - start)
+                    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                    cpus[(name, kind)].append(after.ru_utime + after.ru_stime -
+                                              before.ru_utime - before.ru_stime)
+        wall = {k: statistics.median(v) for k, v in walls.items()}
+        cpu = {k: statistics.median(v) for k, v in cpus.items()}
+        rows = [["tool", "index build wall", "index file",
+                 f"{PARTIAL_LINES} lines at a random line, median wall / cpu",
+                 f"{RA_READ} bytes at a random offset, median wall / cpu"]]
+        for name in tools:
+            rows.append([name, f"{built[name][0]:.2f} s", f"{built[name][1] / 1e6:.2f} MB"] +
+                        [f"{wall[(name, k)] * 1000:.1f} / {cpu[(name, k)] * 1000:.1f} ms"
+                         for k in ("line", "byte")])
+        ratio = lambda m, k: m[("gztool", k)] / m[("zpress-read", k)]
+        rows.append(["gztool / zpress-read", f"{built['gztool'][0] / built['zpress-read'][0]:.2f}",
+                     f"{built['gztool'][1] / built['zpress-read'][1]:.2f}"] +
+                    [f"{ratio(wall, k):.2f} / {ratio(cpu, k):.2f}" for k in ("line", "byte")])
+        widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+        line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
+        judged = cpu if self.table.judge == "cpu" else wall
+        speedup = ratio(judged, "line")
+        self.partial_table = [
+            f"Partial reads: zpress-read against gztool in {big_gz.name} ({len(lines)} calls of "
+            f"each kind, one process per call, the tools alternating; each with its own index "
+            f"built first: `zpress-read --build`, `gztool -x -i` at its default 10 MiB span).",
+            "", line(rows[0]), "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
+        self.partial_table += [line(r) for r in rows[1:]]
+        self.partial_table += [
+            "", f"Goal: zpress-read --line {speedup:.1f} times faster than gztool -L (median "
+            f"{'user+sys' if judged is cpu else 'wall'} time per call; wall "
+            f"{ratio(wall, 'line'):.1f} times), goal >= {PARTIAL_GOAL_SPEEDUP}: "
+            f"{'met' if speedup >= PARTIAL_GOAL_SPEEDUP else 'MISSED'}."
+            + (f"  Checks: {'; '.join(problems)}." if problems else "")]
+
     def peak_rss(self) -> None:
         """Every mode's largest figure over its inputs, beside a peer's for the
         same job.  The API tools are not zpress modes: shown without a goal."""
@@ -1118,6 +1293,9 @@ class Bench:
         self.random_access(text)
         print("Python module", file=sys.stderr)
         self.python_module(text)
+        if not self.quick:
+            print("partial reads in 1 GiB: zpress-read and gztool", file=sys.stderr)
+            self.partial_reads(text)
         self.peak_rss()
 
     def report(self, sums: str, corpus_problem: str | None) -> str:
@@ -1166,6 +1344,8 @@ class Bench:
             lines += [""] + self.random_table
         if self.python_table:
             lines += [""] + self.python_table
+        if self.partial_table:
+            lines += [""] + self.partial_table
         if self.runner.own_failures:
             lines.append("FAILURES of zpress's own programs:")
             lines += [f"- {f}" for f in self.runner.own_failures]

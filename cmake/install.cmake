@@ -3,7 +3,8 @@
 # pkg-config files, and the Debian packages that CPack builds from all that.
 #
 # Three install components, which become three Debian packages:
-#   runtime     -> zpress        bin/zpress, man1/zpress.1
+#   runtime     -> zpress        bin/zpress, bin/zpress-read, man1/zpress.1,
+#                                man1/zpress-read.1
 #   development -> libzpress-dev headers, libraries, CMake and pkg-config files,
 #                                doc/api.md and the examples
 #   python      -> python3-zpress the Python package zpress and doc/python.md
@@ -39,7 +40,7 @@ if(ZPRESS_SHARED AND ZPRESS_INSTALL_RUNPATH)
   set_target_properties(gzstream lzw zpress_cxx PROPERTIES INSTALL_RPATH "$ORIGIN")
   file(RELATIVE_PATH ZPRESS_BIN_TO_LIB
        "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
-  set_target_properties(zpress PROPERTIES INSTALL_RPATH "$ORIGIN/${ZPRESS_BIN_TO_LIB}")
+  set_target_properties(zpress zpress-read PROPERTIES INSTALL_RPATH "$ORIGIN/${ZPRESS_BIN_TO_LIB}")
   set(ZPRESS_PC_RUNPATH " -Wl,-rpath,\${libdir}")
 else()
   set(ZPRESS_PC_RUNPATH "")
@@ -127,12 +128,14 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/examples/"
 # ---------------------------------------------------------------------------
 # The program and its manual page
 
-install(TARGETS zpress
+install(TARGETS zpress zpress-read
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
-configure_file("${PROJECT_SOURCE_DIR}/doc/zpress.1" "${PROJECT_BINARY_DIR}/doc/zpress.1" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/doc/zpress.1"
-  DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
-  COMPONENT runtime)
+foreach(page IN ITEMS zpress.1 zpress-read.1)
+  configure_file("${PROJECT_SOURCE_DIR}/doc/${page}" "${PROJECT_BINARY_DIR}/doc/${page}" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/doc/${page}"
+    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
+    COMPONENT runtime)
+endforeach()
 
 # ---------------------------------------------------------------------------
 # The Python package zpress (component python), where Debian's python3
@@ -244,7 +247,10 @@ bits.
 
 It refuses to replace existing files unless told to, creates its outputs
 never more accessible than their inputs, and removes a half-written output
-when it is interrupted.")
+when it is interrupted.
+
+zpress-read writes part of a large .gz file, from a byte offset or a line
+number, through an index file kept beside it.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libzpress-dev")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")

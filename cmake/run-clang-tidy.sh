@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs clang-tidy, as configured by .clang-tidy, over the production sources of
-# every library, the Python module and the driver, from the compile database of a build (the
-# release preset's by default), two files at a time (CLANG_TIDY_JOBS changes
+# every library, the Python module, the driver and zpress-read, from the
+# compile database of a build (the release preset's by default), two files at a time (CLANG_TIDY_JOBS changes
 # that).  Exits non-zero on any finding, and then counts them by file and check.
 #
 #   cmake/run-clang-tidy.sh [BUILD_DIR]
@@ -16,7 +16,7 @@ fi
 
 log=$build/clang-tidy.log
 status=0
-run-clang-tidy -quiet -j "${CLANG_TIDY_JOBS:-2}" -p "$build" '/(gzstream|lzw|cxx|python)/src/[^/]*$|/driver/[^/]*$' \
+run-clang-tidy -quiet -j "${CLANG_TIDY_JOBS:-2}" -p "$build" '/(gzstream|lzw|cxx|python)/src/[^/]*$|/(driver|reader)/[^/]*$' \
     >"$log" 2>&1 || status=$?
 # run-clang-tidy colours its output even into a file.
 sed -i 's/\x1b\[[0-9;]*m//g' "$log"

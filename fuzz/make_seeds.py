@@ -198,12 +198,20 @@ def edit(kind, offset, value):
 
 
 # Index files are laid out by gzstream/src/gz_index_file.cpp: a 48-byte header
-# (file size at 12, spacing at 36, point count at 44), then 53 bytes of fields
-# per point (out, in, bytes_in, member start, CRCs, bits, window sizes) and its
-# deflated window.
+# (version at 8, file size at 12, spacing at 36, point count at 44), then 73
+# bytes of fields per point (out, in, bytes_in, member start, CRCs, bits,
+# window sizes with the packed size at 49; from version 3 on the CRC of the
+# compressed bytes before the point at 53, lines + 1 at 57, members + 1 at 65)
+# and its deflated window, then a CRC-32 of it all.  Version 2 had only the
+# first 53 bytes of fields.
+INDEX_HEADER = 48
+POINT_FIELDS = 73
+V2_POINT_FIELDS = 53
+
+
 def gz_index_seeds(rnd):
     del rnd  # the edits are chosen, not drawn
-    first = 48
+    first = INDEX_HEADER
     return {
         "valid": control(0, 1),
         "valid_after_seeks": control(4, 2),
@@ -211,11 +219,33 @@ def gz_index_seeds(rnd):
         "huge_spacing": control(2, 4) + edit(3, 36, (1 << 63) - 1),
         "shifted_output": control(2, 5) + edit(7, first, 12345),
         "bits_out_of_range": control(2, 6) + edit(0, first + 40, 9),
-        "window_byte": control(6, 7) + edit(1, first + 60, 0x40),
+        "window_byte": control(6, 7) + edit(1, first + POINT_FIELDS + 7, 0x40),
         "cut_short": control(2, 8) + edit(4, 300, 0),
         "no_crc_fix": control(0, 9) + edit(1, 100, 1),
         "member_start_past_point": control(2, 10) + edit(7, first + 24, 1 << 40),
+        "prefix_crc": control(2, 11) + edit(1, first + 53, 1),
+        "line_count": control(6, 12) + edit(1, first + 57, 1),
+        "member_count": control(2, 13) + edit(1, first + 65, 1),
+        "version_2_label_only": control(2, 14) + edit(2, 8, 2),
     }
+
+
+def as_version_2(raw):
+    """A raw index seed (control header, then an index of version 3) in the
+    format before: no prefix CRCs and no line tallies."""
+    head, index = raw[:9], raw[9:]
+    count = struct.unpack_from("<I", index, 44)[0]
+    out = bytearray(index[:INDEX_HEADER])
+    struct.pack_into("<I", out, 8, 2)
+    at = INDEX_HEADER
+    for _ in range(count):
+        packed = struct.unpack_from("<I", index, at + 49)[0]
+        out += index[at:at + V2_POINT_FIELDS]
+        out += index[at + POINT_FIELDS:at + POINT_FIELDS + packed]
+        at += POINT_FIELDS + packed
+    assert at == len(index) - 4
+    out += struct.pack("<I", zlib.crc32(bytes(out)))
+    return head + bytes(out)
 
 
 def main():
@@ -241,6 +271,10 @@ def main():
     d = os.path.join(CORPUS, "gz_index")
     os.makedirs(d, exist_ok=True)
     seeds = gz_index_seeds(rnd)
+    raw = os.path.join(d, "raw_valid_index")
+    if os.path.exists(raw):
+        with open(raw, "rb") as f:
+            seeds["raw_valid_index_v2"] = as_version_2(f.read())
     for name, data in seeds.items():
         with open(os.path.join(d, name), "wb") as f:
             f.write(data)

@@ -212,6 +212,28 @@ TEST_F(GzfileTest, IndexBuiltSavedAndLoaded) {
     EXPECT_THROW(plain.build_index(), zpress::error);
 }
 
+// Line seeks land on the line getline() then gives; one past the last line
+// throws and leaves what getline() read ahead in place.
+TEST_F(GzfileTest, SeekLineAndLineCount) {
+    const std::string text = "first\nsecond\n\nfourth\nlast, no newline";
+    zpress::gzfile f(put("l.gz", zpress_test::gzip_member(zpress_test::bytes_of(text))), "rb");
+    EXPECT_EQ(f.lines(), -1);
+    std::string line;
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_THROW(f.seek_line(6), zpress::error);
+    EXPECT_THROW(f.seek_line(0), zpress::error);
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(line, "second");
+    EXPECT_EQ(f.seek_line(4), 14);
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(line, "fourth");
+    EXPECT_EQ(f.seek_line(5), 21);
+    ASSERT_TRUE(f.getline(line));
+    EXPECT_EQ(line, "last, no newline");
+    f.build_index();
+    EXPECT_EQ(f.lines(), 4);
+}
+
 TEST_F(GzfileTest, HeaderNameCommentAndTime) {
     const std::string p = dir_.path("h.gz");
     {

@@ -107,12 +107,12 @@ int inflate_end(stream& s) {
     return ::inflateEnd(&record(s));
 }
 
-std::size_t deflate_whole(int level, const unsigned char* first, std::size_t first_length,
+std::size_t deflate_whole(int level, int strategy, const unsigned char* first, std::size_t first_length,
                           const unsigned char* second, std::size_t second_length,
                           unsigned char* out, std::size_t capacity) {
     if (first_length > UINT_MAX || second_length > UINT_MAX || capacity > UINT_MAX) return 0;
     stream s;
-    if (deflate_init(s, level, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
+    if (deflate_init(s, level, strategy) != Z_OK) return 0;
     s.next_out = out;
     s.avail_out = static_cast<unsigned>(capacity);
     s.next_in = first;

@@ -123,5 +123,13 @@ void restart_reader(gz_handle* s);
 // Plain data is repositioned in the file: drops what was buffered and any
 // handed-back byte.
 void forget_plain_input(gz_handle* s);
+// For callers that scan the decoded bytes where they lie instead of copying
+// them out (gz_lines.cpp), on a handle with no handed-back byte waiting:
+// decodes ahead when nothing waits, and returns how many bytes wait at
+// s->ahead.next, 0 at the end of the data, -1 on an error (set as gzread
+// sets it) or when the buffer cannot be had (errno ENOMEM).  take_decoded
+// delivers the first `n` of them, as a gzread of them would.
+long peek_decoded(gz_handle* s);
+void take_decoded(gz_handle* s, std::size_t n);
 
 }  // namespace gzstream

@@ -23,8 +23,13 @@ constexpr gz_off_t kNoPoint = std::numeric_limits<gz_off_t>::max();
 // reading on is cheaper when the point is not far ahead.
 constexpr gz_off_t kWorthRestarting = gz_off_t{2} * kWindowSize;
 
-// Windows are packed once and inflated at every restart: the middle level
-// packs nearly as tightly as the highest at half its cost.
+// Windows are kept as they are while the memory budget allows, so that
+// noting a point costs little more than copying its window, and packed
+// only when the budget fills, before any point is given up.  Then memory
+// decides how dense the points stay in a large stream: the middle level
+// packs nearly as tightly as the highest at half its cost (the fastest
+// takes a tenth more room, which halves the points of a stream that fills
+// the budget at a power of two).
 constexpr int kPackLevel = 6;
 
 const char* const kMismatch = "index does not match the data";
@@ -88,6 +93,10 @@ void point_index::repositioned(gz_off_t position, bool from_start) {
     window_missed_ = false;
     // Points are taken only from what is known to be the data's own decoding.
     recording_ = from_start || !unchecked_;
+    if (position == 0)
+        tally_.start(0, 0, 1);  // inside the first member, whose header was read
+    else
+        tally_.forget();
     ring_size_ = 0;
     ring_end_ = position;
     passed_points(position);
@@ -98,6 +107,7 @@ void point_index::restarted_at(const access_point& p) {
     // The ring starts empty: a window read from a file holds only the bytes
     // the data after its point copies, not all the output before it.
     repositioned(p.out, p.checked || !unchecked_);
+    if (p.lines >= 0) tally_.start(p.out, p.lines, p.members);
 }
 
 void point_index::check_from(std::size_t k) {
@@ -153,9 +163,10 @@ std::uint32_t point_index::ring_crc(unsigned length) const {
 
 void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
                                 unsigned char*& crc_mark) {
-    if (!recording_ && !checking_) return;
     engine::stream& z = s->engine;
     const gz_off_t out = s->bytes_out;
+    tally_.add(produced, static_cast<std::size_t>(z.next_out - produced), out);
+    if (!recording_ && !checking_) return;
     if (recording_ && out >= next_point_) passed_points(out);
     const bool near_due = recording_ && out + kWindowSize >= due_;
     const bool near_check = checking_ && out + kWindowSize >= points_[check_at_].out;
@@ -201,7 +212,8 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
 // output behind it.
 point_index::verdict point_index::check(gz_handle* s, const access_point& p, int bits) {
     if (input_offset(s) != p.in || bits != p.bits || s->bytes_out != p.out ||
-        s->member_start != p.member_start || s->running_crc != p.crc)
+        s->member_start != p.member_start || s->running_crc != p.crc ||
+        tally_.disagrees(p))
         return verdict::wrong;
     // A decode that began at an unchecked point (a probe) vouches for that
     // point through the CRC; this one's window is compared when a decode
@@ -213,18 +225,18 @@ point_index::verdict point_index::check(gz_handle* s, const access_point& p, int
         // this time.
         return verdict::window_unseen;
     }
-    if (!p.sparse) return ring_crc(p.window_size) == p.window_crc ? verdict::agrees : verdict::wrong;
-    // Compared as saved: only the bytes the data after the point copies.
+    // Byte by byte, not by CRC: a CRC-32 is linear, so a window changed on
+    // purpose can be made to keep it.  A window read from a file keeps only
+    // the bytes the data after the point copies, and only those are used.
     unsigned char* window = scratch_.get();
     const ring_span span = ring_last(p.window_size);
     std::memcpy(window, span.first, span.first_size);
     std::memcpy(window + span.first_size, span.second, span.second_size);
     struct stat st;
-    if (::fstat(fileno(s->file), &st) != 0 ||
-        keep_used_window_bytes(fileno(s->file), st.st_size, p, window) != 0)
-        return verdict::window_unseen;
-    return engine::crc32(0, window, p.window_size) == p.window_crc ? verdict::agrees
-                                                                    : verdict::wrong;
+    if (::fstat(fileno(s->file), &st) != 0) return verdict::window_unseen;
+    const int agrees = window_agrees(fileno(s->file), st.st_size, p, window);
+    if (agrees < 0) return verdict::window_unseen;
+    return agrees == 1 ? verdict::agrees : verdict::wrong;
 }
 
 // A point disagrees with the data.  Output decoded from an unchecked point
@@ -240,10 +252,12 @@ void point_index::failed_check(gz_handle* s) {
 }
 
 void point_index::member_started(gz_handle* s) {
+    tally_.member_started(s->bytes_out);
     if (checking_) {
         const access_point& p = points_[check_at_];
         if (s->bytes_in == check_in_ && p.out == p.member_start) {
-            if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0) {
+            if (input_offset(s) != p.in || s->bytes_out != p.out || p.bits != 0 ||
+                p.crc != s->running_crc || tally_.disagrees(p)) {
                 failed_check(s);
                 return;
             }
@@ -262,10 +276,17 @@ void point_index::member_started(gz_handle* s) {
 // at the start of the data or at a checked point vouches for it, once it
 // has compared the point's window too.
 void point_index::passed_check(bool window_compared) {
+    access_point& p = points_[check_at_];
     if (!window_compared)
         window_missed_ = true;
     else if (from_start_)
-        points_[check_at_].checked = true;
+        p.checked = true;
+    // A point from a file of the format before lines learns its tallies
+    // from a decode that counted them on the way.
+    if (from_start_ && p.lines < 0 && tally_.known_at(p.out)) {
+        p.lines = tally_.lines;
+        p.members = tally_.members;
+    }
     if (probing_) probe_done_ = true;
     check_from(check_at_ + 1);
 }
@@ -321,26 +342,51 @@ void point_index::thin_out() {
 
 void point_index::set_memory_limit(std::size_t limit, gz_off_t position) {
     memory_limit_ = limit;
-    while (memory_used() > memory_limit_ && !points_.empty()) thin_out();
+    while (memory_used() > memory_limit_ && !points_.empty())
+        if (!pack_windows()) thin_out();
     passed_points(position);
+}
+
+// Packs every window still kept as it is; whether any was.
+bool point_index::pack_windows() {
+    bool packed_any = false;
+    for (access_point& p : points_) {
+        if (!p.raw) continue;
+        const auto n = static_cast<unsigned>(
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed.get(), p.window_size,
+                                  nullptr, 0, scratch_.get(), kPackedWindowLimit));
+        if (n == 0 || n >= p.packed_size) continue;
+        std::unique_ptr<unsigned char[]> packed(new (std::nothrow) unsigned char[n]);
+        if (!packed) continue;
+        std::memcpy(packed.get(), scratch_.get(), n);
+        p.packed = std::move(packed);
+        packed_bytes_ -= p.packed_size - n;
+        p.packed_size = n;
+        p.raw = false;
+        packed_any = true;
+    }
+    return packed_any;
 }
 
 void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     const gz_off_t out = s->bytes_out;
     access_point p;
-    if (window_size > 0) {
-        const ring_span span = ring_last(window_size);
-        p.packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, span.first, span.first_size, span.second,
-                                  span.second_size, scratch_.get(), kPackedWindowLimit));
-        if (p.packed_size == 0) return;
-        p.window_crc = ring_crc(window_size);
-    }
+    p.packed_size = window_size;
+    p.raw = window_size > 0;
     while (memory_with_one_more(p.packed_size) > memory_limit_ && !points_.empty()) {
+        if (pack_windows()) continue;
         thin_out();
         passed_points(out);
     }
     if (out < due_) return;
+    const ring_span span = ring_last(window_size);
+    if (memory_with_one_more(p.packed_size) > memory_limit_ && p.raw) {
+        p.packed_size = static_cast<unsigned>(
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size,
+                                  span.second, span.second_size, scratch_.get(), kPackedWindowLimit));
+        if (p.packed_size == 0) return;
+        p.raw = false;
+    }
     if (memory_with_one_more(p.packed_size) > memory_limit_) {
         due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;  // not even one fits
         return;
@@ -357,10 +403,20 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     p.crc = s->running_crc;
     p.bits = bits;
     p.window_size = window_size;
+    if (tally_.known_at(out)) {
+        p.lines = tally_.lines;
+        p.members = tally_.members;
+    }
     if (window_size > 0) {
         p.packed.reset(new (std::nothrow) unsigned char[p.packed_size]);
         if (!p.packed) return;
-        std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
+        if (p.raw) {
+            std::memcpy(p.packed.get(), span.first, span.first_size);
+            std::memcpy(p.packed.get() + span.first_size, span.second, span.second_size);
+        } else {
+            std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
+        }
+        p.window_crc = ring_crc(window_size);
     }
     const unsigned packed = p.packed_size;
     try {
@@ -373,6 +429,19 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     }
     packed_bytes_ += packed;
     due_ = out > kNoPoint - spacing_ ? kNoPoint : out + spacing_;
+}
+
+point_index::prefix point_index::prefix_matches(int fd, const access_point& p) {
+    const gz_off_t end = first_byte(p);
+    // Before a point no further than one found right, the bytes are those
+    // the index was saved from too: every point's CRC came from one file.
+    if (end <= prefix_end_) return prefix::agrees;
+    std::uint32_t crc = prefix_crc_;
+    if (!crc_of_file(fd, prefix_end_, end - prefix_end_, crc)) return prefix::unreadable;
+    if (crc != p.prefix_crc) return prefix::differs;
+    prefix_end_ = end;
+    prefix_crc_ = crc;
+    return prefix::agrees;
 }
 
 bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
@@ -388,9 +457,14 @@ bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
 
 bool point_index::unpack_window(gz_handle* s, const access_point& p) {
     engine::stream& z = s->engine;
-    engine::inflate_reset(z);
-    const long n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
-    engine::inflate_reset(z);
+    long n = p.window_size;
+    if (p.raw) {
+        std::memcpy(ring_.get(), p.packed.get(), p.window_size);
+    } else {
+        engine::inflate_reset(z);
+        n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
+        engine::inflate_reset(z);
+    }
     return n == static_cast<long>(p.window_size) &&
            engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
@@ -494,6 +568,15 @@ bool probe(gz_handle* s, std::size_t k) {
 bool index_restart(gz_handle* s, const access_point& point) {
     point_index* index = s->index.get();
     const auto k = static_cast<std::size_t>(&point - index->points().data());
+    // A loaded point stands for everything before it in the file: its
+    // window, its member's CRC so far, its position.  It is used only while
+    // those bytes are the ones the index was made from, so that damage or
+    // an edit there is never hidden (the seek then reads from the start).
+    if (index->unchecked() && !point.checked) {
+        const point_index::prefix verdict = index->prefix_matches(fileno(s->file), point);
+        if (verdict == point_index::prefix::differs) index->discredit();
+        if (verdict != point_index::prefix::agrees) return false;
+    }
     if (index->needs_probe(point) && !probe(s, k)) return false;
     return restart_at(s, s->index->points()[k]);
 }

@@ -44,9 +44,12 @@ struct access_point {
     gz_off_t member_start = 0;  // uncompressed position where this member's data began
     std::uint32_t crc = 0;      // CRC-32 of this member's output before `out`
     std::uint32_t window_crc = 0;  // CRC-32 of the window as kept
+    // CRC-32 of the compressed file before the point's first byte (`in`, or
+    // the byte before it when `bits`), as it was when the index was saved.
+    std::uint32_t prefix_crc = 0;
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
-    unsigned packed_size = 0;   // the window, deflated
+    unsigned packed_size = 0;   // the window, deflated unless `raw`
     // Noted by this handle, or found right by a decode that passed it or that
     // started at it and reached the next place to check; false for a point
     // just loaded.
@@ -54,7 +57,16 @@ struct access_point {
     // The window keeps only the bytes the data after the point copies, the
     // rest zero (see keep_used_window_bytes): so points read back from a file.
     bool sparse = false;
+    // The window is kept as it is (packed_size == window_size), not yet
+    // deflated: only points this handle noted.
+    bool raw = false;
     std::unique_ptr<unsigned char[]> packed;
+    // Line and member tallies at `out` (gz_lines.cpp), -1 where the decode
+    // that noted the point did not know them (an index saved before lines
+    // were counted): newline bytes before `out`, and the members begun at or
+    // before it.
+    gz_off_t lines = -1;
+    gz_off_t members = -1;
 };
 
 // Zeroes the bytes of `window` (p.window_size bytes) that the first 32 KiB of
@@ -64,6 +76,49 @@ struct access_point {
 // where the engine stops, the same way every time.
 int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
                            unsigned char* window);
+
+// Whether the window `p` keeps (`packed`, inflated) holds, at every byte
+// the data after the point copies, the byte of `actual` (the p.window_size
+// bytes of output before the point): the bytes it does not keep are never
+// read, so only these matter.  1 when they all agree, 0 when one differs
+// or the window does not inflate to its size, -1 with errno when the file
+// cannot be read.
+int window_agrees(int fd, gz_off_t file_size, const access_point& p,
+                  const unsigned char* actual);
+
+// The compressed file offset of the first byte a restart at `p` reads.
+inline gz_off_t first_byte(const access_point& p) {
+    return p.in - (p.bits != 0 ? 1 : 0);
+}
+
+// CRC-32 of `length` bytes of the file `fd` from `from` on, continuing
+// `crc`, read with pread.  False with errno (EINVAL when the file ends
+// first) when they cannot be read.
+bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc);
+
+// Newline bytes and member starts counted along the decoded output
+// (gz_lines.cpp), so that each point can carry the line it lies in.  Counts
+// are known only for a decode that began where they were known (the start
+// of the data, or a point that carries them) and saw every byte since.
+struct line_tally {
+    gz_off_t lines = -1;    // newline bytes before `end`, -1 when unknown
+    gz_off_t members = -1;  // members begun at or before `end`
+    gz_off_t end = 0;
+    gz_off_t total_lines = -1;  // once a counting decode reached the end of the data
+    gz_off_t total_members = -1;
+
+    bool known_at(gz_off_t position) const { return lines >= 0 && end == position; }
+    // Whether a point's tallies differ from these where both are known.
+    bool disagrees(const access_point& p) const {
+        return p.lines >= 0 && known_at(p.out) && (p.lines != lines || p.members != members);
+    }
+    void start(gz_off_t position, gz_off_t lines_before, gz_off_t members_so_far);
+    void forget() { lines = members = -1; }
+    // `n` decoded bytes that end at `position`.
+    void add(const unsigned char* data, std::size_t n, gz_off_t position);
+    void member_started(gz_off_t position);
+    void ended(gz_off_t position);
+};
 
 class point_index {
   public:
@@ -81,6 +136,11 @@ class point_index {
     // Decoding is no longer in step (an error, a failed repositioning): no
     // new points and no checks until the next repositioning.
     void suspend() { recording_ = checking_ = false; }
+    // The index does not belong to the data as they are: never used again.
+    void discredit() {
+        discredited_ = true;
+        suspend();
+    }
 
     // Whether the inflate call about to run should stop at block ends: a
     // point may come due, or one to check may lie in the buffered input.
@@ -88,6 +148,12 @@ class point_index {
 
     void after_inflate(gz_handle* s, const unsigned char* produced, unsigned char*& crc_mark);
     void member_started(gz_handle* s);
+    // The data ended cleanly after its last member (gz_read.cpp).
+    void data_ended(gz_off_t position) { tally_.ended(position); }
+    // Newline bytes and members in the whole data, -1 until a decode that
+    // knew its tallies reached the end.
+    gz_off_t total_lines() const { return tally_.total_lines; }
+    gz_off_t total_members() const { return tally_.total_members; }
     // A member's trailer held `isize`: false when a decode that began at an
     // unchecked point finds that its length disagrees.
     bool member_ended(const gz_handle* s, std::uint32_t isize);  // drops the index if not
@@ -120,6 +186,12 @@ class point_index {
         return probe_done_ && !discredited_;
     }
     void mark_checked(std::size_t k) { points_[k].checked = true; }
+    enum class prefix { agrees, differs, unreadable };
+    // Whether the compressed bytes before loaded point `p` are those the
+    // index was saved from (its prefix_crc), reading `fd` with pread only
+    // as far as an earlier call has not; a restart at `p` then rests on
+    // nothing but the data.
+    prefix prefix_matches(int fd, const access_point& p);
     // The data were read to their end from the start with this index.
     bool complete() const { return complete_; }
     void set_complete() { complete_ = true; }
@@ -167,6 +239,7 @@ class point_index {
     std::uint32_t ring_crc(unsigned length) const;
     std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();
+    bool pack_windows();
 
     gz_off_t spacing_;
     std::size_t memory_limit_;
@@ -187,6 +260,10 @@ class point_index {
     bool probe_done_ = false;  // ... which agreed
     gz_off_t check_in_ = 0;
     std::size_t check_at_ = 0;  // its place in points_
+    // The compressed bytes before this offset were found as the index was
+    // saved from; their CRC-32.
+    gz_off_t prefix_end_ = 0;
+    std::uint32_t prefix_crc_ = 0;
 
     // The latest output, kept only as a point comes due or is to be checked.
     std::unique_ptr<unsigned char[]> ring_;
@@ -195,6 +272,7 @@ class point_index {
     gz_off_t ring_end_ = 0;
     std::unique_ptr<unsigned char[]> scratch_;  // kPackedWindowLimit bytes to deflate into
     std::unique_ptr<unsigned char[]> skip_;     // kSkipBlock bytes, made on first use
+    line_tally tally_;
 };
 
 struct point_index_deleter {
@@ -225,6 +303,14 @@ point_index* index_ensure(gz_handle* s);
 // A new, empty index with the handle's budget, not attached to it; null when
 // the handle cannot have one.
 std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s);
+// Checks every point of `index` (built for `s`, not attached) by one decode
+// of s's compressed file from its start, on a handle of its own so that `s`
+// stays as it is whatever the decode finds.  True, with every point then
+// trusted as if noted by `s`, when all agree; false, with `index` dropped,
+// when one does not, the data cannot be read to their end or the file
+// cannot be opened again.
+bool index_check_whole(const gz_handle* s,
+                       std::unique_ptr<point_index, point_index_deleter>& index);
 // Replaces the handle's index, e.g. with a loaded one.
 void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_deleter> index);
 

@@ -1,7 +1,11 @@
 // The random-access calls on a whole stream: noting every access point in one
 // pass, checking a loaded index against the data, and the memory budget.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <new>
 
@@ -19,13 +23,21 @@ namespace {
 bool read_through(gz_handle* s, bool& sound) {
     const gz_off_t position = s->bytes_out;
     const int pushed = s->pushback_char;
-    if (!s->write_buffer) {
-        s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
-        if (!s->write_buffer) return false;
-    }
     if (gzrewind(s) != 0) return false;
+    // The index's large block when it has one: the engine then copies only
+    // the end of each call's output into its window, not all of it.
+    unsigned size = 0;
+    unsigned char* block = index_skip_buffer(s, size);
+    if (block == nullptr) {
+        if (!s->write_buffer) {
+            s->write_buffer.reset(new (std::nothrow) unsigned char[STREAM_BUFFER_SIZE]);
+            if (!s->write_buffer) return false;
+        }
+        block = s->write_buffer.get();
+        size = STREAM_BUFFER_SIZE;
+    }
     int n;
-    while ((n = gzread(s, s->write_buffer.get(), STREAM_BUFFER_SIZE)) > 0) {
+    while ((n = gzread(s, block, size)) > 0) {
     }
     if (n < 0) return false;
     sound = s->index && !s->index->discredited() && s->index->all_passed();
@@ -80,6 +92,39 @@ int gzindex_verify(gz_handle* file) {
         return -1;
     }
     return 0;
+}
+
+bool index_check_whole(const gz_handle* s,
+                       std::unique_ptr<point_index, point_index_deleter>& index) {
+    // The same file opened anew, with a file position of its own: the pass
+    // leaves `s`'s position, buffers, CRC and error state alone.
+    char own_path[sizeof "/proc/self/fd/-2147483648"];
+    (void)std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fileno(s->file));
+    const int fd = ::open(own_path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        index.reset();
+        return false;
+    }
+    gz_handle* own = gzdopen(fd, "rb");
+    if (own == nullptr) {
+        ::close(fd);
+        index.reset();
+        return false;
+    }
+    own->index_budget = s->index_budget;
+    bool ok = own->data_start == s->data_start && !own->pass_through;
+    if (ok) {
+        index_replace(own, std::move(index));
+        ok = gzindex_verify(own) == 0 && own->index;
+        if (ok) {
+            index = std::move(own->index);
+            // The pass's decode was own's, not s's.
+            index->suspend();
+        }
+    }
+    (void)gzclose(own);
+    if (!ok) index.reset();
+    return ok;
 }
 
 int gzindex_budget(gz_handle* file, std::int64_t bytes) {

@@ -3,7 +3,7 @@
 //
 // Layout, integers little-endian:
 //   8 bytes  "ZPGZIDX\n"
-//   u32      format version (2: windows deflated)
+//   u32      format version (3; 2 is still read, see gzindex_load)
 //   u64      size of the compressed file
 //   u32 u32  CRC-32 of its first and of its last kIdentityBlock bytes
 //   u64      data_start (offset behind the first member header)
@@ -12,10 +12,21 @@
 //            u64 out, u64 in, u64 bytes_in, u64 member_start, u32 crc,
 //            u32 CRC-32 of the kProbeSize compressed bytes from the point's
 //            first bit on, u8 bits, u32 window size, u32 window CRC-32,
-//            u32 packed size, the window as raw deflate data: only the
-//            bytes the data after the point copies, the rest zero (see
-//            keep_used_window_bytes), and the window CRC is of that
+//            u32 packed size,
+//            fields added in version 3 (see write_v3_fields):
+//              u32 CRC-32 of the compressed file before the point's first
+//                  byte,
+//              u64 lines + 1, u64 members + 1 (see access_point; 0 where
+//                  they were not counted),
+//            the window as raw deflate data: only the bytes the data after
+//            the point copies, the rest zero (see keep_used_window_bytes),
+//            and the window CRC is of that
 //   u32      CRC-32 of everything before it
+//
+// Version 2 files lack the CRC of the bytes before each point, without
+// which a point could stand for data that has changed since, and the line
+// tallies: their points are taken only after one decode from the start of
+// the data has found every one of them right (see gzindex_load).
 //
 // An index file comes from outside the process and steers where inflating
 // restarts and which CRC a trailer is compared with, so nothing in it is
@@ -44,10 +55,12 @@ namespace gzstream {
 namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
-constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kVersionBeforePrefixes = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
-constexpr std::size_t kPointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
+constexpr std::size_t kV3PointFields = 4 + 8 + 8;
+constexpr std::size_t kV2PointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
 // Deflate cannot expand data by more than this per compressed byte.
 constexpr gz_off_t kMostExpansion = 1032;
 // What lies between two members' deflate data: a trailer and a header.
@@ -61,25 +74,6 @@ struct identity {
     std::uint32_t last_crc = 0;
 };
 
-bool crc_of_range(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
-    unsigned char buf[8192];
-    crc = engine::crc32(0, nullptr, 0);
-    while (length > 0) {
-        const std::size_t want =
-            length < gz_off_t{sizeof buf} ? static_cast<std::size_t>(length) : sizeof buf;
-        const ssize_t got = ::pread(fd, buf, want, from);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got == 0) errno = EINVAL;  // the file shrank meanwhile
-            return false;
-        }
-        crc = engine::crc32(crc, buf, static_cast<std::size_t>(got));
-        from += got;
-        length -= got;
-    }
-    return true;
-}
-
 // Read without moving the handle's own file position.
 bool identify(std::FILE* file, identity& id) {
     id.fd = fileno(file);
@@ -91,16 +85,18 @@ bool identify(std::FILE* file, identity& id) {
     }
     id.size = st.st_size;
     const gz_off_t block = id.size < kIdentityBlock ? id.size : kIdentityBlock;
-    return crc_of_range(id.fd, 0, block, id.first_crc) &&
-           crc_of_range(id.fd, id.size - block, block, id.last_crc);
+    id.first_crc = id.last_crc = engine::crc32(0, nullptr, 0);
+    return crc_of_file(id.fd, 0, block, id.first_crc) &&
+           crc_of_file(id.fd, id.size - block, block, id.last_crc);
 }
 
 // The compressed bytes that a point restarts on: its first partial byte and
 // what follows, as far as the file goes.
 bool probe_crc(const identity& id, const access_point& p, std::uint32_t& crc) {
-    const gz_off_t from = p.in - (p.bits != 0 ? 1 : 0);
+    const gz_off_t from = first_byte(p);
     const gz_off_t left = id.size - from;
-    return crc_of_range(id.fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
+    crc = engine::crc32(0, nullptr, 0);
+    return crc_of_file(id.fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
 }
 
 class writer {
@@ -162,6 +158,20 @@ class reader {
     std::size_t left_;
 };
 
+// The per-point fields of format version 3, kept together.
+void write_v3_fields(writer& w, const access_point& p, std::uint32_t prefix_crc) {
+    w.u32(prefix_crc);
+    w.u64(p.lines + 1);
+    w.u64(p.members + 1);
+}
+bool read_v3_fields(reader& r, access_point& p) {
+    gz_off_t lines = 0, members = 0;
+    if (!r.u32(p.prefix_crc) || !r.u64(lines) || !r.u64(members)) return false;
+    p.lines = lines - 1;
+    p.members = members - 1;
+    return true;
+}
+
 // a * b, or INT64_MAX when that does not fit.
 gz_off_t saturating_product(gz_off_t a, gz_off_t b) {
     gz_off_t r;
@@ -201,35 +211,60 @@ bool plausible(const access_point& p, const access_point* before, const identity
     return true;
 }
 
+// The line tallies of a point, read back (`counted` is the last point
+// before it that has them): each count is one that the output between the
+// points can hold, and the member count rises exactly where a new member
+// begins.
+bool plausible_tally(const access_point& p, const access_point* counted) {
+    if ((p.lines < 0) != (p.members < 0)) return false;
+    if (p.lines < 0) return true;
+    if (p.lines > p.out || p.members < 1 || p.members > p.in / kLeastBetweenMembers + 1)
+        return false;
+    if (counted == nullptr) return true;
+    if (p.lines < counted->lines || p.lines - counted->lines > p.out - counted->out) return false;
+    return p.member_start == counted->member_start ? p.members == counted->members
+                                                   : p.members > counted->members;
+}
+
 // Reads and checks the body (everything before the trailing CRC).  A
 // compressed file that cannot be read sets `failure` to the system's reason.
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
-           gz_off_t& spacing, int& failure) {
+           gz_off_t& spacing, std::uint32_t& version, int& failure) {
     const unsigned char* magic = r.take(kMagic.size());
-    std::uint32_t version = 0, first_crc = 0, last_crc = 0, count = 0;
+    std::uint32_t first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
     if (magic == nullptr || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return false;
-    if (!r.u32(version) || version != kVersion) return false;
+    if (!r.u32(version) || (version != kVersion && version != kVersionBeforePrefixes)) return false;
     if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) ||
         !r.u64(spacing) || !r.u32(count))
         return false;
     if (size != id.size || first_crc != id.first_crc || last_crc != id.last_crc ||
         start != data_start || start > size)
         return false;
-    if (spacing <= 0 || spacing > saturating_product(kMostExpansion, size)) return false;
-    if (count > r.left() / kPointFields) return false;
+    // The spacing starts at kFirstPointSpacing (tests set less) and only
+    // doubles, never past what the data can hold.
+    if (spacing <= 0 ||
+        (spacing > kFirstPointSpacing && spacing > saturating_product(kMostExpansion, size)))
+        return false;
+    const std::size_t fields =
+        version == kVersion ? kV2PointFields + kV3PointFields : kV2PointFields;
+    if (count > r.left() / fields) return false;
     points.reserve(count);
+    const access_point* counted = nullptr;
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
         std::uint32_t probe = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
             !r.u32(p.crc) || !r.u32(probe) || !r.u8(bits) || !r.u32(p.window_size) ||
-            !r.u32(p.window_crc) || !r.u32(p.packed_size))
+            !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
+            (version == kVersion && !read_v3_fields(r, p)))
             return false;
         p.bits = static_cast<int>(bits);
         p.sparse = true;
-        if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start)) return false;
+        if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start) ||
+            !plausible_tally(p, counted))
+            return false;
         if (p.packed_size != 0) {
             const unsigned char* packed = r.take(p.packed_size);
             if (packed == nullptr) return false;
@@ -244,6 +279,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         }
         if (crc != probe) return false;
         points.push_back(std::move(p));
+        if (points.back().lines >= 0) counted = &points.back();
     }
     return r.left() == 0;
 }
@@ -266,16 +302,20 @@ class sparse_packer {
     // errno when the compressed file cannot be read.
     bool pack(const identity& id, const access_point& p, const unsigned char*& packed,
               unsigned& packed_size, std::uint32_t& crc) {
-        engine::inflate_reset(z_);
-        const long n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(),
-                                             kWindowSize);
+        long n = p.window_size;
+        if (p.raw) {
+            std::memcpy(window_.get(), p.packed.get(), p.window_size);
+        } else {
+            engine::inflate_reset(z_);
+            n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(), kWindowSize);
+        }
         if (n != static_cast<long>(p.window_size)) {
             errno = EINVAL;
             return false;
         }
         if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
         packed_size = static_cast<unsigned>(engine::deflate_whole(
-            kSparseLevel, window_.get(), p.window_size, nullptr, 0, packed_.get(),
+            kSparseLevel, kSparseStrategy, window_.get(), p.window_size, nullptr, 0, packed_.get(),
             kPackedWindowLimit));
         if (packed_size == 0) {
             errno = ENOMEM;
@@ -287,7 +327,11 @@ class sparse_packer {
     }
 
   private:
-    static constexpr int kSparseLevel = 9;  // once per point and save: worth the time
+    // A window with most bytes zero: the highest level's long searches go
+    // along the runs of zeros for little; one below it with filtered
+    // matching packs it as tightly at a third of the time.
+    static constexpr int kSparseLevel = 8;
+    static constexpr int kSparseStrategy = Z_FILTERED;
     engine::stream z_;
     std::unique_ptr<unsigned char[]> window_, packed_;
     bool ready_ = false;
@@ -295,7 +339,9 @@ class sparse_packer {
 
 // The whole file at `path`, if it is no larger than `limit`.
 bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Not blocking in the open, as a FIFO would until a writer came: only
+    // a regular file is read.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0;
@@ -327,11 +373,15 @@ bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>&
 // that the name never shows a partial index; on failure nothing is left.
 bool write_atomically(const char* path, const std::vector<unsigned char>& data) {
     static std::atomic<unsigned> counter{0};
+    // A short name of its own, so that any name the directory takes for
+    // the index can be written too.
+    const std::string_view whole(path);
+    const std::size_t slash = whole.rfind('/');
+    const std::string dir(slash == std::string_view::npos ? "" : whole.substr(0, slash + 1));
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = std::string(path) + ".tmp" + std::to_string(::getpid()) + "." +
-               std::to_string(counter++);
+        temp = dir + ".zpi" + std::to_string(::getpid()) + "." + std::to_string(counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }
@@ -367,9 +417,30 @@ bool write_atomically(const char* path, const std::vector<unsigned char>& data) 
 
 }  // namespace
 
+bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
+    unsigned char buf[32768];
+    while (length > 0) {
+        const std::size_t want =
+            length < gz_off_t{sizeof buf} ? static_cast<std::size_t>(length) : sizeof buf;
+        const ssize_t got = ::pread(fd, buf, want, from);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EINVAL;  // the file shrank meanwhile
+            return false;
+        }
+        crc = engine::crc32(crc, buf, static_cast<std::size_t>(got));
+        from += got;
+        length -= got;
+    }
+    return true;
+}
+
 int gzindex_save(gz_handle* file, const char* path) {
+    // An index with no places is worth saving only when it covers the whole
+    // data, which was then too short for any.
     if (file == nullptr || path == nullptr || file->direction != 'r' || !file->index ||
-        file->index->discredited()) {
+        file->index->discredited() ||
+        (file->index->point_count() == 0 && !file->index->complete())) {
         errno = EINVAL;
         return -1;
     }
@@ -391,9 +462,15 @@ int gzindex_save(gz_handle* file, const char* path) {
             errno = ENOMEM;
             return -1;
         }
+        // The CRC of the compressed bytes before each point, continued from
+        // one point to the next.
+        gz_off_t prefix_end = 0;
+        std::uint32_t prefix_crc = engine::crc32(0, nullptr, 0);
         for (const access_point& p : points) {
             std::uint32_t probe = 0;
             if (!probe_crc(id, p, probe)) return -1;
+            if (!crc_of_file(id.fd, prefix_end, first_byte(p) - prefix_end, prefix_crc)) return -1;
+            prefix_end = first_byte(p);
             const unsigned char* packed = p.packed.get();
             unsigned packed_size = p.packed_size;
             std::uint32_t window_crc = p.window_crc;
@@ -410,6 +487,7 @@ int gzindex_save(gz_handle* file, const char* path) {
             w.u32(p.window_size);
             w.u32(window_crc);
             w.u32(packed_size);
+            write_v3_fields(w, p, prefix_crc);
             w.bytes(packed, packed_size);
         }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
@@ -435,6 +513,7 @@ int gzindex_load(gz_handle* file, const char* path) {
     if (!identify(file->file, id)) return -1;
     std::vector<access_point> points;
     gz_off_t spacing = 0;
+    std::uint32_t version = 0;
     try {
         std::vector<unsigned char> data;
         if (!read_whole(path, file->index_budget, data)) return -1;
@@ -446,7 +525,7 @@ int gzindex_load(gz_handle* file, const char* path) {
             std::uint32_t stored_crc = 0;
             reader r(data.data(), body);
             ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
-                 parse(r, id, file->data_start, points, spacing, failure);
+                 parse(r, id, file->data_start, points, spacing, version, failure);
         }
         if (!ok) {
             errno = failure;
@@ -458,6 +537,14 @@ int gzindex_load(gz_handle* file, const char* path) {
     }
     if (!index->adopt(points, spacing)) {
         errno = ENOMEM;
+        return -1;
+    }
+    // Points of version 2 carry no CRC of the bytes before them, so nothing
+    // would show that the data there are still those they were taken from:
+    // they are taken only once a decode from the start has found them all.
+    if (version == kVersionBeforePrefixes && index->unchecked() &&
+        !index_check_whole(file, index)) {
+        errno = EINVAL;
         return -1;
     }
     index_replace(file, std::move(index));

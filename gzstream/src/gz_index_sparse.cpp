@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -94,11 +95,10 @@ bool decode(engine::stream& z, input& in, const access_point& p, const unsigned 
     return !in.failed();
 }
 
-}  // namespace
-
-int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
-                           unsigned char* window) {
-    if (p.window_size == 0) return 0;
+// Marks in `used` (p.window_size bytes, 1 or 0) the window bytes that the
+// first 32 KiB of output after `p` copy.  0, or -1 with errno.
+int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
+                           unsigned char* used) {
     std::unique_ptr<unsigned char[]> dictionary(new (std::nothrow) unsigned char[kWindowSize]);
     std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
     engine::stream z;
@@ -107,7 +107,7 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
         errno = ENOMEM;
         return -1;
     }
-    input in(fd, p.in - (p.bits != 0 ? 1 : 0), file_size);
+    input in(fd, first_byte(p), file_size);
     unsigned produced = 0;
     bool ok = true;
     for (unsigned pass = 0; pass < kPasses && ok; ++pass) {
@@ -116,8 +116,6 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
     }
     engine::inflate_end(z);
     if (!ok) return -1;
-    // The dictionary's buffer, free now, marks the bytes copied.
-    unsigned char* const used = dictionary.get();
     std::fill(used, used + p.window_size, 0);
     const unsigned char* low = out.get();
     const unsigned char* high = out.get() + kWindowSize;
@@ -127,9 +125,47 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
         const unsigned position = low[j] | static_cast<unsigned>(high[j]) << 8;
         if (position < p.window_size) used[position] = 1;
     }
+    return 0;
+}
+
+}  // namespace
+
+int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
+                           unsigned char* window) {
+    if (p.window_size == 0) return 0;
+    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[kWindowSize]);
+    if (!used) {
+        errno = ENOMEM;
+        return -1;
+    }
+    if (mark_used_window_bytes(fd, file_size, p, used.get()) != 0) return -1;
     for (unsigned i = 0; i < p.window_size; ++i)
         if (used[i] == 0) window[i] = 0;
     return 0;
+}
+
+int window_agrees(int fd, gz_off_t file_size, const access_point& p,
+                  const unsigned char* actual) {
+    if (p.window_size == 0) return 1;
+    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[std::size_t{2} * kWindowSize]);
+    engine::stream z;
+    if (!used || engine::inflate_init(z) != Z_OK) {
+        engine::inflate_end(z);
+        errno = ENOMEM;
+        return -1;
+    }
+    unsigned char* const kept = used.get() + kWindowSize;
+    long n = p.window_size;
+    if (p.raw)
+        std::memcpy(kept, p.packed.get(), p.window_size);
+    else
+        n = engine::inflate_whole(z, p.packed.get(), p.packed_size, kept, kWindowSize);
+    engine::inflate_end(z);
+    if (n != static_cast<long>(p.window_size)) return 0;
+    if (mark_used_window_bytes(fd, file_size, p, used.get()) != 0) return -1;
+    for (unsigned i = 0; i < p.window_size; ++i)
+        if (used[i] != 0 && kept[i] != actual[i]) return 0;
+    return 1;
 }
 
 }  // namespace gzstream

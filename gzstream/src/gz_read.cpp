@@ -278,6 +278,7 @@ void end_member(gz_handle* s) {
     // No further member.  What follows never turns the stream into a
     // pass-through stream; it must be zero padding (tape blocks) or nothing.
     if (verdict > 0 && s->status >= 0) skip_padding(s);
+    if (s->status >= 0 && s->index) s->index->data_ended(s->bytes_out);
 }
 
 // Copies plain input: first what is buffered, then straight from the file
@@ -463,6 +464,25 @@ int getc_slow(gz_handle* s) {
 }
 
 }  // namespace
+
+long peek_decoded(gz_handle* s) {
+    if (s->ahead.empty()) {
+        if (!can_read_ahead(s)) {
+            errno = ENOMEM;
+            return -1;
+        }
+        const int n = fill_ahead(s);
+        if (n <= 0) return n;
+    }
+    return static_cast<long>(s->ahead.size());
+}
+
+void take_decoded(gz_handle* s, std::size_t n) {
+    read_ahead& a = s->ahead;
+    a.next += n;
+    s->bytes_out += static_cast<gz_off_t>(n);
+    if (a.empty()) ahead_taken(s);
+}
 
 void check_header(gz_handle* s, int gotmagic) {
     const int verdict = parse_header(s, gotmagic);

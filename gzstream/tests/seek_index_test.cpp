@@ -3,10 +3,13 @@
 // the index must stay within its memory and appear only once a handle seeks.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
@@ -249,10 +252,13 @@ TEST(AccessPoints, PipesKeepNoIndex) {
 }
 
 // Index files as gz_index_file.cpp lays them out: a 48-byte header (the
-// point count at 44), then per point 53 bytes of fields (the window's
-// deflated size at 49) and the deflated window, then a CRC-32 of it all.
+// point count at 44), then per point 73 bytes of fields (the window's
+// deflated size at 49, the CRC of the compressed bytes before the point at
+// 53, lines + 1 at 57, members + 1 at 65) and the deflated window, then a
+// CRC-32 of it all.  Version 2 had only the first 53 bytes of fields.
 constexpr std::size_t kIndexHeader = 48;
-constexpr std::size_t kPointFields = 53;
+constexpr std::size_t kPointFields = 73;
+constexpr std::size_t kV2PointFields = 53;
 
 std::uint64_t get_le(const Bytes& b, std::size_t at, int n) {
     std::uint64_t v = 0;
@@ -283,6 +289,20 @@ std::vector<std::size_t> point_offsets(const Bytes& index) {
         pos += kPointFields + get_le(index, pos + 49, 4);
     }
     return at;
+}
+
+// The same index in format version 2: no prefix CRCs and no tallies.
+Bytes as_version_2(const Bytes& index) {
+    Bytes older(index.begin(), index.begin() + kIndexHeader);
+    put_le(older, 8, 2, 4);
+    for (std::size_t p : point_offsets(index)) {
+        const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
+        older.insert(older.end(), at, at + kV2PointFields);
+        older.insert(older.end(), at + kPointFields, at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
+    }
+    older.resize(older.size() + 4);
+    fix_crc(older);
+    return older;
 }
 
 // Saved points serve a second handle on the same file, and only that file.
@@ -499,7 +519,7 @@ TEST_F(SavedIndex, ExtremeValuesAndEditsBehindAFreshChecksum) {
     };
     std::vector<Field> fields = {{12, 8}, {28, 8}, {36, 8}, {44, 4}};
     for (std::size_t p : {first, points[1], last})
-        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}})
+        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}, {53, 4}})
             fields.push_back({p + f.at, f.width});
     for (const Field& f : fields) {
         for (std::uint64_t v : extremes) {
@@ -588,6 +608,140 @@ TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
     EXPECT_EQ(read_to_end(h.get(), 1000).data, Bytes(plain_.end() - 100, plain_.end()));
 }
 
+// A window changed so that its CRC-32 stays (a CRC is linear: XOR-ing the
+// generator polynomial's bits in anywhere keeps it), and a wrong CRC at a
+// point on a member's start: gzindex_verify refuses both.
+TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
+    const unsigned char keeps_crc[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    const std::size_t p = point_offsets(index_)[4];
+    const std::size_t packed_size = get_le(index_, p + 49, 4);
+    Bytes window = raw_inflate(ByteView(index_).subspan(p + kPointFields, packed_size)).value();
+    const auto used = std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
+    ASSERT_NE(used, window.end() - 8);
+    const std::uint32_t crc = crc32_of(window);
+    for (std::size_t i = 0; i < sizeof keeps_crc; ++i) used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
+    ASSERT_EQ(crc32_of(window), crc);
+    const Bytes packed = raw_deflate(window, 9);
+    Bytes forged(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
+    put_le(forged, p + 49, packed.size(), 4);
+    forged = concat({forged, packed, ByteView(index_).subspan(p + kPointFields + packed_size)});
+    fix_crc(forged);
+    GzPtr h;
+    ASSERT_EQ(load_bytes(forged, &h), 0);
+    errno = 0;
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    // Points at every block end and member start.
+    h.reset(gzopen(gz_path_.c_str(), "rb"));
+    ASSERT_TRUE(index_configure(h.get(), 1, kIndexMemoryLimit));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    Bytes bad = read_file(index_path_);
+    std::size_t at_member = 0;
+    for (std::size_t q : point_offsets(bad))
+        if (get_le(bad, q, 8) == plains_[0].size() && get_le(bad, q + 24, 8) == plains_[0].size()) at_member = q;
+    ASSERT_NE(at_member, 0u);
+    put_le(bad, at_member + 32, 0x12345678, 4);
+    fix_crc(bad);
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+}
+
+// Bit rot in a member before a loaded point: a read from the point through
+// the member's end fails as it does without the index.  A stale index after
+// an edit that keeps every byte the load compares never gives old bytes.
+TEST_F(SavedIndex, LoadedPointsNeverHideDamageOrEditsBeforeThem) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    std::size_t a = 0, b = 0;
+    for (std::size_t i = 0; i + 1 < points.size() && b == 0; ++i) {
+        const std::uint64_t in_a = get_le(index_, points[i] + 8, 8), in_b = get_le(index_, points[i + 1] + 8, 8);
+        if (get_le(index_, points[i + 1] + 24, 8) == 0 && in_a > 70000 && in_b - in_a > 3 * kProbeSize)
+            a = points[i], b = points[i + 1];
+    }
+    ASSERT_NE(b, 0u);
+    Bytes rotten = stream_;
+    rotten[get_le(index_, a + 8, 8) + 2 * kProbeSize] ^= 0x10;
+    const std::string rotten_path = dir_.path("rotten.gz");
+    write_file(rotten_path, rotten);
+    const auto from = static_cast<gz_off_t>(get_le(index_, b, 8) + 10);
+    // Seek and read on from there: the damage must show before the end.
+    auto fails = [&](GzPtr& h) {
+        if (gzseek(h.get(), from, 0) == from && read_to_end(h.get(), 65536).last == 0) return false;
+        int code = 0;
+        error_of(h.get(), &code);
+        return code == Z_DATA_ERROR;
+    };
+    GzPtr h(gzopen(rotten_path.c_str(), "rb"));
+    ASSERT_TRUE(fails(h));  // without the index
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    EXPECT_TRUE(fails(h));
+
+    // A valid edit of a small stored member in the middle: a name one byte
+    // shorter, the data one byte longer.  Every later position moves by one,
+    // while everything the load compares stays.
+    const Bytes head = make_data(DataKind::text, 600000, 5), tail = make_data(DataKind::mixed, 600000, 6);
+    const Bytes mid = make_data(DataKind::random, 1001, 7);
+    const MemberParts stored = MemberParts{}.with_level(0);
+    const Bytes before = concat({gzip_member(head), gzip_member(ByteView(mid).first(1000), stored.with_header(HeaderParts{}.with_name("ab"))), gzip_member(tail)});
+    const Bytes after = concat({gzip_member(head), gzip_member(mid, stored.with_header(HeaderParts{}.with_name("a"))), gzip_member(tail)});
+    ASSERT_EQ(before.size(), after.size());
+    write_file(rotten_path, before);
+    h.reset(gzopen(rotten_path.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    write_new(rotten_path, after);
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    const Bytes now = concat({head, mid, tail});
+    const gz_off_t at = static_cast<gz_off_t>(now.size()) - 1000;
+    Bytes got(100);
+    if (gzseek(h.get(), at, 0) == at && gzread(h.get(), got.data(), 100) == 100) {
+        EXPECT_EQ(got, Bytes(now.end() - 1000, now.end() - 900));
+    }
+}
+
+// Load never blocks on what is not a regular file; a small stream's index
+// saves and loads; a stream without places has nothing to save; any name
+// the directory takes can hold an index.
+TEST_F(SavedIndex, LoadAndSaveEdgeCases) {
+    const std::string fifo = dir_.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> loaded{false}, unblocked{false};
+    std::thread guard([&] {
+        for (int i = 0; i < 500 && !loaded; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (loaded) return;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // frees a blocked reader
+        unblocked = true;
+        if (fd >= 0) ::close(fd);
+    });
+    GzPtr h(gzopen(gz_path_.c_str(), "rb"));
+    errno = 0;
+    EXPECT_EQ(gzindex_load(h.get(), fifo.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    loaded = true;
+    guard.join();
+    EXPECT_FALSE(unblocked);
+
+    ASSERT_EQ(gzseek(h.get(), 5, 0), 5);  // an index, but no place in it yet
+    errno = 0;
+    EXPECT_EQ(gzindex_save(h.get(), bad_path_.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    const std::string small = dir_.path("small.gz");
+    write_file(small, gzip_member(Bytes{'h', 'i', '\n'}));
+    h.reset(gzopen(small.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    ASSERT_EQ(gzindex_save(h.get(), bad_path_.c_str()), 0);
+    EXPECT_EQ(load(small, bad_path_, &h), 0);
+    EXPECT_EQ(read_to_end(h.get(), 100).data, (Bytes{'h', 'i', '\n'}));
+
+    const std::string long_name = dir_.path(std::string(254, 'x'));
+    h.reset(gzopen(gz_path_.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    EXPECT_EQ(gzindex_save(h.get(), long_name.c_str()), 0);
+    EXPECT_EQ(load(gz_path_, long_name, &h), 0);
+}
+
 // The budget thins what is there at once; the save never leaves a partial
 // file under the name.
 TEST_F(SavedIndex, BudgetAndAtomicSave) {
@@ -627,6 +781,136 @@ TEST_F(SavedIndex, BudgetAndAtomicSave) {
     ASSERT_EQ(gzindex_budget(h.get(), 0), 0);
     EXPECT_EQ(index_of(h.get()), nullptr);
     EXPECT_EQ(gzindex_build(h.get()), -1);
+}
+
+// Where each line starts: line k (from 1) right after the (k-1)-th newline.
+std::vector<gz_off_t> line_starts(const Bytes& plain) {
+    std::vector<gz_off_t> at{0};
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        if (plain[i] == '\n') at.push_back(static_cast<gz_off_t>(i + 1));
+    return at;
+}
+
+// Every line seek lands on its line's first byte, and one past the last
+// line (or before the first) fails with the stream where it stood.
+void seeks_lines_right(gz_handle* h, const Bytes& plain, std::uint32_t seed) {
+    const std::vector<gz_off_t> starts = line_starts(plain);
+    const auto lines = static_cast<gz_off_t>(starts.size());
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 40; ++i) {
+        const gz_off_t line = i == 0 ? lines : 1 + static_cast<gz_off_t>(rng() % starts.size());
+        const gz_off_t at = starts[static_cast<std::size_t>(line - 1)];
+        ASSERT_EQ(gzseek_line(h, line), at) << "line " << line;
+        ASSERT_EQ(gztell(h), at);
+        if (static_cast<std::size_t>(at) < plain.size()) {
+            ASSERT_EQ(gzgetc(h), plain[static_cast<std::size_t>(at)]) << "line " << line;
+        }
+    }
+    const gz_off_t before = gztell(h);
+    EXPECT_EQ(gzseek_line(h, lines + 1), -1);
+    EXPECT_EQ(gzseek_line(h, 0), -1);
+    EXPECT_EQ(gztell(h), before);
+    if (static_cast<std::size_t>(before) < plain.size()) {
+        EXPECT_EQ(gzgetc(h), plain[static_cast<std::size_t>(before)]);
+    }
+}
+
+gz_off_t newlines_in(const Bytes& plain) {
+    return static_cast<gz_off_t>(std::count(plain.begin(), plain.end(), '\n'));
+}
+
+// Lines: counted while points are noted, saved with them and read back;
+// an index of the format before lines still serves, counting from the start.
+TEST_F(SavedIndex, LineSeeksAndCountsFreshSavedAndOlderIndexes) {
+    ASSERT_GT(newlines_in(plain_), 1000);
+    GzPtr fresh(gzopen(gz_path_.c_str(), "rb"));
+    EXPECT_EQ(gzindex_lines(fresh.get()), -1);
+    seeks_lines_right(fresh.get(), plain_, 1);
+    ASSERT_EQ(gzindex_build(fresh.get()), 0);
+    EXPECT_EQ(gzindex_lines(fresh.get()), newlines_in(plain_));
+    EXPECT_EQ(gzindex_members(fresh.get()), 4);
+    EXPECT_EQ(gzindex_points(fresh.get()), static_cast<gz_off_t>(saved_points_));
+
+    GzPtr loaded;
+    ASSERT_EQ(load(gz_path_, index_path_, &loaded), 0);
+    EXPECT_EQ(gzindex_lines(loaded.get()), -1);  // not read to the end yet
+    for (const access_point& p : index_of(loaded.get())->points()) {
+        ASSERT_EQ(p.lines, std::count(plain_.begin(), plain_.begin() + p.out, '\n'));
+        ASSERT_GE(p.members, 1);
+    }
+    seeks_lines_right(loaded.get(), plain_, 2);
+    EXPECT_EQ(gzseek(loaded.get(), INT64_MAX, 0), -1);  // to the end, from the last point
+    EXPECT_EQ(gzindex_lines(loaded.get()), newlines_in(plain_));
+    EXPECT_EQ(gzindex_members(loaded.get()), 4);
+
+    // The same points in the format before lines and prefix CRCs, version 2:
+    // loaded after one decode from the start has found every point, which
+    // learns their tallies on the way.
+    const Bytes older = as_version_2(index_);
+    GzPtr old_format;
+    ASSERT_EQ(load_bytes(older, &old_format), 0);
+    EXPECT_EQ(gzindex_lines(old_format.get()), newlines_in(plain_));
+    for (const access_point& p : index_of(old_format.get())->points()) {
+        ASSERT_TRUE(p.checked);
+        ASSERT_EQ(p.lines, std::count(plain_.begin(), plain_.begin() + p.out, '\n'));
+    }
+    EXPECT_FALSE(index_of(old_format.get())->unchecked());
+    seeks_lines_right(old_format.get(), plain_, 3);
+
+    // A version-2 file whose data changed since: the pass refuses it with
+    // EINVAL and the handle stays as it was, at its place, with its index.
+    Bytes edited = stream_;
+    const std::size_t at = static_cast<std::size_t>(get_le(index_, point_offsets(index_)[3] + 8, 8)) - 100;
+    ASSERT_TRUE(at > 65536 && at + 65536 < edited.size());  // past what identifies the file
+    edited[at] ^= 0x01;
+    const std::string edited_path = dir_.path("edited.gz");
+    write_file(edited_path, edited);
+    write_new(bad_path_, older);
+    GzPtr h(gzopen(edited_path.c_str(), "rb"));
+    ASSERT_EQ(gzread(h.get(), Bytes(10).data(), 10), 10);
+    errno = 0;
+    EXPECT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+    EXPECT_EQ(gztell(h.get()), 10);
+    EXPECT_EQ(gzgetc(h.get()), plain_[10]);
+}
+
+// A tally changed behind a fresh checksum loads (it is plausible) but a
+// decode that passes its point refuses it.
+TEST_F(SavedIndex, EditedLineCountIsCaughtByVerify) {
+    const std::vector<std::size_t> points = point_offsets(index_);
+    const std::size_t p = points[points.size() / 2];
+    const std::size_t tally = p + 57;
+    Bytes bad = index_;
+    put_le(bad, tally, get_le(bad, tally, 8) - 1, 8);
+    fix_crc(bad);
+    GzPtr h;
+    ASSERT_EQ(load_bytes(bad, &h), 0);
+    EXPECT_EQ(gzindex_verify(h.get()), -1);
+    EXPECT_EQ(index_of(h.get()), nullptr);
+}
+
+// Files without a final newline, binary data with none at all, and a
+// handle without an index: line seeks work the same.
+TEST(Lines, NoFinalNewlineNoNewlinesAndPlainHandles) {
+    TempDir dir;
+    Bytes text = make_data(DataKind::text, 300000, 41);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    Bytes binary(200000, 'x');
+    for (const Bytes* plain : {&text, &binary}) {
+        const std::string path = dir.path("t.gz");
+        write_file(path, gzip_member(*plain));
+        GzPtr h(gzopen(path.c_str(), "rb"));
+        seeks_lines_right(h.get(), *plain, 4);
+        ASSERT_EQ(gzindex_build(h.get()), 0);
+        EXPECT_EQ(gzindex_lines(h.get()), newlines_in(*plain));
+        seeks_lines_right(h.get(), *plain, 5);
+        GzPtr unindexed(gzopen(path.c_str(), "rb"));
+        ASSERT_EQ(gzindex_budget(unindexed.get(), 0), 0);
+        seeks_lines_right(unindexed.get(), *plain, 6);
+        EXPECT_EQ(gzindex_lines(unindexed.get()), -1);
+    }
 }
 
 }  // namespace

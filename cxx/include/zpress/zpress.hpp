@@ -155,6 +155,16 @@ class ZPRESS_API gzfile {
     // every loaded place against the data; throws (and drops the places)
     // when one does not agree.  The position stays.
     void verify_index();
+    // Moves to the first byte of line `line` (numbered from 1: line k starts
+    // right after the (k-1)-th newline byte) through the places, noting
+    // them as seek() does, and returns its offset.  Throws when line < 1 or
+    // the data has fewer lines, leaving the position where it was, and on
+    // damaged data on the way (the file is then in error, as after a read).
+    std::int64_t seek_line(std::int64_t line);
+    // The number of newline bytes in the whole data once the places cover it
+    // (after build_index(), or after reading or seeking to the end once the
+    // file has sought or rewound), else -1.
+    std::int64_t lines();
 
     // Finishes the stream (a writer's trailer) and closes the file.  Throws
     // zpress::error when this or any earlier operation failed; the handle is

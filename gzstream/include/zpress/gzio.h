@@ -252,7 +252,8 @@ int gzgetline_piece(gz_handle* file, const char** piece);
 // has sought or rewound, it notes places where inflating can restart: every
 // 128 KiB of output at first, twice as far apart each time they fill the
 // handle's memory budget (8 MiB unless gzindex_budget says otherwise), each
-// with the 32 KiB of output before it kept deflated.  A later seek restarts
+// with the 32 KiB of output before it (kept as it is while the budget
+// allows, deflated once it fills).  A later seek restarts
 // at the nearest one instead of at the start.  Every call gives exactly what
 // it gives without them; only seeks get faster.  Sequential reading that
 // never seeks notes nothing and costs nothing more.
@@ -272,15 +273,19 @@ int gzindex_build(gz_handle* file);
 int gzindex_budget(gz_handle* file, std::int64_t bytes);
 
 // Writes the places the read stream has noted so far (gzindex_build notes
-// them all) to the file at path.  The index is written to a new file in the
-// same directory and renamed over path, so that path never names a partial
-// index.  Each place's window is saved with only the bytes that the data
-// after the place copies (the others zero), which in text takes well under
-// half the space; finding them takes three short decodes per place, read
-// with pread (about a third of a second per GiB of text).  0, or -1: errno EINVAL for a null argument, a write stream or a
-// stream without places (one that has not sought, rewound or built yet,
-// plain data, a pipe), else the system's reason for a failed write, which
-// leaves nothing behind.
+// them all) to the file at path.  The index is written to a new file with a
+// short name of its own in the same directory and renamed over path, so
+// that path never names a partial index and any name the directory accepts
+// can be used.  Each place's window is saved with only the bytes that the
+// data after the place copies (the others zero), which in text takes well
+// under half the space; finding them takes three short decodes per place,
+// read with pread.  With each place goes a CRC-32 of the compressed file
+// before it (see gzindex_load).  0, or -1: errno EINVAL for a null
+// argument, a write stream or a stream without places (one that has not
+// sought, rewound or built yet, plain data, a pipe, or one whose places so
+// far are none; an index that gzindex_build made over data too short for
+// any place is saved, so that it loads), else the system's reason for a
+// failed write, which leaves nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
 
 // Gives a read stream the places saved by gzindex_save from a stream on the
@@ -288,8 +293,9 @@ int gzindex_save(gz_handle* file, const char* path);
 // once; the position and what reads return stay as they were.
 //
 // An index file is input from outside and is checked before anything in it
-// is used: it must be whole (its trailing CRC-32), of this format version,
-// made for this compressed file as it is now (its size, and the CRC-32 of
+// is used: it must be a regular file (anything else is refused without
+// waiting, a FIFO included), whole (its trailing CRC-32), of this format
+// version or the one before (see below), made for this compressed file as it is now (its size, and the CRC-32 of
 // its first and last 64 KiB and of 4 KiB of compressed data at every
 // place), and consistent in itself (every value within what the compressed
 // file can hold and produce, places in order in every respect).  A load
@@ -298,6 +304,30 @@ int gzindex_save(gz_handle* file, const char* path);
 // checks (damaged, cut short, stale, for another file or another version,
 // or holding values that cannot be); ENOMEM when it would take more than
 // the handle's budget; the system's reason when a file cannot be read.
+//
+// An index file of the format before this one (version 2) holds no CRC of
+// the compressed bytes before each place and no line counts.  Its load
+// costs one decode of the whole data from the start, on a descriptor of its
+// own (the file opened again through /proc/self/fd), which checks every
+// place as gzindex_verify does (position, CRC-32, window bytes) and counts
+// the lines at each; only when all agree are its places taken, as trusted
+// as ones this stream noted itself.  If one does not, or the data cannot be
+// read to their end, the load fails with EINVAL and changes nothing.  Save
+// it again to have it in the current format.
+//
+// The guarantee, for an index file that gzindex_save wrote (for this file
+// or another, before or after a change of either, or damaged since): it
+// never makes a call succeed that would fail without it, and never gives
+// bytes other than the data's own.  Before a
+// loaded place is first used to restart decoding, the compressed bytes of
+// the file before it are read (pread and a CRC-32, no decoding; once per
+// file, as far as the furthest place used) and must be those the index was
+// saved from; if not, the index is dropped and the seek reads from the
+// start of the data.  So everything the place stands for (its window, its
+// position, its member's CRC so far) comes from the data as they are, bit
+// rot or an edit before it is found the way a read from the start would
+// find it, and a read from the place through its member's trailer checks
+// that member whole.
 //
 // Loaded places are checked again as they are used.  Whenever decoding
 // reaches a later place, the decoder must stand exactly there (same bit
@@ -316,8 +346,9 @@ int gzindex_save(gz_handle* file, const char* path);
 int gzindex_load(gz_handle* file, const char* path);
 
 // For a loaded index of uncertain origin: reads the whole stream once from
-// the start, checks every loaded place against the data as above and its
-// window against the output before it, notes any
+// the start, checks every loaded place against the data as above (a place
+// at a member's start included) and its window byte for byte against the
+// output before it (every byte the data after the place copies), notes any
 // place missing and goes back to where the stream stood.  0 when every
 // place agrees (also at once for places this handle noted itself or checked
 // before); -1 with errno EINVAL, dropping them, when one does not or lies
@@ -325,6 +356,37 @@ int gzindex_load(gz_handle* file, const char* path);
 // stream in error or without places; -1 as gzindex_build when the data
 // cannot be read to its end.
 int gzindex_verify(gz_handle* file);
+
+// Lines.  While a read stream notes places it also counts the newline
+// bytes (0x0A) before each one and the members begun up to it, and saves
+// both with them (an index file of the format before has none; its load
+// counts them in the decode that checks it, see gzindex_load).
+
+// Positions the read stream at the first byte of line `line`, numbered from
+// 1: line 1 starts at offset 0, line k right after the (k-1)-th newline
+// byte.  Returns that offset.  It restarts at the last place before the
+// line and reads on from there (noting places as reads and seeks do), so a
+// line far into a large stream costs about what a seek there costs once the
+// places exist.  -1 with the position unchanged when line < 1, when the data
+// holds fewer than line - 1 newline bytes, for a null handle, a write stream
+// or a stream in error; -1 too when the data cannot be read as far as the
+// line, which leaves the stream in error where reading stopped, as gzread
+// would.
+gz_off_t gzseek_line(gz_handle* file, gz_off_t line);
+
+// The number of newline bytes in the whole data, once the stream's places
+// cover it: after gzindex_build, or after a read or seek to the end of the
+// data since the stream first sought or rewound (with a loaded index: from
+// a place that carries a count).  Otherwise -1, as for a null handle, a
+// write stream or a stream without places.
+gz_off_t gzindex_lines(gz_handle* file);
+// The number of gzip members in the data, known when gzindex_lines is, else
+// -1 in the same cases.
+gz_off_t gzindex_members(gz_handle* file);
+// The number of places the read stream holds now; -1 for a null handle, a
+// write stream or a stream that has none (one that has never sought, plain
+// data, a pipe).
+gz_off_t gzindex_points(gz_handle* file);
 
 // The version text of the zlib headers this library was built against.
 const char* engine_version();
