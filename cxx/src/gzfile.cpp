@@ -255,14 +255,8 @@ std::int64_t gzfile::tell() {
 std::int64_t gzfile::seek_line(std::int64_t line) {
     check_open();
     const std::int64_t at = gzstream::gzseek_line(handle_, line);
-    if (at >= 0) {
-        drop_lookahead();
-        return at;
-    }
-    // Past the end the stream went back, and what getline() read ahead
-    // still follows; damage on the way leaves it where reading stopped.
-    if (gzstream::gztell(handle_) < 0) drop_lookahead();
-    fail("can't seek to that line", detail::kStreamError);
+    if (at < 0) fail("can't seek to that line", detail::kStreamError);
+    return at;
 }
 
 std::int64_t gzfile::lines() {

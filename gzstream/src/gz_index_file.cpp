@@ -213,8 +213,9 @@ bool plausible(const access_point& p, const access_point* before, const identity
 
 // The line tallies of a point, read back (`counted` is the last point
 // before it that has them): each count is one that the output between the
-// points can hold, and the member count rises exactly where a new member
-// begins.
+// points can hold, and the member count rises where a new member begins
+// (empty members begin where the one before them ended, so a point at such
+// a place may count more members than one before it with the same start).
 bool plausible_tally(const access_point& p, const access_point* counted) {
     if ((p.lines < 0) != (p.members < 0)) return false;
     if (p.lines < 0) return true;
@@ -222,7 +223,7 @@ bool plausible_tally(const access_point& p, const access_point* counted) {
         return false;
     if (counted == nullptr) return true;
     if (p.lines < counted->lines || p.lines - counted->lines > p.out - counted->out) return false;
-    return p.member_start == counted->member_start ? p.members == counted->members
+    return p.member_start == counted->member_start ? p.members >= counted->members
                                                    : p.members > counted->members;
 }
 
