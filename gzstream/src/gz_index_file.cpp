@@ -265,12 +265,8 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start) ||
             !plausible_tally(p, counted))
             return false;
-        if (p.packed_size != 0) {
-            const unsigned char* packed = r.take(p.packed_size);
-            if (packed == nullptr) return false;
-            p.packed.reset(new unsigned char[p.packed_size]);
-            std::memcpy(p.packed.get(), packed, p.packed_size);
-        }
+        // The window stays where it was read, in the index's stored file.
+        if (p.packed_size != 0 && (p.packed = r.take(p.packed_size)) == nullptr) return false;
         // Last, as it reads the compressed file: the point's own bytes.
         std::uint32_t crc = 0;
         if (!probe_crc(id, p, crc)) {
@@ -304,10 +300,10 @@ class sparse_packer {
               unsigned& packed_size, std::uint32_t& crc) {
         long n = p.window_size;
         if (p.raw) {
-            std::memcpy(window_.get(), p.packed.get(), p.window_size);
+            std::memcpy(window_.get(), p.packed, p.window_size);
         } else {
             engine::inflate_reset(z_);
-            n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(), kWindowSize);
+            n = engine::inflate_whole(z_, p.packed, p.packed_size, window_.get(), kWindowSize);
         }
         if (n != static_cast<long>(p.window_size)) {
             errno = EINVAL;
@@ -337,36 +333,41 @@ class sparse_packer {
     bool ready_ = false;
 };
 
-// The whole file at `path`, if it is no larger than `limit`.
-bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
+// The whole file at `path`, if it is no larger than `limit`, read in one
+// go into one buffer.
+stored_file read_whole(const char* path, std::size_t limit, std::size_t& size) {
+    stored_file data(nullptr, stored_file_deleter{0});
     // Not blocking in the open, as a FIFO would until a writer came: only
     // a regular file is read.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return data;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0;
     if (ok && (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > limit)) {
         errno = S_ISREG(st.st_mode) ? ENOMEM : EINVAL;
         ok = false;
     }
+    size = ok ? static_cast<std::size_t>(st.st_size) : 0;
     if (ok) {
-        data.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t have = 0;
-        while (ok && have < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n == 0) errno = EINVAL;  // shrank while read
-                ok = false;
-            } else {
-                have += static_cast<std::size_t>(n);
-            }
+        data = make_stored_file(size);
+        ok = data != nullptr;
+    }
+    std::size_t have = 0;
+    while (ok && have < size) {
+        const ssize_t n = ::read(fd, data.get() + have, size - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EINVAL;  // shrank while read
+            ok = false;
+        } else {
+            have += static_cast<std::size_t>(n);
         }
     }
     const int saved = errno;
     ::close(fd);
     errno = saved;
-    return ok;
+    if (!ok) data = stored_file(nullptr, stored_file_deleter{0});
+    return data;
 }
 
 // Writes `data` to a new file beside `path` and renames it over `path`, so
@@ -471,7 +472,7 @@ int gzindex_save(gz_handle* file, const char* path) {
             if (!probe_crc(id, p, probe)) return -1;
             if (!crc_of_file(id.fd, prefix_end, first_byte(p) - prefix_end, prefix_crc)) return -1;
             prefix_end = first_byte(p);
-            const unsigned char* packed = p.packed.get();
+            const unsigned char* packed = p.packed;
             unsigned packed_size = p.packed_size;
             std::uint32_t window_crc = p.window_crc;
             if (p.window_size != 0 && !p.sparse &&
@@ -514,17 +515,18 @@ int gzindex_load(gz_handle* file, const char* path) {
     std::vector<access_point> points;
     gz_off_t spacing = 0;
     std::uint32_t version = 0;
+    std::size_t size = 0;
+    stored_file data = read_whole(path, file->index_budget, size);
+    if (data == nullptr) return -1;
     try {
-        std::vector<unsigned char> data;
-        if (!read_whole(path, file->index_budget, data)) return -1;
         int failure = EINVAL;
-        bool ok = data.size() >= kFileHeader + 4;
+        bool ok = size >= kFileHeader + 4;
         if (ok) {
-            const std::size_t body = data.size() - 4;
-            reader tail(data.data() + body, 4);
+            const std::size_t body = size - 4;
+            reader tail(data.get() + body, 4);
             std::uint32_t stored_crc = 0;
-            reader r(data.data(), body);
-            ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
+            reader r(data.get(), body);
+            ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.get(), body) &&
                  parse(r, id, file->data_start, points, spacing, version, failure);
         }
         if (!ok) {
@@ -535,7 +537,7 @@ int gzindex_load(gz_handle* file, const char* path) {
         errno = ENOMEM;
         return -1;
     }
-    if (!index->adopt(points, spacing)) {
+    if (!index->adopt(points, spacing, data)) {
         errno = ENOMEM;
         return -1;
     }
