@@ -460,6 +460,13 @@ point_index::prefix point_index::prefix_matches(int fd, const access_point& p) {
     return prefix::agrees;
 }
 
+point_index::prefix point_index::probe_matches(int fd, gz_off_t file_size,
+                                               const access_point& p) {
+    std::uint32_t crc = 0;
+    if (!probe_crc_of(fd, file_size, p, crc)) return prefix::unreadable;
+    return crc == p.probe_crc ? prefix::agrees : prefix::differs;
+}
+
 bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing, stored_file& file) {
     if (memory_for(points.size(), file.get_deleter().size) > memory_limit_) return false;
     points_ = std::move(points);
@@ -515,6 +522,7 @@ void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_delete
 // replaced by a fresh one.
 point_index* index_ensure(gz_handle* s) {
     if (s->index && !s->index->discredited()) return s->index.get();
+    if (s->index) s->index_refused = true;  // only loaded places are ever found wrong
     s->index.reset();
     if (s->index_budget == 0) return nullptr;
     index_replace(s, index_make_for(s));
@@ -546,6 +554,7 @@ bool restart_at(gz_handle* s, const access_point& point) {
         // A window that does not give back what was recorded: the index is
         // damaged, and the seek takes the long way.
         s->index.reset();
+        s->index_refused = true;
         return false;
     }
     s->running_crc = point.crc;
@@ -599,8 +608,16 @@ bool index_restart(gz_handle* s, const access_point& point) {
     // those bytes are the ones the index was made from, so that damage or
     // an edit there is never hidden (the seek then reads from the start).
     if (index->unchecked() && !point.checked) {
-        const point_index::prefix verdict = index->prefix_matches(fileno(s->file), point);
-        if (verdict == point_index::prefix::differs) index->discredit();
+        // The bytes the restart reads first, then all those before it.
+        const int fd = fileno(s->file);
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return false;
+        point_index::prefix verdict = point_index::probe_matches(fd, st.st_size, point);
+        if (verdict == point_index::prefix::agrees) verdict = index->prefix_matches(fd, point);
+        if (verdict == point_index::prefix::differs) {
+            index->discredit();
+            s->index_refused = true;
+        }
         if (verdict != point_index::prefix::agrees) return false;
     }
     if (index->needs_probe(point) && !probe(s, k)) return false;
@@ -621,9 +638,10 @@ void index_rewound(gz_handle* s, bool ok) {
 void index_read_failed(gz_handle* s) {
     s->decode_in_step = false;
     if (!s->index) return;
-    if (s->index->discredited())
+    if (s->index->discredited()) {
         s->index.reset();
-    else
+        s->index_refused = true;
+    } else
         s->index->suspend();
 }
 

@@ -47,6 +47,9 @@ struct access_point {
     // CRC-32 of the compressed file before the point's first byte (`in`, or
     // the byte before it when `bits`), as it was when the index was saved.
     std::uint32_t prefix_crc = 0;
+    // CRC-32 of the kProbeSize compressed bytes from the first byte on (as
+    // far as the file goes), as saved: checked with the prefix.
+    std::uint32_t probe_crc = 0;
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
     unsigned packed_size = 0;   // the window, deflated unless `raw`
@@ -99,6 +102,9 @@ inline gz_off_t first_byte(const access_point& p) {
 // `crc`, read with pread.  False with errno (EINVAL when the file ends
 // first) when they cannot be read.
 bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc);
+// CRC-32 of the kProbeSize compressed bytes from `p`'s first byte on, as far
+// as a file of `file_size` bytes goes; false with errno as crc_of_file.
+bool probe_crc_of(int fd, gz_off_t file_size, const access_point& p, std::uint32_t& crc);
 
 // Newline bytes and member starts counted along the decoded output
 // (gz_lines.cpp), so that each point can carry the line it lies in.  Counts
@@ -208,6 +214,9 @@ class point_index {
     // as far as an earlier call has not; a restart at `p` then rests on
     // nothing but the data.
     prefix prefix_matches(int fd, const access_point& p);
+    // The same for the kProbeSize compressed bytes the restart at `p` reads
+    // first (its probe_crc), in a compressed file of `file_size` bytes.
+    static prefix probe_matches(int fd, gz_off_t file_size, const access_point& p);
     // The data were read to their end from the start with this index.
     bool complete() const { return complete_; }
     void set_complete() { complete_ = true; }

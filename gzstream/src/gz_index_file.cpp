@@ -90,13 +90,8 @@ bool identify(std::FILE* file, identity& id) {
            crc_of_file(id.fd, id.size - block, block, id.last_crc);
 }
 
-// The compressed bytes that a point restarts on: its first partial byte and
-// what follows, as far as the file goes.
 bool probe_crc(const identity& id, const access_point& p, std::uint32_t& crc) {
-    const gz_off_t from = first_byte(p);
-    const gz_off_t left = id.size - from;
-    crc = engine::crc32(0, nullptr, 0);
-    return crc_of_file(id.fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
+    return probe_crc_of(id.fd, id.size, p, crc);
 }
 
 class writer {
@@ -226,10 +221,9 @@ bool plausible_tally(const access_point& p, const access_point* counted) {
                                                    : p.members > counted->members;
 }
 
-// Reads and checks the body (everything before the trailing CRC).  A
-// compressed file that cannot be read sets `failure` to the system's reason.
+// Reads and checks the body (everything before the trailing CRC).
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
-           gz_off_t& spacing, std::uint32_t& version, int& failure) {
+           gz_off_t& spacing, std::uint32_t& version) {
     const unsigned char* magic = r.take(kMagic.size());
     std::uint32_t first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
@@ -254,9 +248,8 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
-        std::uint32_t probe = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
-            !r.u32(p.crc) || !r.u32(probe) || !r.u8(bits) || !r.u32(p.window_size) ||
+            !r.u32(p.crc) || !r.u32(p.probe_crc) || !r.u8(bits) || !r.u32(p.window_size) ||
             !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
             (version == kVersion && !read_v3_fields(r, p)))
             return false;
@@ -267,13 +260,9 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
             return false;
         // The window stays where it was read, in the index's stored file.
         if (p.packed_size != 0 && (p.packed = r.take(p.packed_size)) == nullptr) return false;
-        // Last, as it reads the compressed file: the point's own bytes.
-        std::uint32_t crc = 0;
-        if (!probe_crc(id, p, crc)) {
-            failure = errno;
-            return false;
-        }
-        if (crc != probe) return false;
+        // The compressed bytes at the point are compared when it is first
+        // used (index_restart), with those before it: a load reads nothing
+        // of the compressed file but its ends.
         points.push_back(std::move(p));
         if (points.back().lines >= 0) counted = &points.back();
     }
@@ -418,6 +407,13 @@ bool write_atomically(const char* path, const std::vector<unsigned char>& data) 
 
 }  // namespace
 
+bool probe_crc_of(int fd, gz_off_t file_size, const access_point& p, std::uint32_t& crc) {
+    const gz_off_t from = first_byte(p);
+    const gz_off_t left = file_size - from;
+    crc = engine::crc32(0, nullptr, 0);
+    return crc_of_file(fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
+}
+
 bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
     unsigned char buf[32768];
     while (length > 0) {
@@ -519,7 +515,6 @@ int gzindex_load(gz_handle* file, const char* path) {
     stored_file data = read_whole(path, file->index_budget, size);
     if (data == nullptr) return -1;
     try {
-        int failure = EINVAL;
         bool ok = size >= kFileHeader + 4;
         if (ok) {
             const std::size_t body = size - 4;
@@ -527,10 +522,10 @@ int gzindex_load(gz_handle* file, const char* path) {
             std::uint32_t stored_crc = 0;
             reader r(data.get(), body);
             ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.get(), body) &&
-                 parse(r, id, file->data_start, points, spacing, version, failure);
+                 parse(r, id, file->data_start, points, spacing, version);
         }
         if (!ok) {
-            errno = failure;
+            errno = EINVAL;
             return -1;
         }
     } catch (const std::bad_alloc&) {
@@ -550,7 +545,16 @@ int gzindex_load(gz_handle* file, const char* path) {
         return -1;
     }
     index_replace(file, std::move(index));
+    file->index_refused = false;
     return 0;
+}
+
+int gzindex_refused(gz_handle* file) {
+    if (file == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return file->index_refused ? 1 : 0;
 }
 
 }  // namespace gzstream
