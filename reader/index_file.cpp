@@ -30,11 +30,21 @@ void index_file::attach(gzstream::gz_handle* h) {
     // A handle notes places once it has rewound: from here on it does.
     gzstream::gzrewind(h);
     if (reason == ENOENT) return;
+    rebuild(h, reason);
+}
+
+void index_file::rebuild(gzstream::gz_handle* h, int reason) {
     (void)std::fprintf(stderr, "%s: %s: %s; rebuilding it\n", kProgram, opts_.index.c_str(),
                        reason == EINVAL ? "index refused: not an index of this file as it is now"
                                         : std::strerror(reason));
     // Damaged data is reported by the read that meets it: start afresh.
     if (gzstream::gzindex_build(h) != 0) gzstream::gzrewind(h);
+}
+
+void index_file::replace_if_refused(gzstream::gz_handle* h) {
+    if (opts_.no_index || gzstream::gzindex_refused(h) != 1) return;
+    rebuild(h, EINVAL);
+    loaded_points_ = 0;
 }
 
 bool index_file::save(gzstream::gz_handle* h, bool must) {

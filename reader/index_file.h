@@ -20,10 +20,16 @@ class index_file {
     // that cannot be written is no failure: the next run notes them again.
     // `must` (--build): a failed save is reported; false then.
     bool save(gzstream::gz_handle* h, bool must);
+    // A loaded index that the data refused at its first use (a place whose
+    // compressed bytes changed): reported in one line like one refused at
+    // the load, built anew and saved over it.  The reads went on from the
+    // start meanwhile, so what was written is right.
+    void replace_if_refused(gzstream::gz_handle* h);
     // The size of the index file on disk, 0 when there is none.
     long long size() const;
 
   private:
+    void rebuild(gzstream::gz_handle* h, int reason);
     const options& opts_;
     gz_off_t loaded_points_ = 0;
     bool older_format_ = false;

@@ -90,6 +90,7 @@ int info(gzstream::gz_handle* h, index_file& index, const options& opts) {
     if ((gzstream::gzindex_lines(h) < 0 || gzstream::gzindex_members(h) < 0) &&
         gzstream::gzindex_build(h) != 0)
         return data_failure(h, opts);
+    index.replace_if_refused(h);
     index.save(h, false);
     std::printf("uncompressed size: %lld\n", static_cast<long long>(gzstream::gztell(h)));
     std::printf("lines: %lld\n", static_cast<long long>(gzstream::gzindex_lines(h)));
@@ -120,6 +121,7 @@ int read_range(gzstream::gz_handle* h, index_file& index, const options& opts) {
                 break;
         }
     }
+    if (status == 0) index.replace_if_refused(h);
     index.save(h, false);
     return status;
 }

@@ -84,6 +84,7 @@ struct gz_handle {
     bool pushback_at_end = false;  // the handed-back byte came after the end of the data
     bool has_member = false;    // reading: the input began with a member header
     bool in_member = false;     // reading: inside a member whose trailer is still to come
+    bool index_refused = false;   // reading: loaded places were dropped as not the data's (gzindex_refused)
     bool index_disabled = false;  // reading: never make an index (the input cannot seek)
     // Reading: the output so far is what a read from the start of the data
     // gives; false from an error or a failed rewind until a repositioning.

@@ -3,6 +3,7 @@
 // one of them.
 #include "gz_index.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -318,13 +319,27 @@ unsigned char* point_index::skip_buffer() {
 }
 
 std::size_t point_index::memory_used() const {
-    return memory_for(points_.capacity(), packed_bytes_);
+    return memory_for(points_.capacity(), packed_bytes_ + stored_.get_deleter().size);
 }
 
 std::size_t point_index::memory_with_one_more(std::size_t packed) const {
     std::size_t capacity = points_.capacity();
     if (points_.size() == capacity) capacity = std::max<std::size_t>(1, 2 * capacity);
-    return memory_for(capacity, packed_bytes_ + packed);
+    return memory_for(capacity, packed_bytes_ + stored_.get_deleter().size + packed);
+}
+
+// Noted points own their windows; the loaded file goes once none of its
+// windows is left.
+void point_index::count_windows() {
+    packed_bytes_ = 0;
+    bool uses_file = false;
+    for (const access_point& p : points_) {
+        if (p.owned)
+            packed_bytes_ += p.packed_size;
+        else if (p.packed != nullptr)
+            uses_file = true;
+    }
+    if (!uses_file) stored_ = stored_file(nullptr, stored_file_deleter{0});
 }
 
 // Doubles the spacing and drops every other point, keeping those that lie
@@ -335,8 +350,7 @@ void point_index::thin_out() {
     for (std::size_t i = 1; i < points_.size(); i += 2) points_[kept++] = std::move(points_[i]);
     points_.resize(kept);
     points_.shrink_to_fit();
-    packed_bytes_ = 0;
-    for (const access_point& p : points_) packed_bytes_ += p.packed_size;
+    count_windows();
     reseat_check();
 }
 
@@ -353,13 +367,14 @@ bool point_index::pack_windows() {
     for (access_point& p : points_) {
         if (!p.raw) continue;
         const auto n = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed.get(), p.window_size,
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed, p.window_size,
                                   nullptr, 0, scratch_.get(), kPackedWindowLimit));
         if (n == 0 || n >= p.packed_size) continue;
         std::unique_ptr<unsigned char[]> packed(new (std::nothrow) unsigned char[n]);
         if (!packed) continue;
         std::memcpy(packed.get(), scratch_.get(), n);
-        p.packed = std::move(packed);
+        p.owned = std::move(packed);
+        p.packed = p.owned.get();
         packed_bytes_ -= p.packed_size - n;
         p.packed_size = n;
         p.raw = false;
@@ -408,13 +423,14 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
         p.members = tally_.members;
     }
     if (window_size > 0) {
-        p.packed.reset(new (std::nothrow) unsigned char[p.packed_size]);
-        if (!p.packed) return;
+        p.owned.reset(new (std::nothrow) unsigned char[p.packed_size]);
+        if (!p.owned) return;
+        p.packed = p.owned.get();
         if (p.raw) {
-            std::memcpy(p.packed.get(), span.first, span.first_size);
-            std::memcpy(p.packed.get() + span.first_size, span.second, span.second_size);
+            std::memcpy(p.owned.get(), span.first, span.first_size);
+            std::memcpy(p.owned.get() + span.first_size, span.second, span.second_size);
         } else {
-            std::memcpy(p.packed.get(), scratch_.get(), p.packed_size);
+            std::memcpy(p.owned.get(), scratch_.get(), p.packed_size);
         }
         p.window_crc = ring_crc(window_size);
     }
@@ -444,12 +460,18 @@ point_index::prefix point_index::prefix_matches(int fd, const access_point& p) {
     return prefix::agrees;
 }
 
-bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing) {
-    std::size_t packed = 0;
-    for (const access_point& p : points) packed += p.packed_size;
-    if (memory_for(points.size(), packed) > memory_limit_) return false;
-    packed_bytes_ = packed;
+point_index::prefix point_index::probe_matches(int fd, gz_off_t file_size,
+                                               const access_point& p) {
+    std::uint32_t crc = 0;
+    if (!probe_crc_of(fd, file_size, p, crc)) return prefix::unreadable;
+    return crc == p.probe_crc ? prefix::agrees : prefix::differs;
+}
+
+bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing, stored_file& file) {
+    if (memory_for(points.size(), file.get_deleter().size) > memory_limit_) return false;
     points_ = std::move(points);
+    stored_ = std::move(file);
+    count_windows();
     spacing_ = spacing;
     unchecked_ = !points_.empty();
     return true;
@@ -459,14 +481,25 @@ bool point_index::unpack_window(gz_handle* s, const access_point& p) {
     engine::stream& z = s->engine;
     long n = p.window_size;
     if (p.raw) {
-        std::memcpy(ring_.get(), p.packed.get(), p.window_size);
+        std::memcpy(ring_.get(), p.packed, p.window_size);
     } else {
         engine::inflate_reset(z);
-        n = engine::inflate_whole(z, p.packed.get(), p.packed_size, ring_.get(), kWindowSize);
+        n = engine::inflate_whole(z, p.packed, p.packed_size, ring_.get(), kWindowSize);
         engine::inflate_reset(z);
     }
     return n == static_cast<long>(p.window_size) &&
            engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
+}
+
+void stored_file_deleter::operator()(unsigned char* data) const {
+    ::munmap(data, size);
+}
+
+stored_file make_stored_file(std::size_t size) {
+    void* data = ::mmap(nullptr, size == 0 ? 1 : size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (data == MAP_FAILED) return stored_file(nullptr, stored_file_deleter{0});
+    return stored_file(static_cast<unsigned char*>(data), stored_file_deleter{size == 0 ? 1 : size});
 }
 
 void point_index_deleter::operator()(point_index* index) const {
@@ -489,6 +522,7 @@ void index_replace(gz_handle* s, std::unique_ptr<point_index, point_index_delete
 // replaced by a fresh one.
 point_index* index_ensure(gz_handle* s) {
     if (s->index && !s->index->discredited()) return s->index.get();
+    if (s->index) s->index_refused = true;  // only loaded places are ever found wrong
     s->index.reset();
     if (s->index_budget == 0) return nullptr;
     index_replace(s, index_make_for(s));
@@ -520,6 +554,7 @@ bool restart_at(gz_handle* s, const access_point& point) {
         // A window that does not give back what was recorded: the index is
         // damaged, and the seek takes the long way.
         s->index.reset();
+        s->index_refused = true;
         return false;
     }
     s->running_crc = point.crc;
@@ -573,8 +608,16 @@ bool index_restart(gz_handle* s, const access_point& point) {
     // those bytes are the ones the index was made from, so that damage or
     // an edit there is never hidden (the seek then reads from the start).
     if (index->unchecked() && !point.checked) {
-        const point_index::prefix verdict = index->prefix_matches(fileno(s->file), point);
-        if (verdict == point_index::prefix::differs) index->discredit();
+        // The bytes the restart reads first, then all those before it.
+        const int fd = fileno(s->file);
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return false;
+        point_index::prefix verdict = point_index::probe_matches(fd, st.st_size, point);
+        if (verdict == point_index::prefix::agrees) verdict = index->prefix_matches(fd, point);
+        if (verdict == point_index::prefix::differs) {
+            index->discredit();
+            s->index_refused = true;
+        }
         if (verdict != point_index::prefix::agrees) return false;
     }
     if (index->needs_probe(point) && !probe(s, k)) return false;
@@ -595,9 +638,10 @@ void index_rewound(gz_handle* s, bool ok) {
 void index_read_failed(gz_handle* s) {
     s->decode_in_step = false;
     if (!s->index) return;
-    if (s->index->discredited())
+    if (s->index->discredited()) {
         s->index.reset();
-    else
+        s->index_refused = true;
+    } else
         s->index->suspend();
 }
 

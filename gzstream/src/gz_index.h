@@ -47,6 +47,9 @@ struct access_point {
     // CRC-32 of the compressed file before the point's first byte (`in`, or
     // the byte before it when `bits`), as it was when the index was saved.
     std::uint32_t prefix_crc = 0;
+    // CRC-32 of the kProbeSize compressed bytes from the first byte on (as
+    // far as the file goes), as saved: checked with the prefix.
+    std::uint32_t probe_crc = 0;
     int bits = 0;               // high bits of the byte before `in` that follow the point
     unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
     unsigned packed_size = 0;   // the window, deflated unless `raw`
@@ -60,7 +63,11 @@ struct access_point {
     // The window is kept as it is (packed_size == window_size), not yet
     // deflated: only points this handle noted.
     bool raw = false;
-    std::unique_ptr<unsigned char[]> packed;
+    // The window as kept: `owned`'s bytes for a point this handle noted, or
+    // bytes inside the loaded index file (point_index's stored file), which
+    // are neither copied nor allocated one by one.
+    const unsigned char* packed = nullptr;
+    std::unique_ptr<unsigned char[]> owned;
     // Line and member tallies at `out` (gz_lines.cpp), -1 where the decode
     // that noted the point did not know them (an index saved before lines
     // were counted): newline bytes before `out`, and the members begun at or
@@ -95,6 +102,9 @@ inline gz_off_t first_byte(const access_point& p) {
 // `crc`, read with pread.  False with errno (EINVAL when the file ends
 // first) when they cannot be read.
 bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc);
+// CRC-32 of the kProbeSize compressed bytes from `p`'s first byte on, as far
+// as a file of `file_size` bytes goes; false with errno as crc_of_file.
+bool probe_crc_of(int fd, gz_off_t file_size, const access_point& p, std::uint32_t& crc);
 
 // Newline bytes and member starts counted along the decoded output
 // (gz_lines.cpp), so that each point can carry the line it lies in.  Counts
@@ -119,6 +129,17 @@ struct line_tally {
     void member_started(gz_off_t position);
     void ended(gz_off_t position);
 };
+
+// An index file as read, kept whole while points use windows inside it:
+// one mapping made present in one call (a fresh heap buffer of its size
+// would fault in page by page, and go back to the system when freed).
+struct stored_file_deleter {
+    std::size_t size = 0;
+    void operator()(unsigned char* data) const;
+};
+using stored_file = std::unique_ptr<unsigned char[], stored_file_deleter>;
+// `size` bytes, or null with errno.
+stored_file make_stored_file(std::size_t size);
 
 class point_index {
   public:
@@ -159,11 +180,12 @@ class point_index {
     bool member_ended(const gz_handle* s, std::uint32_t isize);  // drops the index if not
 
     // The points, and replacing them with ones read back from a saved index
-    // (validated by the caller).  They stay unchecked until a decode from the
-    // start of the data has passed every one of them.  False, taking
-    // nothing, when they would not fit the memory limit.
+    // (validated by the caller), whose windows lie in `file`.  They stay
+    // unchecked until a decode from the start of the data has passed every
+    // one of them.  False, taking nothing, when they would not fit the
+    // memory limit.
     const std::vector<access_point>& points() const { return points_; }
-    bool adopt(std::vector<access_point>& points, gz_off_t spacing);
+    bool adopt(std::vector<access_point>& points, gz_off_t spacing, stored_file& file);
 
     // A decode found the decoder somewhere a point does not say: the index
     // must not be used again.
@@ -192,6 +214,9 @@ class point_index {
     // as far as an earlier call has not; a restart at `p` then rests on
     // nothing but the data.
     prefix prefix_matches(int fd, const access_point& p);
+    // The same for the kProbeSize compressed bytes the restart at `p` reads
+    // first (its probe_crc), in a compressed file of `file_size` bytes.
+    static prefix probe_matches(int fd, gz_off_t file_size, const access_point& p);
     // The data were read to their end from the start with this index.
     bool complete() const { return complete_; }
     void set_complete() { complete_ = true; }
@@ -239,12 +264,14 @@ class point_index {
     std::uint32_t ring_crc(unsigned length) const;
     std::size_t memory_with_one_more(std::size_t packed) const;
     void thin_out();
+    void count_windows();
     bool pack_windows();
 
     gz_off_t spacing_;
     std::size_t memory_limit_;
     std::vector<access_point> points_;  // ascending by `out`
-    std::size_t packed_bytes_ = 0;      // the points' windows together
+    std::size_t packed_bytes_ = 0;      // the windows of the points noted here, together
+    stored_file stored_;                // the loaded index file, while a point uses it
     bool recording_ = false;
     gz_off_t due_ = 0;         // no new point before this position
     gz_off_t next_point_ = 0;  // position of the first existing point ahead

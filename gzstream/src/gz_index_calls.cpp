@@ -74,6 +74,7 @@ int gzindex_build(gz_handle* file) {
     if (sound) return 0;
     // A loaded index that the pass found wrong is gone: note the points anew.
     file->index.reset();
+    file->index_refused = true;
     return index_ensure(file) != nullptr && read_through(file, sound) && sound ? 0 : -1;
 }
 
@@ -88,6 +89,7 @@ int gzindex_verify(gz_handle* file) {
     if (!sound) {
         // Wrong, or some point lies where the data never goes.
         file->index.reset();
+        file->index_refused = true;
         errno = EINVAL;
         return -1;
     }

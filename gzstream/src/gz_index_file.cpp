@@ -90,13 +90,8 @@ bool identify(std::FILE* file, identity& id) {
            crc_of_file(id.fd, id.size - block, block, id.last_crc);
 }
 
-// The compressed bytes that a point restarts on: its first partial byte and
-// what follows, as far as the file goes.
 bool probe_crc(const identity& id, const access_point& p, std::uint32_t& crc) {
-    const gz_off_t from = first_byte(p);
-    const gz_off_t left = id.size - from;
-    crc = engine::crc32(0, nullptr, 0);
-    return crc_of_file(id.fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
+    return probe_crc_of(id.fd, id.size, p, crc);
 }
 
 class writer {
@@ -227,10 +222,9 @@ bool plausible_tally(const access_point& p, const access_point* counted) {
                                                    : p.members > counted->members;
 }
 
-// Reads and checks the body (everything before the trailing CRC).  A
-// compressed file that cannot be read sets `failure` to the system's reason.
+// Reads and checks the body (everything before the trailing CRC).
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
-           gz_off_t& spacing, std::uint32_t& version, int& failure) {
+           gz_off_t& spacing, std::uint32_t& version) {
     const unsigned char* magic = r.take(kMagic.size());
     std::uint32_t first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
@@ -255,9 +249,8 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     for (std::uint32_t i = 0; i < count; ++i) {
         access_point p;
         unsigned bits = 0;
-        std::uint32_t probe = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
-            !r.u32(p.crc) || !r.u32(probe) || !r.u8(bits) || !r.u32(p.window_size) ||
+            !r.u32(p.crc) || !r.u32(p.probe_crc) || !r.u8(bits) || !r.u32(p.window_size) ||
             !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
             (version == kVersion && !read_v3_fields(r, p)))
             return false;
@@ -266,19 +259,11 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start) ||
             !plausible_tally(p, counted))
             return false;
-        if (p.packed_size != 0) {
-            const unsigned char* packed = r.take(p.packed_size);
-            if (packed == nullptr) return false;
-            p.packed.reset(new unsigned char[p.packed_size]);
-            std::memcpy(p.packed.get(), packed, p.packed_size);
-        }
-        // Last, as it reads the compressed file: the point's own bytes.
-        std::uint32_t crc = 0;
-        if (!probe_crc(id, p, crc)) {
-            failure = errno;
-            return false;
-        }
-        if (crc != probe) return false;
+        // The window stays where it was read, in the index's stored file.
+        if (p.packed_size != 0 && (p.packed = r.take(p.packed_size)) == nullptr) return false;
+        // The compressed bytes at the point are compared when it is first
+        // used (index_restart), with those before it: a load reads nothing
+        // of the compressed file but its ends.
         points.push_back(std::move(p));
         if (points.back().lines >= 0) counted = &points.back();
     }
@@ -305,10 +290,10 @@ class sparse_packer {
               unsigned& packed_size, std::uint32_t& crc) {
         long n = p.window_size;
         if (p.raw) {
-            std::memcpy(window_.get(), p.packed.get(), p.window_size);
+            std::memcpy(window_.get(), p.packed, p.window_size);
         } else {
             engine::inflate_reset(z_);
-            n = engine::inflate_whole(z_, p.packed.get(), p.packed_size, window_.get(), kWindowSize);
+            n = engine::inflate_whole(z_, p.packed, p.packed_size, window_.get(), kWindowSize);
         }
         if (n != static_cast<long>(p.window_size)) {
             errno = EINVAL;
@@ -338,36 +323,41 @@ class sparse_packer {
     bool ready_ = false;
 };
 
-// The whole file at `path`, if it is no larger than `limit`.
-bool read_whole(const char* path, std::size_t limit, std::vector<unsigned char>& data) {
+// The whole file at `path`, if it is no larger than `limit`, read in one
+// go into one buffer.
+stored_file read_whole(const char* path, std::size_t limit, std::size_t& size) {
+    stored_file data(nullptr, stored_file_deleter{0});
     // Not blocking in the open, as a FIFO would until a writer came: only
     // a regular file is read.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return data;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0;
     if (ok && (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > limit)) {
         errno = S_ISREG(st.st_mode) ? ENOMEM : EINVAL;
         ok = false;
     }
+    size = ok ? static_cast<std::size_t>(st.st_size) : 0;
     if (ok) {
-        data.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t have = 0;
-        while (ok && have < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + have, data.size() - have);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n == 0) errno = EINVAL;  // shrank while read
-                ok = false;
-            } else {
-                have += static_cast<std::size_t>(n);
-            }
+        data = make_stored_file(size);
+        ok = data != nullptr;
+    }
+    std::size_t have = 0;
+    while (ok && have < size) {
+        const ssize_t n = ::read(fd, data.get() + have, size - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EINVAL;  // shrank while read
+            ok = false;
+        } else {
+            have += static_cast<std::size_t>(n);
         }
     }
     const int saved = errno;
     ::close(fd);
     errno = saved;
-    return ok;
+    if (!ok) data = stored_file(nullptr, stored_file_deleter{0});
+    return data;
 }
 
 // Writes `data` to a new file beside `path` and renames it over `path`, so
@@ -417,6 +407,13 @@ bool write_atomically(const char* path, const std::vector<unsigned char>& data) 
 }
 
 }  // namespace
+
+bool probe_crc_of(int fd, gz_off_t file_size, const access_point& p, std::uint32_t& crc) {
+    const gz_off_t from = first_byte(p);
+    const gz_off_t left = file_size - from;
+    crc = engine::crc32(0, nullptr, 0);
+    return crc_of_file(fd, from, left < kProbeSize ? left : gz_off_t{kProbeSize}, crc);
+}
 
 bool crc_of_file(int fd, gz_off_t from, gz_off_t length, std::uint32_t& crc) {
     unsigned char buf[32768];
@@ -472,7 +469,7 @@ int gzindex_save(gz_handle* file, const char* path) {
             if (!probe_crc(id, p, probe)) return -1;
             if (!crc_of_file(id.fd, prefix_end, first_byte(p) - prefix_end, prefix_crc)) return -1;
             prefix_end = first_byte(p);
-            const unsigned char* packed = p.packed.get();
+            const unsigned char* packed = p.packed;
             unsigned packed_size = p.packed_size;
             std::uint32_t window_crc = p.window_crc;
             if (p.window_size != 0 && !p.sparse &&
@@ -515,28 +512,28 @@ int gzindex_load(gz_handle* file, const char* path) {
     std::vector<access_point> points;
     gz_off_t spacing = 0;
     std::uint32_t version = 0;
+    std::size_t size = 0;
+    stored_file data = read_whole(path, file->index_budget, size);
+    if (data == nullptr) return -1;
     try {
-        std::vector<unsigned char> data;
-        if (!read_whole(path, file->index_budget, data)) return -1;
-        int failure = EINVAL;
-        bool ok = data.size() >= kFileHeader + 4;
+        bool ok = size >= kFileHeader + 4;
         if (ok) {
-            const std::size_t body = data.size() - 4;
-            reader tail(data.data() + body, 4);
+            const std::size_t body = size - 4;
+            reader tail(data.get() + body, 4);
             std::uint32_t stored_crc = 0;
-            reader r(data.data(), body);
-            ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.data(), body) &&
-                 parse(r, id, file->data_start, points, spacing, version, failure);
+            reader r(data.get(), body);
+            ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.get(), body) &&
+                 parse(r, id, file->data_start, points, spacing, version);
         }
         if (!ok) {
-            errno = failure;
+            errno = EINVAL;
             return -1;
         }
     } catch (const std::bad_alloc&) {
         errno = ENOMEM;
         return -1;
     }
-    if (!index->adopt(points, spacing)) {
+    if (!index->adopt(points, spacing, data)) {
         errno = ENOMEM;
         return -1;
     }
@@ -549,7 +546,16 @@ int gzindex_load(gz_handle* file, const char* path) {
         return -1;
     }
     index_replace(file, std::move(index));
+    file->index_refused = false;
     return 0;
+}
+
+int gzindex_refused(gz_handle* file) {
+    if (file == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return file->index_refused ? 1 : 0;
 }
 
 }  // namespace gzstream

@@ -157,9 +157,9 @@ int window_agrees(int fd, gz_off_t file_size, const access_point& p,
     unsigned char* const kept = used.get() + kWindowSize;
     long n = p.window_size;
     if (p.raw)
-        std::memcpy(kept, p.packed.get(), p.window_size);
+        std::memcpy(kept, p.packed, p.window_size);
     else
-        n = engine::inflate_whole(z, p.packed.get(), p.packed_size, kept, kWindowSize);
+        n = engine::inflate_whole(z, p.packed, p.packed_size, kept, kWindowSize);
     engine::inflate_end(z);
     if (n != static_cast<long>(p.window_size)) return 0;
     if (mark_used_window_bytes(fd, file_size, p, used.get()) != 0) return -1;

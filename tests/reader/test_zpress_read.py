@@ -167,6 +167,23 @@ class ZpressRead(ZpressTestCase):
         self.assertRefused(r, "d.gz.zpi")
         self.assertEqual(self.run_ok("--verify", "d.gz"), b"")
 
+    def test_index_refused_at_first_use_is_reported_and_replaced(self):
+        # Two middle members swapped: same size, same first and last 64 KiB,
+        # so only the places' compressed bytes tell.
+        plain = STREAMS["members"][0]
+        chunks = [plain[a:a + MEMBER] for a in range(0, len(plain), MEMBER)]
+        self.write("d.gz", b"".join(gzip.compress(c, 6, mtime=0) for c in chunks))
+        self.run_ok("--build", "d.gz")
+        built = self.read("d.gz.zpi")
+        chunks[1], chunks[2] = chunks[2], chunks[1]
+        self.write("d.gz", b"".join(gzip.compress(c, 6, mtime=0) for c in chunks))
+        now = b"".join(chunks)
+        r = self.run_zpress("-b", str(2 * MEMBER + 1000), "-n", "100", "d.gz")
+        self.assertRefused(r, "d.gz.zpi")
+        self.assertEqual(r.stdout, now[2 * MEMBER + 1000:2 * MEMBER + 1100])
+        self.assertNotEqual(self.read("d.gz.zpi"), built)
+        self.assertEqual(self.run_ok("--verify", "d.gz"), b"")
+
     def test_index_of_the_format_before_is_used_and_saved_anew(self):
         plain = self.put("members")
         self.run_ok("--build", "d.gz")

@@ -295,9 +295,10 @@ int gzindex_save(gz_handle* file, const char* path);
 // An index file is input from outside and is checked before anything in it
 // is used: it must be a regular file (anything else is refused without
 // waiting, a FIFO included), whole (its trailing CRC-32), of this format
-// version or the one before (see below), made for this compressed file as it is now (its size, and the CRC-32 of
-// its first and last 64 KiB and of 4 KiB of compressed data at every
-// place), and consistent in itself (every value within what the compressed
+// version or the one before (see below), made for this compressed file as
+// it is now (its size, and the CRC-32 of its first and last 64 KiB; the
+// compressed data at each place are compared when it is first used, see
+// below), and consistent in itself (every value within what the compressed
 // file can hold and produce, places in order in every respect).  A load
 // fails with -1 and changes nothing: errno EINVAL for a null argument, a
 // write stream, plain data, a pipe, and an index file refused by those
@@ -319,15 +320,18 @@ int gzindex_save(gz_handle* file, const char* path);
 // or another, before or after a change of either, or damaged since): it
 // never makes a call succeed that would fail without it, and never gives
 // bytes other than the data's own.  Before a
-// loaded place is first used to restart decoding, the compressed bytes of
-// the file before it are read (pread and a CRC-32, no decoding; once per
+// loaded place is first used to restart decoding, the 4 KiB of compressed
+// data from the place on and all the compressed bytes of the file before
+// it are read (pread and a CRC-32, no decoding; the bytes before once per
 // file, as far as the furthest place used) and must be those the index was
-// saved from; if not, the index is dropped and the seek reads from the
-// start of the data.  So everything the place stands for (its window, its
-// position, its member's CRC so far) comes from the data as they are, bit
-// rot or an edit before it is found the way a read from the start would
-// find it, and a read from the place through its member's trailer checks
-// that member whole.
+// saved from; if not, the index is dropped (gzindex_refused then says so)
+// and the seek reads from the start of the data.  So everything the place
+// stands for (its window, its position, its member's CRC so far) comes
+// from the data as they are, bit rot or an edit before it is found the way
+// a read from the start would find it, and a read from the place through
+// its member's trailer checks that member whole.  A load itself reads only
+// the index file and the compressed file's first and last 64 KiB, so that
+// it costs little beside the one seek a short-lived reader makes.
 //
 // Loaded places are checked again as they are used.  Whenever decoding
 // reaches a later place, the decoder must stand exactly there (same bit
@@ -356,6 +360,14 @@ int gzindex_load(gz_handle* file, const char* path);
 // stream in error or without places; -1 as gzindex_build when the data
 // cannot be read to its end.
 int gzindex_verify(gz_handle* file);
+
+// 1 when places that gzindex_load gave the read stream have since been
+// dropped because the data disagreed with them (the compressed bytes at or
+// before a place differ from those the index was saved from, or a decode
+// found a place wrong): the index file is stale, damaged or another file's
+// and is worth building anew.  0 otherwise (reset by each successful load);
+// -1 with errno EINVAL for a null handle.
+int gzindex_refused(gz_handle* file);
 
 // Lines.  While a read stream notes places it also counts the newline
 // bytes (0x0A) before each one and the members begun up to it, and saves
