@@ -22,7 +22,7 @@ drift=0
 for f in "${files[@]}"; do
     if ! "$clang_format" "$f" | cmp -s - "$f"; then
         echo "$f drifts from .clang-format:"
-        "$clang_format" "$f" | diff "$f" - | head -n 12 | sed 's/^/  /'
+        "$clang_format" "$f" | diff "$f" - | head -n 12 | sed 's/^/  /' || true
         drift=$((drift + 1))
     fi
 done
