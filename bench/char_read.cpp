@@ -141,8 +141,9 @@ int main(int argc, char** argv) {
     }
 
     const Mode& base = modes[0];
-    if (json) std::printf("{\"bytes\": %zu, \"identical\": %s, \"modes\": [", want.size(),
-                          identical ? "true" : "false");
+    if (json)
+        std::printf("{\"bytes\": %zu, \"identical\": %s, \"modes\": [", want.size(),
+                    identical ? "true" : "false");
     for (int i = 0; i < kModes; ++i) {
         const Mode& m = modes[i];
         std::vector<double> paired;
@@ -150,13 +151,15 @@ int main(int argc, char** argv) {
         const double ratio = median(m.cpu) / median(base.cpu);
         if (json) {
             std::printf("%s{\"name\": \"%s\", \"wall\": [", i ? ", " : "", m.name);
-            for (std::size_t r = 0; r < m.wall.size(); ++r) std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
+            for (std::size_t r = 0; r < m.wall.size(); ++r)
+                std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
             std::printf("], \"cpu\": [");
-            for (std::size_t r = 0; r < m.cpu.size(); ++r) std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
+            for (std::size_t r = 0; r < m.cpu.size(); ++r)
+                std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
             std::printf("]}");
         } else {
-            std::printf("%-14s wall %.3f s  cpu %.3f s  cpu / gzread %.3f (paired %.3f)\n",
-                        m.name, median(m.wall), median(m.cpu), ratio, median(paired));
+            std::printf("%-14s wall %.3f s  cpu %.3f s  cpu / gzread %.3f (paired %.3f)\n", m.name,
+                        median(m.wall), median(m.cpu), ratio, median(paired));
         }
     }
     if (json)

@@ -9,7 +9,8 @@
 //   zpress_cxx_getline --generate FILE.gz MIB     (writes log-like text lines)
 //
 // Output, one "key value" pair a line: gzread_s, getline_s, ratio,
-// gzfile_getline_s, gzfile_ratio, lines, bytes.  Exit status 1 when the two readings disagree about the data.
+// gzfile_getline_s, gzfile_ratio, lines, bytes.  Exit status 1 when the two readings disagree about
+// the data.
 #include <zpress/gzio.h>
 
 #include <time.h>
@@ -53,7 +54,8 @@ tally read_blocks(const char* path) {
         // memchr: far cheaper than the decompression it sits beside.
         const char* p = block.data();
         const char* const end = p + n;
-        while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
+        while ((p = static_cast<const char*>(
+                    std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr) {
             ++t.lines;
             ++p;
         }
@@ -96,12 +98,13 @@ int generate(const char* path, long mib) {
     char line[160];
     for (std::uint64_t i = 0; written < target; ++i) {
         x = x * 1103515245u + 12345u;
-        const int len = std::snprintf(line, sizeof line,
-                                      "2026-12-08T01:%02u:%02u host%u worker[%u]: request %llu "
-                                      "took %u ms status %u path /api/v%u/items/%u\n",
-                                      (x >> 8) % 60, (x >> 14) % 60, (x >> 20) % 16, (x >> 4) % 1000,
-                                      static_cast<unsigned long long>(i), (x >> 10) % 5000,
-                                      200 + (x >> 24) % 4 * 100, (x >> 6) % 3 + 1, x % 100000);
+        const int len =
+            std::snprintf(line, sizeof line,
+                          "2026-12-08T01:%02u:%02u host%u worker[%u]: request %llu "
+                          "took %u ms status %u path /api/v%u/items/%u\n",
+                          (x >> 8) % 60, (x >> 14) % 60, (x >> 20) % 16, (x >> 4) % 1000,
+                          static_cast<unsigned long long>(i), (x >> 10) % 5000,
+                          200 + (x >> 24) % 4 * 100, (x >> 6) % 3 + 1, x % 100000);
         out.write(line, len);
         written += static_cast<std::uint64_t>(len);
     }
@@ -112,7 +115,8 @@ int generate(const char* path, long mib) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--generate") return generate(argv[2], std::atol(argv[3]));
+    if (argc == 4 && std::string(argv[1]) == "--generate")
+        return generate(argv[2], std::atol(argv[3]));
     if (argc < 2 || argc > 3) {
         std::fprintf(stderr, "usage: %s FILE.gz [RUNS] | --generate FILE.gz MIB\n", argv[0]);
         return 2;
@@ -140,10 +144,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: readers disagree\n", path);
         return 1;
     }
-    std::printf("gzread_s %.4f\ngetline_s %.4f\nratio %.3f\ngzfile_getline_s %.4f\ngzfile_ratio %.3f\n"
-                "lines %llu\nbytes %llu\n",
-                best_blocks, best_lines, best_lines / best_blocks, best_gzfile,
-                best_gzfile / best_blocks, static_cast<unsigned long long>(lines.lines),
-                static_cast<unsigned long long>(blocks.bytes));
+    std::printf(
+        "gzread_s %.4f\ngetline_s %.4f\nratio %.3f\ngzfile_getline_s %.4f\ngzfile_ratio %.3f\n"
+        "lines %llu\nbytes %llu\n",
+        best_blocks, best_lines, best_lines / best_blocks, best_gzfile, best_gzfile / best_blocks,
+        static_cast<unsigned long long>(lines.lines),
+        static_cast<unsigned long long>(blocks.bytes));
     return 0;
 }

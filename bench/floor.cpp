@@ -154,8 +154,8 @@ int inflate_all(std::size_t step) {
     // ISIZE, the last four bytes of the member: the length modulo 2^32.
     if (z.avail_in < 8) fail("cut trailer");
     const unsigned char* isize = z.next_in + 4;
-    const std::uint32_t want = isize[0] | isize[1] << 8 | isize[2] << 16 |
-                               static_cast<std::uint32_t>(isize[3]) << 24;
+    const std::uint32_t want =
+        isize[0] | isize[1] << 8 | isize[2] << 16 | static_cast<std::uint32_t>(isize[3]) << 24;
     if (want != static_cast<std::uint32_t>(total)) fail("length mismatch");
     inflateEnd(&z);
     return 0;
@@ -180,6 +180,8 @@ int main(int argc, char** argv) {
         if (mode[0] == '-' && mode[1] >= '1' && mode[1] <= '9' && mode[2] == '\0')
             return deflate_all(mode[1] - '0', step);
     }
-    std::fprintf(stderr, "usage: zpress_floor [--step BYTES] [--times FILE] -1..-9 | -d  (standard input)\n");
+    std::fprintf(
+        stderr,
+        "usage: zpress_floor [--step BYTES] [--times FILE] -1..-9 | -d  (standard input)\n");
     return 2;
 }

@@ -30,7 +30,7 @@ const zpress_test::Bytes& input() {
         if (const char* path = std::getenv("ZPRESS_MICROBENCH_INPUT")) {
             std::ifstream f(path, std::ios::binary);
             zpress_test::Bytes d((std::istreambuf_iterator<char>(f)),
-                                         std::istreambuf_iterator<char>());
+                                 std::istreambuf_iterator<char>());
             if (!d.empty()) return d;
             std::fprintf(stderr, "microbench: cannot read %s, using generated data\n", path);
         }

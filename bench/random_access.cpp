@@ -25,8 +25,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -93,9 +93,7 @@ double median(std::vector<double> v) {
     return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
-double cpu_now() {
-    return seconds(CLOCK_PROCESS_CPUTIME_ID);
-}
+double cpu_now() { return seconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 int index_cost(const char* index, const char* path, int rounds) {
     std::vector<double> read, build, save;
@@ -141,9 +139,10 @@ int main(int argc, char** argv) {
     const char* index_path = (save || load) && argc > 2 ? argv[2] : nullptr;
     const int first = rewind || mode == "--pass" ? 2 : save || load ? 3 : 1;
     if (argc - first < 2 || argc - first > 3) {
-        std::fprintf(stderr,
-                     "usage: zpress_random_access [--rewind | --pass | --save INDEX | --load INDEX] "
-                     "FILE.gz OFFSETS [DATA_OUT]\n");
+        std::fprintf(
+            stderr,
+            "usage: zpress_random_access [--rewind | --pass | --save INDEX | --load INDEX] "
+            "FILE.gz OFFSETS [DATA_OUT]\n");
         return 2;
     }
     std::vector<gzstream::gz_off_t> offsets;
@@ -171,8 +170,10 @@ int main(int argc, char** argv) {
     std::vector<double> cpu_each, wall_each;
     Stopwatch each;
     for (const gzstream::gz_off_t offset : offsets) {
-        if (rewind) rewind_and_skip(file, offset);
-        else if (gzstream::gzseek(file, offset, 0) != offset) fail("gzseek failed");
+        if (rewind)
+            rewind_and_skip(file, offset);
+        else if (gzstream::gzseek(file, offset, 0) != offset)
+            fail("gzseek failed");
         const std::size_t n = read_full(file, buf, kReadSize);
         const auto [c, w] = each.lap();
         cpu_each.push_back(c);

@@ -11,9 +11,7 @@ namespace {
 constexpr const char* ACCESS_ACL = "system.posix_acl_access";
 
 // No ACL at all, or a file system without them.
-bool none(int error) {
-    return error == ENODATA || error == ENOTSUP;
-}
+bool none(int error) { return error == ENODATA || error == ENOTSUP; }
 
 }  // namespace
 

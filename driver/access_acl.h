@@ -13,14 +13,14 @@
 namespace driver {
 
 class access_acl {
-public:
+  public:
     // Reads the access ACL of the input `fd`.
     void read_from(int fd) noexcept;
     // Gives the new, empty output `fd` the ACL read (never more than the mode
     // its creation gave it), or takes away the one it inherited.
     void give_to(int fd) const noexcept;
 
-private:
+  private:
     // 8 bytes per entry: room for 127 entries, far more than people set.
     char value_[1024];
     ssize_t size_ = 0;

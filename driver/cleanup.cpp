@@ -44,9 +44,7 @@ cleanup_window::cleanup_window() {
     sigprocmask(SIG_BLOCK, &block, &saved_);
 }
 
-cleanup_window::~cleanup_window() {
-    sigprocmask(SIG_SETMASK, &saved_, nullptr);
-}
+cleanup_window::~cleanup_window() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
 void cleanup_handler_guard::install() {
     if (installed_) return;
@@ -70,9 +68,7 @@ cleanup_handler_guard::~cleanup_handler_guard() {
         if (replaced_[i]) sigaction(kCleanupSignals[i], &found_[i], nullptr);
 }
 
-void record_output(const output_record* record) {
-    handler_state.output.store(record);
-}
+void record_output(const output_record* record) { handler_state.output.store(record); }
 
 void remove_output(int dir_fd, const char* entry, file_id id, const char* shown) noexcept {
     struct stat st;

@@ -12,23 +12,23 @@ namespace driver {
 
 // The output a file job is writing, as the signal handler sees it.
 struct output_record {
-    int dir_fd;           // the job's directory
-    const char* entry;    // the output's name in it
-    file_id id;           // the file the job created
-    const char* shown;    // the output's name in reports
+    int dir_fd;         // the job's directory
+    const char* entry;  // the output's name in it
+    file_id id;         // the file the job created
+    const char* shown;  // the output's name in reports
 };
 
 // Holds back the clean-up signals for its lifetime, so that the handler
 // sees the records of the output and of the finished jobs either before or
 // after a change, never in the middle of one.
 class cleanup_window {
-public:
+  public:
     cleanup_window();
     ~cleanup_window();
     cleanup_window(const cleanup_window&) = delete;
     cleanup_window& operator=(const cleanup_window&) = delete;
 
-private:
+  private:
     sigset_t saved_;
 };
 
@@ -39,7 +39,7 @@ private:
 // the run ends, so that a host program calling the driver gets its own
 // dispositions again.
 class cleanup_handler_guard {
-public:
+  public:
     cleanup_handler_guard() = default;
     ~cleanup_handler_guard();
     cleanup_handler_guard(const cleanup_handler_guard&) = delete;
@@ -48,7 +48,7 @@ public:
     // Installs the handler (once), before the first output file is created.
     void install();
 
-private:
+  private:
     static constexpr int COUNT = 4;
     struct sigaction found_[COUNT];
     bool replaced_[COUNT] = {};

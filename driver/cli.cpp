@@ -54,12 +54,9 @@ int run_file_jobs(char** names, int count, const options& opts, copy_buffers& bu
 
 }  // namespace
 
-void set_program_name(const char* name) {
-    handler_state.prog = name;
-}
+void set_program_name(const char* name) { handler_state.prog = name; }
 
 int run(int argc, char** argv, filter_rights rights) {
-
     options opts;
     opts.confine = rights == filter_rights::dropped;
     int i = 1;

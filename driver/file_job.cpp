@@ -30,7 +30,7 @@ void share_ownership_with_input(int fd, const struct stat& in) {
 // The output file from its creation until its job has finished: the signal
 // handler knows it, and a job that fails removes it.
 class created_output {
-public:
+  public:
     created_output() = default;
     created_output(const created_output&) = delete;
     created_output& operator=(const created_output&) = delete;
@@ -48,8 +48,8 @@ public:
         // The record goes out together with the file: a signal in between
         // would leave the file behind.
         const cleanup_window window;
-        unique_fd fd(openat(dir.fd(), entry, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            mode));
+        unique_fd fd(
+            openat(dir.fd(), entry, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         struct stat st;
         if (!fd || fstat(fd.get(), &st) != 0) return false;
         fd_ = std::move(fd);
@@ -84,7 +84,7 @@ public:
         return std::move(fd_);
     }
 
-private:
+  private:
     // ".zp" and six letters or digits, from the kernel's random source or,
     // failing that, the clock.
     static void make_temp_entry(char (&entry)[TEMP_ENTRY_SIZE]) {
@@ -124,8 +124,7 @@ void copy_name(char (&to)[NAME_BUFFER_SIZE], const char* from) {
 // The output is complete: the job joins the finished jobs, which own its
 // directory and output from now on.
 outcome finish_job(const job_names& names, job_dir& dir, created_output& output,
-                   const input_entry& input, const struct stat& opened,
-                   finished_jobs& finished) {
+                   const input_entry& input, const struct stat& opened, finished_jobs& finished) {
     finished_job& job = finished.next_slot();
     copy_name(job.in_name, names.input);
     copy_name(job.out_name, names.output);

@@ -19,16 +19,16 @@
 namespace driver {
 
 struct job_names {
-    const char* arg = nullptr;     // the name as it stood on the command line
-    const char* input = nullptr;   // the file read
-    const char* output = nullptr;  // the file written
+    const char* arg = nullptr;      // the name as it stood on the command line
+    const char* input = nullptr;    // the file read
+    const char* output = nullptr;   // the file written
     char buffer[NAME_BUFFER_SIZE];  // the derived one of the two
 };
 
 // What a direction supplies to the job: its names, its openers and its copy
 // loop.  Each step reports its own failure.
 class file_direction {
-public:
+  public:
     // Fills in `names` from names.arg.
     virtual outcome derive_names(job_names& names) = 0;
     // The input could not be opened; errno says why.

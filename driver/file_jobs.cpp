@@ -20,7 +20,7 @@ constexpr std::string_view SUFFIX = ".gz";
 constexpr const char* STDOUT_STREAM_NAME = "<fd:1>";
 
 class compressing final : public file_direction {
-public:
+  public:
     explicit compressing(const options& opts) : mode_(opts.mode) {}
 
     outcome derive_names(job_names& names) override {
@@ -35,9 +35,7 @@ public:
         return outcome::done;
     }
 
-    outcome input_unopenable(const job_names& names) override {
-        return system_error(names.arg);
-    }
+    outcome input_unopenable(const job_names& names) override { return system_error(names.arg); }
 
     outcome open_input(unique_fd fd, const struct stat& st, const job_names& names) override {
         // A directory opens; only its first read fails, and that must come
@@ -71,7 +69,7 @@ public:
 
     outcome copy(copy_buffers& buffers) override { return gz_compress(in_, out_, buffers); }
 
-private:
+  private:
     outcome open_stream(unique_fd fd, const char* stream_name, const job_names& names) {
         if (fd) out_ = gz_writer(gzstream::gzdopen_named(fd.get(), stream_name, mode_), {fd.get()});
         if (!out_) return fail(about_file::cant_gzopen, names.output);
@@ -85,7 +83,7 @@ private:
 };
 
 class decompressing final : public file_direction {
-public:
+  public:
     outcome derive_names(job_names& names) override {
         const std::size_t len = std::strlen(names.arg);
         const std::string_view whole(names.arg, len);
@@ -122,9 +120,7 @@ public:
         return outcome::done;
     }
 
-    outcome output_uncreatable(const job_names& names) override {
-        return system_error(names.arg);
-    }
+    outcome output_uncreatable(const job_names& names) override { return system_error(names.arg); }
 
     outcome open_output(unique_fd fd, const job_names& names) override {
         out_.reset(fdopen(fd.get(), "wb"));
@@ -140,7 +136,7 @@ public:
 
     outcome copy(copy_buffers& buffers) override { return gz_uncompress(in_, out_, buffers); }
 
-private:
+  private:
     gz_reader in_;
     stdio_stream out_;
 };

@@ -34,8 +34,7 @@ outcome compress_filter(const options& opts, copy_buffers& buffers) {
     // be.
     const unique_fd null_device = open_null_device();
     if (opts.confine) (void)confine_to_open_descriptors();
-    gz_writer out(gzstream::gzdopen(STDOUT_FILENO, opts.mode),
-                  {STDOUT_FILENO, null_device.get()});
+    gz_writer out(gzstream::gzdopen(STDOUT_FILENO, opts.mode), {STDOUT_FILENO, null_device.get()});
     if (!out) return error("can't gzdopen stdout");
     stdio_stream in(stdin);
     return gz_compress(in, out, buffers);

@@ -22,8 +22,7 @@ constexpr rlim_t DESCRIPTORS_FOR_A_JOB = 32;
 
 std::size_t group_size() {
     struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return GROUP_SIZE;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return GROUP_SIZE;
     if (limit.rlim_cur <= DESCRIPTORS_FOR_A_JOB + 2) return 1;
     return std::min<std::size_t>(GROUP_SIZE, (limit.rlim_cur - DESCRIPTORS_FOR_A_JOB) / 2);
 }
@@ -46,13 +45,9 @@ input_snapshot snapshot_of(const struct stat& st) {
     return {st.st_size, st.st_mtim, st.st_ctim, st.st_nlink};
 }
 
-finished_jobs::finished_jobs() : capacity_(group_size()) {
-    handler_state.finished.store(this);
-}
+finished_jobs::finished_jobs() : capacity_(group_size()) { handler_state.finished.store(this); }
 
-finished_jobs::~finished_jobs() {
-    handler_state.finished.store(nullptr);
-}
+finished_jobs::~finished_jobs() { handler_state.finished.store(nullptr); }
 
 void finished_jobs::prepare() {
     if (jobs_) return;
@@ -103,11 +98,11 @@ job_end finished_jobs::settle_output(const finished_job& job) noexcept {
     // that can't sync at all (EINVAL) gives no stronger promise to wait for;
     // any other failure may have lost data.
     const int out = job.output.get();
-    const int synced =
-        replacing ? fsync(out)
-                  : sync_file_range(out, 0, 0,
-                                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                        SYNC_FILE_RANGE_WAIT_AFTER);
+    const int synced = replacing
+                           ? fsync(out)
+                           : sync_file_range(out, 0, 0,
+                                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                 SYNC_FILE_RANGE_WAIT_AFTER);
     if (synced != 0 && errno != EINVAL) {
         report(about_file::cant_sync, job.out_name);
         remove_output(dir, entry, job.out_id, shown);
@@ -205,8 +200,6 @@ outcome finished_jobs::complete() {
 }
 
 // The handler's writes to the slots are never read again: the process ends.
-void finished_jobs::complete_in_handler() noexcept {
-    (void)complete_group();
-}
+void finished_jobs::complete_in_handler() noexcept { (void)complete_group(); }
 
 }  // namespace driver

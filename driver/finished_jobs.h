@@ -82,7 +82,7 @@ struct finished_job {
 };
 
 class finished_jobs {
-public:
+  public:
     // Publishes the group to the signal handler for its lifetime.
     finished_jobs();
     ~finished_jobs();
@@ -112,7 +112,7 @@ public:
     // changes nothing the main flow relies on (the process ends after it).
     void complete_in_handler() noexcept;
 
-private:
+  private:
     // The steps of a completion, in order; true when every output is safe.
     bool complete_group() noexcept;
     static job_end settle_output(const finished_job& job) noexcept;

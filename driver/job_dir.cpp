@@ -81,8 +81,6 @@ input_entry identify_input(const job_dir& dir, const char* entry, const struct s
     return {id_of(opened), S_ISREG(opened.st_mode)};
 }
 
-bool refused_kind(mode_t mode) {
-    return S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode);
-}
+bool refused_kind(mode_t mode) { return S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode); }
 
 }  // namespace driver

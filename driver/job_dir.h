@@ -21,9 +21,7 @@ struct file_id {
     friend bool operator==(const file_id&, const file_id&) = default;
 };
 
-inline file_id id_of(const struct stat& st) {
-    return {st.st_dev, st.st_ino};
-}
+inline file_id id_of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 
 // The entry of a path inside its directory: what follows the last slash, or
 // "." when nothing does (a name such as "d/" is the directory itself).  A
@@ -39,7 +37,7 @@ void dir_part_of(const char* path, char* out, std::size_t size) noexcept;
 void sibling_of(const char* path, const char* entry, char* out, std::size_t size) noexcept;
 
 class job_dir {
-public:
+  public:
     // Opens the directory that holds `path`; false with errno set on failure.
     // Opened for reading where it may be, so that it can be synced; a
     // directory that may be searched but not listed still serves.
@@ -54,7 +52,7 @@ public:
     // fstatat on the entry; `follow` decides about a final symbolic link.
     bool stat_entry(const char* entry, struct stat& st, bool follow) const;
 
-private:
+  private:
     unique_fd fd_;
 };
 

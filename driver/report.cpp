@@ -43,7 +43,7 @@ wording wording_of(about_file what) {
 // Collects a line and writes it with as few write() calls as its length
 // allows; async-signal-safe.
 class line_writer {
-public:
+  public:
     void put(const char* text, std::size_t len) noexcept {
         while (len > 0) {
             if (used_ == sizeof line_) flush();
@@ -65,7 +65,7 @@ public:
         used_ = 0;
     }
 
-private:
+  private:
     char line_[512];
     std::size_t used_ = 0;
 };

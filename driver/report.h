@@ -10,7 +10,7 @@
 
 namespace driver {
 
-enum class [[nodiscard]] outcome { done, failed };
+enum class [[nodiscard]] outcome{done, failed};
 
 // Prints "PROG: message".  Some messages carry a newline of their own, which
 // leaves an empty line after them.
@@ -21,15 +21,15 @@ outcome system_error(const char* what);
 
 // Reports about one named file.
 enum class about_file {
-    already_exists,    // the output exists and "-f" is not in force
-    cant_gzopen,       // a gzip stream could not be opened
-    cant_unlink,       // a file could not be (or must not be) removed
-    name_too_long,     // a derived name does not fit the name buffer
-    not_a_file,        // a device or a socket given as input
-    cant_sync,         // the output, or its directory, could not be made durable
-    cant_replace,      // a complete output could not take the name it replaces
-    output_lost,       // the output was removed or replaced during its job
-    input_changed,     // the input changed after its job opened it
+    already_exists,  // the output exists and "-f" is not in force
+    cant_gzopen,     // a gzip stream could not be opened
+    cant_unlink,     // a file could not be (or must not be) removed
+    name_too_long,   // a derived name does not fit the name buffer
+    not_a_file,      // a device or a socket given as input
+    cant_sync,       // the output, or its directory, could not be made durable
+    cant_replace,    // a complete output could not take the name it replaces
+    output_lost,     // the output was removed or replaced during its job
+    input_changed,   // the input changed after its job opened it
 };
 
 // Prints the report; the run goes on.  Uses write() alone, so that the

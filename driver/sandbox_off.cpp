@@ -4,8 +4,6 @@
 
 namespace driver {
 
-bool confine_to_open_descriptors() noexcept {
-    return false;
-}
+bool confine_to_open_descriptors() noexcept { return false; }
 
 }  // namespace driver

@@ -8,7 +8,7 @@
 namespace driver {
 
 class unique_fd {
-public:
+  public:
     unique_fd() = default;
     explicit unique_fd(int fd) noexcept : fd_(fd) {}
     unique_fd(unique_fd&& other) noexcept : fd_(other.release()) {}
@@ -31,7 +31,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

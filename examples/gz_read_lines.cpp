@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     in.exceptions(std::ios::badbit);
     try {
         std::string line;
-        for (long number = 1; std::getline(in, line); ++number) std::cout << number << ": " << line << '\n';
+        for (long number = 1; std::getline(in, line); ++number)
+            std::cout << number << ": " << line << '\n';
     } catch (const zpress::error& e) {
         std::cerr << "gz_read_lines: " << e.what() << '\n';
         return 1;

@@ -36,7 +36,8 @@ int summarize(const char* path) {
     while (std::getline(in, line)) {
         ++lines;
         if (!in.eof()) line += '\n';  // getline removed it
-        crc = ::crc32(crc, reinterpret_cast<const Bytef*>(line.data()), static_cast<uInt>(line.size()));
+        crc = ::crc32(crc, reinterpret_cast<const Bytef*>(line.data()),
+                      static_cast<uInt>(line.size()));
     }
     if (in.bad()) {
         std::cerr << "zlib_beside: " << in.last_error() << '\n';

@@ -8,9 +8,7 @@
 namespace {
 
 // A zpc_file* is a gz_handle* under another name; zpc_file is never defined.
-gzstream::gz_handle* handle(zpc_file* file) {
-    return reinterpret_cast<gzstream::gz_handle*>(file);
-}
+gzstream::gz_handle* handle(zpc_file* file) { return reinterpret_cast<gzstream::gz_handle*>(file); }
 
 }  // namespace
 
@@ -33,8 +31,6 @@ const char* zpc_error(zpc_file* file) {
     return gzstream::gzerror(handle(file), &status);
 }
 
-int zpc_close(zpc_file* file) {
-    return gzstream::gzclose(handle(file));
-}
+int zpc_close(zpc_file* file) { return gzstream::gzclose(handle(file)); }
 
 }  // extern "C"

@@ -50,8 +50,8 @@ constexpr int kMaxOps = 120;
 
 // Pseudo-text: words from a small list, so that windows deflate well.
 Bytes words(std::size_t n, std::uint64_t seed) {
-    static const char* const kWords[] = {"index ", "point ", "window ", "seek ", "\n",
-                                         "0123 ",  "zpress ", "member ", "gz ", "data "};
+    static const char* const kWords[] = {"index ", "point ",  "window ", "seek ", "\n",
+                                         "0123 ",  "zpress ", "member ", "gz ",   "data "};
     fuzz::choices pick(seed);
     Bytes out;
     while (out.size() < n) {
@@ -116,7 +116,7 @@ const fixture& the_fixture() {
         write_member(fd, "wb6", a, 600, gz::Z_PARTIAL_FLUSH);  // block ends between bytes
         write_member(fd, "wb", {}, 1, gz::Z_NO_FLUSH);         // an empty member
         write_member(fd, "wb1", b, 900, gz::Z_SYNC_FLUSH);
-        write_member(fd, "wb0", c, 700, gz::Z_NO_FLUSH);       // stored
+        write_member(fd, "wb0", c, 700, gz::Z_NO_FLUSH);  // stored
         f.stream = read_fd(fd);
         ::close(fd);
         f.plain = a;
@@ -168,12 +168,25 @@ void apply_edit(Bytes& index, const std::uint8_t* e) {
             index[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     switch (e[0] % 8) {
-        case 0: put(1, value); break;
-        case 1: index[at] ^= static_cast<std::uint8_t>(value | 1); break;
-        case 2: put(4, value); break;
-        case 3: put(8, value); break;
-        case 4: index.resize(at); break;
-        case 5: index.insert(index.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(value)); break;
+        case 0:
+            put(1, value);
+            break;
+        case 1:
+            index[at] ^= static_cast<std::uint8_t>(value | 1);
+            break;
+        case 2:
+            put(4, value);
+            break;
+        case 3:
+            put(8, value);
+            break;
+        case 4:
+            index.resize(at);
+            break;
+        case 5:
+            index.insert(index.begin() + static_cast<std::ptrdiff_t>(at),
+                         static_cast<std::uint8_t>(value));
+            break;
         case 6: {
             const std::size_t n = std::min<std::size_t>(value % 64, index.size() - at);
             index.erase(index.begin() + static_cast<std::ptrdiff_t>(at),
@@ -188,10 +201,10 @@ void apply_edit(Bytes& index, const std::uint8_t* e) {
 
 void fix_crc(Bytes& index) {
     if (index.size() < 4) return;
-    const std::uint32_t crc =
-        zpress_test::crc32_of({index.data(), index.size() - 4});
+    const std::uint32_t crc = zpress_test::crc32_of({index.data(), index.size() - 4});
     for (int i = 0; i < 4; ++i)
-        index[index.size() - 4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (8 * i));
+        index[index.size() - 4 + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(crc >> (8 * i));
 }
 
 int status_of(gz::gz_handle* h) {
@@ -204,7 +217,11 @@ int status_of(gz::gz_handle* h) {
 class session {
   public:
     session(const fixture& f, gz::gz_handle* h, fuzz::choices& pick, bool strict)
-        : f_(f), h_(h), pick_(pick), strict_(strict), size_(static_cast<std::int64_t>(f.plain.size())),
+        : f_(f),
+          h_(h),
+          pick_(pick),
+          strict_(strict),
+          size_(static_cast<std::int64_t>(f.plain.size())),
           buf_(70000) {
         pos_ = gz::gztell(h_);
     }
@@ -255,10 +272,18 @@ class session {
     void seek() {
         std::int64_t target;
         switch (pick_.below(6)) {
-            case 0: target = size_ + 1 + pick_.below(100); break;
-            case 1: target = std::numeric_limits<std::int64_t>::max() - pick_.below(3); break;
-            case 2: target = size_ - pick_.below(50); break;
-            default: target = pick_.below(static_cast<std::uint32_t>(size_) + 1); break;
+            case 0:
+                target = size_ + 1 + pick_.below(100);
+                break;
+            case 1:
+                target = std::numeric_limits<std::int64_t>::max() - pick_.below(3);
+                break;
+            case 2:
+                target = size_ - pick_.below(50);
+                break;
+            default:
+                target = pick_.below(static_cast<std::uint32_t>(size_) + 1);
+                break;
         }
         // Relative to where the stream stands: both lie in 0..INT64_MAX, so
         // their difference cannot overflow.
@@ -267,8 +292,10 @@ class session {
         const gz::gz_off_t r = gz::gzseek(h_, relative ? target - pos_ : target, relative ? 1 : 0);
         if (absolute > size_ || absolute < 0) {
             FUZZ_CHECK(r == -1);  // never past the real end
-            if (status_of(h_) < 0) went_wrong(false);
-            else pos_ = gz::gztell(h_);
+            if (status_of(h_) < 0)
+                went_wrong(false);
+            else
+                pos_ = gz::gztell(h_);
             return;
         }
         if (r >= 0) {

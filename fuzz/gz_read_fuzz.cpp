@@ -120,8 +120,7 @@ int status_of(gz::gz_handle* h) {
 // Plain reading in random chunks: the outcome must match the reference.
 // With fail_at, that read of the file fails once.  Returns the number of
 // reads of the file made.
-long plain_pass(const source& src, const expectation& want, fuzz::choices& pick,
-                long fail_at = 0) {
+long plain_pass(const source& src, const expectation& want, fuzz::choices& pick, long fail_at = 0) {
     bool seekable;
     const int fd = source_fd(src, seekable);
     zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::reads, fd, fail_at);
@@ -241,7 +240,8 @@ class mixed_pass {
             // Damage shows only once every byte decoded before it (and a
             // byte handed back) has been delivered.
             FUZZ_CHECK(want_.outcome == Verdict::error);
-            FUZZ_CHECK(pos_ + (pushed_ >= 0 ? 1 : 0) == static_cast<std::int64_t>(want_.data.size()));
+            FUZZ_CHECK(pos_ + (pushed_ >= 0 ? 1 : 0) ==
+                       static_cast<std::int64_t>(want_.data.size()));
             return;
         }
         FUZZ_CHECK(pushed_ < 0);
@@ -463,7 +463,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     mixed_pass(src, want, pick).run();
     if (reads > 0) {
         fuzz::choices fault_pick(in.seed ^ 0x5EEDFA11u);
-        const long fail_at = 1 + static_cast<long>(fault_pick.below(static_cast<std::uint32_t>(reads)));
+        const long fail_at =
+            1 + static_cast<long>(fault_pick.below(static_cast<std::uint32_t>(reads)));
         plain_pass(src, want, fault_pick, fail_at);
     }
     return 0;

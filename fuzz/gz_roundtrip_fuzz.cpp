@@ -54,8 +54,8 @@ class writer {
   public:
     // `faulty`: a write failure is injected on the descriptor; the calls are
     // then judged by the failure rules.
-    writer(int fd, const std::string& mode, Bytes& expected,
-           fuzz::choices& pick, bool faulty = false)
+    writer(int fd, const std::string& mode, Bytes& expected, fuzz::choices& pick,
+           bool faulty = false)
         : expected_(expected), pick_(pick), start_(expected.size()), faulty_(faulty) {
         h_ = gz::gzdopen(fd, mode.c_str());
         FUZZ_CHECK(h_ != nullptr);
@@ -248,7 +248,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     {
         const int w = dup(fd);
         FUZZ_CHECK(w >= 0);
-        zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::writes, w, 0);  // counts the calls only
+        zpress_test::stdio_faults::arm(zpress_test::stdio_faults::kind::writes, w,
+                                       0);  // counts the calls only
         writer(w, mode_for(in.flags, false), expected, pick).run(in.data, split_at);
         first_member_calls = zpress_test::stdio_faults::calls();
         zpress_test::stdio_faults::disarm();
@@ -274,8 +275,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     // The first member again, with one write of the layer failing once.
     FUZZ_CHECK(first_member_calls > 0);
     fuzz::choices fault_pick(in.seed ^ 0x5EEDFA11u);
-    const long fail_at = 1 + static_cast<long>(fault_pick.below(
-                                 static_cast<std::uint32_t>(first_member_calls)));
+    const long fail_at =
+        1 + static_cast<long>(fault_pick.below(static_cast<std::uint32_t>(first_member_calls)));
     fuzz::choices replay(in.seed);  // the same calls as the healthy run
     if (two_members) replay.below(static_cast<std::uint32_t>(in.size + 1));
     const int faulty_fd = zpress_test::memfd_with({});

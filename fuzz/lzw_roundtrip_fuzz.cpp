@@ -35,8 +35,7 @@ constexpr std::uint32_t kMaxChunk = 70000;
 constexpr std::size_t kStretchLimit = 300000;
 
 // Copies of the data with a few bytes changed in each, up to about `limit`.
-Bytes stretch(const Bytes& data, std::size_t limit,
-                                   fuzz::choices& pick) {
+Bytes stretch(const Bytes& data, std::size_t limit, fuzz::choices& pick) {
     Bytes out = data;
     if (data.empty()) return out;
     while (out.size() < limit) {
@@ -50,8 +49,7 @@ Bytes stretch(const Bytes& data, std::size_t limit,
 }
 
 template <typename NextCount>
-Bytes compress(const Bytes& data, int bits,
-                                    NextCount next_count) {
+Bytes compress(const Bytes& data, int bits, NextCount next_count) {
     const int fd = zpress_test::memfd_with({});
     FUZZ_CHECK(fd >= 0);
     const int keep = dup(fd);
@@ -107,8 +105,7 @@ read_back read_whole(const Bytes& z, std::size_t cap) {
 }
 
 // A copy of the stream with one kind of damage; `cut` says which kind.
-Bytes damage(const Bytes& z, fuzz::choices& pick,
-                                  bool& cut) {
+Bytes damage(const Bytes& z, fuzz::choices& pick, bool& cut) {
     Bytes d = z;
     const auto size = static_cast<std::uint32_t>(z.size());
     cut = false;
@@ -138,8 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     Bytes data(in.data, in.data + in.size);
     if (pick.one_in(4)) data = stretch(data, kStretchLimit, pick);
 
-    const Bytes packed =
-        compress(data, bits, [&] { return pick.chunk(kMaxChunk); });
+    const Bytes packed = compress(data, bits, [&] { return pick.chunk(kMaxChunk); });
     const Bytes packed_whole =
         compress(data, bits, [&] { return static_cast<std::uint32_t>(data.size()); });
     FUZZ_CHECK(packed == packed_whole);

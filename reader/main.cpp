@@ -147,6 +147,4 @@ int run(int argc, char** argv) {
 
 }  // namespace zpress_read
 
-int main(int argc, char** argv) {
-    return zpress_read::run(argc, argv);
-}
+int main(int argc, char** argv) { return zpress_read::run(argc, argv); }

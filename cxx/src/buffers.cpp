@@ -94,7 +94,8 @@ input_buffer::int_type input_buffer::pbackfail(int_type c) {
     if (!source_) return traits_type::eof();
     if (gptr() > eback()) {
         gbump(-1);
-        if (!traits_type::eq_int_type(c, traits_type::eof())) *gptr() = traits_type::to_char_type(c);
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            *gptr() = traits_type::to_char_type(c);
         return traits_type::not_eof(c);
     }
     const pos_type back = seekoff(-1, std::ios_base::cur, std::ios_base::in);

@@ -155,9 +155,7 @@ igzstream::igzstream(const std::filesystem::path& path) : input_stream(open_read
 
 igzstream::igzstream(std::istream& source) : input_stream(open_reader(source)) {}
 
-gzip_header igzstream::header() const {
-    return open_source(from()).file().header();
-}
+gzip_header igzstream::header() const { return open_source(from()).file().header(); }
 
 gzfile& igzstream::file() {
     gz_source& gz = open_source(from());

@@ -18,13 +18,14 @@ namespace {
 // gzread and gzwrite count in int: larger requests go in pieces.
 constexpr std::size_t kMaxCall = std::size_t{1} << 30;
 
-unsigned piece(std::size_t left) { return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall); }
+unsigned piece(std::size_t left) {
+    return static_cast<unsigned>(left < kMaxCall ? left : kMaxCall);
+}
 
 // Why an open failed: the system's reason, else the mode (or header) that
 // was refused.
 [[noreturn]] void open_failed(const std::string& name, const std::string& mode, int saved) {
-    if (saved != 0 && saved != EINVAL)
-        throw detail::system_failure(name, saved);
+    if (saved != 0 && saved != EINVAL) throw detail::system_failure(name, saved);
     throw error(detail::kStreamError, name + ": mode \"" + mode + "\" is not valid");
 }
 
@@ -217,7 +218,9 @@ void gzfile::write(std::span<const std::byte> data) {
     }
 }
 
-void gzfile::write(std::string_view text) { write(std::as_bytes(std::span(text.data(), text.size()))); }
+void gzfile::write(std::string_view text) {
+    write(std::as_bytes(std::span(text.data(), text.size())));
+}
 
 void gzfile::flush() {
     check_open();
@@ -328,9 +331,9 @@ void gzfile::verify_index() {
     if (gzstream::gzindex_verify(handle_) == 0) return;
     const int reason = errno;
     if (auto failure = failure_of(handle_, name_)) throw error(*failure);
-    throw error(detail::kDataError,
-                reason == EINVAL ? name_ + ": no index, or it does not agree with the data"
-                                 : detail::with_errno(name_, reason));
+    throw error(detail::kDataError, reason == EINVAL
+                                        ? name_ + ": no index, or it does not agree with the data"
+                                        : detail::with_errno(name_, reason));
 }
 
 gzip_header gzfile::header() const {
@@ -365,8 +368,7 @@ void gzfile::close() {
     const int saved = errno;
     if (result == 0) return;
     if (earlier) throw error(*earlier);
-    if (result == gzstream::Z_ERRNO && saved != 0)
-        throw detail::system_failure(name_, saved);
+    if (result == gzstream::Z_ERRNO && saved != 0) throw detail::system_failure(name_, saved);
     throw error(result, name_ + ": closing failed");
 }
 

@@ -90,7 +90,8 @@ class lzw_sink final : public detail::sink {
     lzw_sink(const std::string& name, int bits)
         : fd_(open_file(name, O_WRONLY | O_CREAT | O_TRUNC)),
           bits_(bits),
-          z_(name, lzw::lzw_io{.context = fd_.get(), .read = nullptr, .write = write_fd}, "w", bits) {}
+          z_(name, lzw::lzw_io{.context = fd_.get(), .read = nullptr, .write = write_fd}, "w",
+             bits) {}
 
     void write(const char* data, std::size_t size) override {
         z_.write_all(data, size);

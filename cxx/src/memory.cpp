@@ -36,9 +36,7 @@ char* room_in(std::string& out, std::size_t have, std::size_t input_size, std::s
     return out.data() + have;
 }
 
-error out_of_memory() {
-    return error(detail::kMemError, std::string(kName) + ": out of memory");
-}
+error out_of_memory() { return error(detail::kMemError, std::string(kName) + ": out of memory"); }
 
 // Runs a whole-buffer call: running out of memory is a zpress::error too.
 template <typename Call>

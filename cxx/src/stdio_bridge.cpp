@@ -196,9 +196,7 @@ bridge::~bridge() {
     if (file_ != nullptr) (void)std::fclose(file_);
 }
 
-std::FILE* bridge::take_file() noexcept {
-    return std::exchange(file_, nullptr);
-}
+std::FILE* bridge::take_file() noexcept { return std::exchange(file_, nullptr); }
 
 void bridge::rethrow_kept(const std::string& name) {
     if (!target_->kept) return;

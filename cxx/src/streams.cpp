@@ -20,7 +20,7 @@ void report_close_failure(std::ios& stream, const std::exception_ptr& failure) {
     stream.exceptions(std::ios::goodbit);
     stream.setstate(std::ios::badbit);
     try {
-        stream.exceptions(mask);  // restores the mask, and throws since bad
+        stream.exceptions(mask);          // restores the mask, and throws since bad
     } catch (const std::ios::failure&) {  // NOLINT(bugprone-empty-catch): replaced below
     }
     std::rethrow_exception(failure);

@@ -42,7 +42,9 @@ class GzIostreamTest : public ::testing::Test {
 
 std::string numbered_lines(int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += "line " + std::to_string(i) + ": " + std::string(static_cast<std::size_t>(i % 97), 'q') + "\n";
+    for (int i = 0; i < count; ++i)
+        text += "line " + std::to_string(i) + ": " +
+                std::string(static_cast<std::size_t>(i % 97), 'q') + "\n";
     return text;
 }
 
@@ -132,7 +134,8 @@ TEST_F(GzIostreamTest, TellgAndSeekg) {
     in.clear();
     in.seekg(0, std::ios::end);  // the length is known only once read: refused, with the reason
     EXPECT_TRUE(in.fail());
-    EXPECT_NE(in.last_error().find("can't seek from the end"), std::string::npos) << in.last_error();
+    EXPECT_NE(in.last_error().find("can't seek from the end"), std::string::npos)
+        << in.last_error();
     in.clear();
 
     // unget() works where std::ifstream's does: after a read that emptied the
@@ -148,7 +151,8 @@ TEST_F(GzIostreamTest, TellgAndSeekg) {
 
     // A pipe read on to its end cannot go back: broken, never a quiet jump.
     const std::string longer = numbered_lines(20000);
-    const int fd = zpress_test::pipe_holding(zpress_test::gzip_reference(zpress_test::bytes_of(longer)));
+    const int fd =
+        zpress_test::pipe_holding(zpress_test::gzip_reference(zpress_test::bytes_of(longer)));
     ASSERT_GE(fd, 0);
     zpress::igzstream piped("/dev/fd/" + std::to_string(fd));
     std::getline(piped, line);
@@ -189,8 +193,9 @@ TEST_F(GzIostreamTest, DamageSetsBadbitNeverAQuietEnd) {
         }
         {
             zpress::igzstream in(p);
-            EXPECT_THROW((std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}),
-                         zpress::error);
+            EXPECT_THROW(
+                (std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}),
+                zpress::error);
         }
     }
 }
@@ -384,8 +389,9 @@ TEST_F(GzIostreamTest, HeaderFieldsAndTheIndexThroughStreams) {
         EXPECT_EQ(line, text.substr(at, text.find('\n', at) - at));
     }
 
-    zpress::ogzstream refused(dir_.path("bad.gz"), 6,
-                              zpress::gzip_header{.name = std::string("a\0b", 3), .comment = "", .mtime = 0});
+    zpress::ogzstream refused(
+        dir_.path("bad.gz"), 6,
+        zpress::gzip_header{.name = std::string("a\0b", 3), .comment = "", .mtime = 0});
     EXPECT_TRUE(refused.fail());
     EXPECT_NE(refused.last_error().find("NUL"), std::string::npos) << refused.last_error();
 }
@@ -468,8 +474,8 @@ TEST_F(GzIostreamTest, UserStreamFailuresComeBackNested) {
     ASSERT_EQ(::pipe(fds), 0);
     std::atomic<bool> waiting{false};
     waiting_buffer buffer;
-    const Bytes gz_bytes = zpress_test::gzip_reference(
-        zpress_test::make_data(zpress_test::DataKind::random, 200000));
+    const Bytes gz_bytes =
+        zpress_test::gzip_reference(zpress_test::make_data(zpress_test::DataKind::random, 200000));
     buffer.held.assign(gz_bytes.begin(), gz_bytes.begin() + 100000);
     buffer.fd = fds[0];
     buffer.waiting = &waiting;
@@ -494,8 +500,8 @@ TEST_F(GzIostreamTest, BufferedPiecesOfEverySizeKeepEveryByte) {
         const auto* bytes = reinterpret_cast<const char*>(data.data());
         std::ostreambuf_iterator<char> it(writer);
         for (; at < 70000; ++at) *it++ = bytes[at];  // past a whole block, one at a time
-        for (const std::size_t piece : {std::size_t{40000}, std::size_t{70000}, std::size_t{5},
-                                        std::size_t{100000}}) {
+        for (const std::size_t piece :
+             {std::size_t{40000}, std::size_t{70000}, std::size_t{5}, std::size_t{100000}}) {
             writer.write(bytes + at, static_cast<std::streamsize>(piece));
             at += piece;
         }
@@ -505,7 +511,8 @@ TEST_F(GzIostreamTest, BufferedPiecesOfEverySizeKeepEveryByte) {
         auto reader = open_reader();
         std::string back;
         std::vector<char> buf(100000);
-        for (std::size_t size = 1; reader.peek() != std::char_traits<char>::eof(); size = size * 7 % 99991) {
+        for (std::size_t size = 1; reader.peek() != std::char_traits<char>::eof();
+             size = size * 7 % 99991) {
             back.push_back(static_cast<char>(reader.get()));
             reader.read(buf.data(), static_cast<std::streamsize>(size));
             back.append(buf.data(), static_cast<std::size_t>(reader.gcount()));

@@ -52,7 +52,8 @@ TEST_F(GzfileTest, WrittenFileIsGzipThatAnyReaderDecodes) {
     {
         zpress::gzfile f(p, "wb9");
         f.write(std::as_bytes(std::span(data)).first(1000));
-        f.write(std::string_view(reinterpret_cast<const char*>(data.data()) + 1000, data.size() - 1000));
+        f.write(std::string_view(reinterpret_cast<const char*>(data.data()) + 1000,
+                                 data.size() - 1000));
         f.close();
         f.close();  // a second close does nothing
         EXPECT_FALSE(f.is_open());
@@ -65,8 +66,9 @@ TEST_F(GzfileTest, WrittenFileIsGzipThatAnyReaderDecodes) {
 TEST_F(GzfileTest, ReadsMembersAndPlainDataWhateverTheBlockSize) {
     const Bytes a = zpress_test::make_data(zpress_test::DataKind::text, 100000, 1);
     const Bytes b = zpress_test::make_data(zpress_test::DataKind::random, 70000, 2);
-    const std::string two = put("two.gz", zpress_test::concat({zpress_test::gzip_reference(a),
-                                                               zpress_test::gzip_reference(b)}));
+    const std::string two =
+        put("two.gz",
+            zpress_test::concat({zpress_test::gzip_reference(a), zpress_test::gzip_reference(b)}));
     const std::string plain = put("plain.txt", a);
     for (std::size_t block : {1u, 4096u, 1u << 20}) {
         zpress::gzfile f(two, "rb");
@@ -141,7 +143,8 @@ TEST_F(GzfileTest, ReadTellAndSeekAgreeWithGetlineReadAhead) {
 // A seek that cannot be made throws and leaves the position where it was:
 // past the end, from the end, and offsets whose sum overflows.
 TEST_F(GzfileTest, FailedSeeksThrowAndMoveNothing) {
-    const std::string p = put("s.gz", zpress_test::gzip_reference(zpress_test::bytes_of("0123456789")));
+    const std::string p =
+        put("s.gz", zpress_test::gzip_reference(zpress_test::bytes_of("0123456789")));
     zpress::gzfile f(p, "rb");
     std::string line;
     std::vector<char> two(2);
@@ -160,7 +163,8 @@ TEST_F(GzfileTest, FailedSeeksThrowAndMoveNothing) {
     EXPECT_EQ(line, "6789");
 
     // A pipe cannot go back: the bytes getline() read ahead are not lost.
-    zpress_test::PipeFeeder feeder(zpress_test::gzip_reference(zpress_test::bytes_of("ab\ncd\n")), 3);
+    zpress_test::PipeFeeder feeder(zpress_test::gzip_reference(zpress_test::bytes_of("ab\ncd\n")),
+                                   3);
     const int fd = feeder.take_read_fd();
     zpress::gzfile piped("/proc/self/fd/" + std::to_string(fd), "rb");
     close(fd);
@@ -178,7 +182,8 @@ TEST_F(GzfileTest, FailedSeeksThrowAndMoveNothing) {
 TEST_F(GzfileTest, IndexBuiltSavedAndLoaded) {
     const Bytes data = zpress_test::make_data(zpress_test::DataKind::text, 3 << 20, 41);
     const std::string p = put("d.gz", zpress_test::gzip_member(data));
-    const std::string other = put("o.gz", zpress_test::gzip_member(Bytes(data.begin(), data.end() - 1)));
+    const std::string other =
+        put("o.gz", zpress_test::gzip_member(Bytes(data.begin(), data.end() - 1)));
     const std::string idx = dir_.path("d.idx");
     {
         zpress::gzfile f(p, "rb");
@@ -421,8 +426,7 @@ TEST_F(GzfileTest, DamagedDataThrowsAfterTheGoodBytes) {
     // getline too
     zpress::gzfile g(put("crc2.gz", bad_crc), "rb");
     std::string line;
-    EXPECT_THROW(
-        while (g.getline(line)) {}, zpress::error);
+    EXPECT_THROW(while (g.getline(line)){}, zpress::error);
 }
 
 TEST_F(GzfileTest, FailedWriteIsReportedByCloseNotLost) {
@@ -471,7 +475,10 @@ TEST_F(GzfileTest, MovesTransferTheFileAndCloseWhatWasHeld) {
     ASSERT_TRUE(one.ok);
     EXPECT_EQ(as_string(one.data), "one!");
     // The destructor finishes a file that was never closed.
-    { zpress::gzfile d(p1, "wb"); d.write(std::string_view("dtor")); }
+    {
+        zpress::gzfile d(p1, "wb");
+        d.write(std::string_view("dtor"));
+    }
     one = zpress_test::inflate_gzip_strict(zpress_test::read_file(p1));
     ASSERT_TRUE(one.ok);
     EXPECT_EQ(as_string(one.data), "dtor");

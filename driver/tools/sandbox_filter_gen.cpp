@@ -78,12 +78,11 @@ bool allow_what_a_filter_needs(scmp_filter_ctx filter) {
         // failed output is discarded by pointing its descriptor at the null
         // device opened before (streams.h): a copy of an open descriptor
         // reaches nothing new.
-        allow_all(filter, {"read", "readv", "write", "writev", "lseek", "_llseek", "close",
-                           "dup", "dup2", "dup3", "fcntl", "fcntl64", "fstat", "fstat64"}) &&
+        allow_all(filter, {"read", "readv", "write", "writev", "lseek", "_llseek", "close", "dup",
+                           "dup2", "dup3", "fcntl", "fcntl64", "fstat", "fstat64"}) &&
         allow(filter, "newfstatat", {no_path_in_4th}) &&
-        allow(filter, "fstatat64", {no_path_in_4th}) &&
-        allow(filter, "statx", {no_path_in_3rd}) && allow(filter, "ioctl", {terminal_query}) &&
-        allow(filter, "ioctl", {terminal_query2}) &&
+        allow(filter, "fstatat64", {no_path_in_4th}) && allow(filter, "statx", {no_path_in_3rd}) &&
+        allow(filter, "ioctl", {terminal_query}) && allow(filter, "ioctl", {terminal_query2}) &&
         // Memory comes and goes (malloc, free, the engine's state), but none
         // of it becomes code.
         allow_all(filter, {"brk", "munmap", "mremap", "madvise"}) &&
@@ -127,13 +126,15 @@ bool write_header(const std::string& path, const std::vector<sock_filter>& progr
         (void)std::fprintf(out, "// %.*s\n", static_cast<int>(end - start), &listing[start]);
         start = end + 1;
     }
-    (void)std::fprintf(out,
-                       "#pragma once\n\n#include <linux/filter.h>\n\n#include <cstddef>\n\n"
-                       "namespace driver {\n\ninline constexpr sock_filter sandbox_program[] = {\n");
+    (void)std::fprintf(
+        out,
+        "#pragma once\n\n#include <linux/filter.h>\n\n#include <cstddef>\n\n"
+        "namespace driver {\n\ninline constexpr sock_filter sandbox_program[] = {\n");
     for (const sock_filter& op : program)
         (void)std::fprintf(out, "    {0x%04x, %u, %u, 0x%08x},\n", op.code, op.jt, op.jf, op.k);
-    (void)std::fprintf(out, "};\n\n// The instructions whose operand is the process id.\n"
-                            "inline constexpr std::size_t sandbox_pid_slots[] = {");
+    (void)std::fprintf(out,
+                       "};\n\n// The instructions whose operand is the process id.\n"
+                       "inline constexpr std::size_t sandbox_pid_slots[] = {");
     for (std::size_t i = 0; i < pid_slots.size(); ++i)
         (void)std::fprintf(out, "%s%zu", i == 0 ? "" : ", ", pid_slots[i]);
     (void)std::fprintf(out, "};\n\n}  // namespace driver\n");

@@ -27,17 +27,11 @@ void arm(const plan& p) {
     fired = false;
 }
 
-void disarm() {
-    armed = plan{};
-}
+void disarm() { armed = plan{}; }
 
-long calls() {
-    return call_count;
-}
+long calls() { return call_count; }
 
-bool failed() {
-    return fired;
-}
+bool failed() { return fired; }
 
 }  // namespace fuzz::short_reads
 

@@ -25,7 +25,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i constants(const std::uin
 }
 
 // One 128-bit lane moved forward by the distance `k` encodes, plus `next`.
-__attribute__((target("pclmul,sse4.1"))) inline __m128i fold(__m128i lane, __m128i k, __m128i next) {
+__attribute__((target("pclmul,sse4.1"))) inline __m128i fold(__m128i lane, __m128i k,
+                                                             __m128i next) {
     __m128i low = _mm_clmulepi64_si128(lane, k, 0x00);
     __m128i high = _mm_clmulepi64_si128(lane, k, 0x11);
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
@@ -34,8 +35,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i fold(__m128i lane, __m12
 // 16-byte blocks folded into x1, then 128 bits to 64 and to 32 by Barrett
 // reduction; the CRC-32 in zlib's form.
 __attribute__((target("pclmul,sse4.1"))) inline std::uint32_t finish(__m128i x1,
-                                                                      const unsigned char*& p,
-                                                                      std::size_t& left) {
+                                                                     const unsigned char*& p,
+                                                                     std::size_t& left) {
     const __m128i k1 = constants(kFold1);
     while (left >= 16) {
         x1 = fold(x1, k1, load(p));
@@ -58,8 +59,9 @@ __attribute__((target("pclmul,sse4.1"))) inline std::uint32_t finish(__m128i x1,
 }
 
 // Four 128-bit lanes, 64 bytes a step.
-__attribute__((target("pclmul,sse4.1")))
-std::size_t crc32_four_lanes(std::uint32_t& crc, const unsigned char* data, std::size_t len) {
+__attribute__((target("pclmul,sse4.1"))) std::size_t crc32_four_lanes(std::uint32_t& crc,
+                                                                      const unsigned char* data,
+                                                                      std::size_t len) {
     const unsigned char* p = data;
     std::size_t left = len;
 
@@ -96,7 +98,7 @@ constexpr std::uint64_t kFold3[2] = {0x003db1ecdc, 0x0174359406};   // 3x128 bit
 constexpr std::uint64_t kFold2[2] = {0x00f1da05aa, 0x015a546366};   // 2x128 bits
 
 __attribute__((target("avx512f,vpclmulqdq"))) inline __m512i wide_fold(__m512i lanes, __m512i k,
-                                                                      __m512i next) {
+                                                                       __m512i next) {
     const __m512i low = _mm512_clmulepi64_epi128(lanes, k, 0x00);
     const __m512i high = _mm512_clmulepi64_epi128(lanes, k, 0x11);
     return _mm512_ternarylogic_epi64(low, high, next, 0x96);  // low ^ high ^ next
@@ -112,13 +114,13 @@ __attribute__((target("avx512f,vpclmulqdq"))) inline __m512i wide_constants(
     return _mm512_set_epi64(hi, lo, hi, lo, hi, lo, hi, lo);
 }
 
-__attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
-std::size_t crc32_sixteen_lanes(std::uint32_t& crc, const unsigned char* data, std::size_t len) {
+__attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1"))) std::size_t crc32_sixteen_lanes(
+    std::uint32_t& crc, const unsigned char* data, std::size_t len) {
     const unsigned char* p = data;
     std::size_t left = len;
 
-    __m512i z1 = _mm512_xor_si512(wide_load(p),
-                                  _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
+    __m512i z1 = _mm512_xor_si512(
+        wide_load(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
     __m512i z2 = wide_load(p + 64);
     __m512i z3 = wide_load(p + 128);
     __m512i z4 = wide_load(p + 192);
@@ -165,7 +167,8 @@ bool sixteen_lanes_available() {
 }  // namespace
 
 bool clmul_available() {
-    static const bool available = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    static const bool available =
+        __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     return available;
 }
 

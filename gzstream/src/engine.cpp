@@ -16,9 +16,7 @@ static_assert(alignof(z_stream) <= 16, "engine record alignment");
 constexpr int kRawWindowBits = -15;  // raw deflate data: the gzip framing is ours
 constexpr int kMemLevel = 8;
 
-z_stream& record(stream& s) {
-    return *std::launder(reinterpret_cast<z_stream*>(s.storage));
-}
+z_stream& record(stream& s) { return *std::launder(reinterpret_cast<z_stream*>(s.storage)); }
 
 // Copies this layer's cursors into the engine's record before a call...
 z_stream& load(stream& s) {
@@ -60,9 +58,7 @@ int deflate_init(stream& s, int level, int strategy) {
     return store(s, rc);
 }
 
-int deflate(stream& s, int flush) {
-    return store(s, ::deflate(&load(s), flush));
-}
+int deflate(stream& s, int flush) { return store(s, ::deflate(&load(s), flush)); }
 
 int deflate_params(stream& s, int level, int strategy) {
     return store(s, ::deflateParams(&load(s), level, strategy));
@@ -81,13 +77,9 @@ int inflate_init(stream& s) {
     return store(s, rc);
 }
 
-int inflate(stream& s) {
-    return store(s, ::inflate(&load(s), Z_NO_FLUSH));
-}
+int inflate(stream& s) { return store(s, ::inflate(&load(s), Z_NO_FLUSH)); }
 
-int inflate_blocks(stream& s) {
-    return store(s, ::inflate(&load(s), Z_BLOCK));
-}
+int inflate_blocks(stream& s) { return store(s, ::inflate(&load(s), Z_BLOCK)); }
 
 int inflate_prime(stream& s, int bits, int value) {
     return store(s, ::inflatePrime(&load(s), bits, value));
@@ -97,9 +89,7 @@ int inflate_set_dictionary(stream& s, const unsigned char* dictionary, unsigned 
     return store(s, ::inflateSetDictionary(&load(s), dictionary, length));
 }
 
-int inflate_reset(stream& s) {
-    return store(s, ::inflateReset(&load(s)));
-}
+int inflate_reset(stream& s) { return store(s, ::inflateReset(&load(s))); }
 
 int inflate_end(stream& s) {
     if (!s.live) return Z_OK;
@@ -107,9 +97,9 @@ int inflate_end(stream& s) {
     return ::inflateEnd(&record(s));
 }
 
-std::size_t deflate_whole(int level, int strategy, const unsigned char* first, std::size_t first_length,
-                          const unsigned char* second, std::size_t second_length,
-                          unsigned char* out, std::size_t capacity) {
+std::size_t deflate_whole(int level, int strategy, const unsigned char* first,
+                          std::size_t first_length, const unsigned char* second,
+                          std::size_t second_length, unsigned char* out, std::size_t capacity) {
     if (first_length > UINT_MAX || second_length > UINT_MAX || capacity > UINT_MAX) return 0;
     stream s;
     if (deflate_init(s, level, strategy) != Z_OK) return 0;
@@ -168,14 +158,10 @@ std::uint32_t crc32_on(fold_width width, std::uint32_t crc, const unsigned char*
     return static_cast<std::uint32_t>(c);
 }
 
-const char* status_text(int code) {
-    return ::zError(code);
-}
+const char* status_text(int code) { return ::zError(code); }
 
 }  // namespace gzstream::engine
 
 namespace gzstream {
-const char* engine_version() {
-    return ZLIB_VERSION;
-}
+const char* engine_version() { return ZLIB_VERSION; }
 }  // namespace gzstream

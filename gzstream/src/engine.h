@@ -56,9 +56,9 @@ int inflate_end(stream& s);
 // two parts) into `out` (room for `capacity`): the compressed size, or 0 when
 // it did not fit or the engine failed.  Used for the access points' windows,
 // which are small and packed once each.
-std::size_t deflate_whole(int level, int strategy, const unsigned char* first, std::size_t first_length,
-                          const unsigned char* second, std::size_t second_length,
-                          unsigned char* out, std::size_t capacity);
+std::size_t deflate_whole(int level, int strategy, const unsigned char* first,
+                          std::size_t first_length, const unsigned char* second,
+                          std::size_t second_length, unsigned char* out, std::size_t capacity);
 // Inflates one complete raw deflate stream of `length` bytes with `s`, which
 // must be freshly reset, into `out`: the bytes produced, or -1 unless the
 // stream ended exactly at the end of the input with at most `capacity` bytes.

@@ -32,8 +32,8 @@ struct read_ahead {
     std::unique_ptr<unsigned char[]> data;  // READ_AHEAD_SIZE bytes, made on first use
     const unsigned char* next = nullptr;
     const unsigned char* end = nullptr;
-    int status = Z_OK;       // the engine's status behind the bytes
-    bool ends_input = false; // the engine saw the input end behind them
+    int status = Z_OK;         // the engine's status behind the bytes
+    bool ends_input = false;   // the engine saw the input end behind them
     unsigned char single = 0;  // the byte gzgetline_piece gives when it reads one at a time
     bool empty() const { return next == end; }
     std::size_t size() const { return static_cast<std::size_t>(end - next); }
@@ -59,32 +59,33 @@ struct gz_handle {
     std::FILE* file = nullptr;
     std::unique_ptr<unsigned char[]> read_buffer;   // compressed input; zero block when writing
     std::unique_ptr<unsigned char[]> write_buffer;  // compressed output; discard block when reading
-    std::string error_text;         // the text last built by gzerror
-    std::string display_name;       // the path, or "<fd:N>"
-    gz_off_t data_start = 0;  // file offset behind the first member header
-    gz_off_t bytes_in = 0;    // reading: compressed bytes consumed; writing: uncompressed accepted
-    gz_off_t bytes_out = 0;   // reading: uncompressed delivered; writing: compressed produced
+    std::string error_text;                         // the text last built by gzerror
+    std::string display_name;                       // the path, or "<fd:N>"
+    gz_off_t data_start = 0;                        // file offset behind the first member header
+    gz_off_t bytes_in = 0;   // reading: compressed bytes consumed; writing: uncompressed accepted
+    gz_off_t bytes_out = 0;  // reading: uncompressed delivered; writing: compressed produced
     gz_off_t member_start = 0;  // reading: bytes_out where the current member's data began
-    read_ahead ahead;         // reading: decoded, not yet delivered (bytes_out excludes them)
-    first_header header;      // reading: the fields of the first member's header
+    read_ahead ahead;           // reading: decoded, not yet delivered (bytes_out excludes them)
+    first_header header;        // reading: the fields of the first member's header
     // Reading: access points for seeking, made on the first seek or rewind.
     std::unique_ptr<point_index, point_index_deleter> index;
     std::size_t index_budget = kIndexMemoryLimit;  // reading: the most its index may take
-    int status = Z_OK;      // last status: a zlib code, or Z_ERRNO after a failed stdio call
-    int saved_errno = 0;    // errno of the first failed stdio call, until the error is cleared
-    int pushback_char = -1;   // byte handed back by gzungetc, -1 when none
+    int status = Z_OK;       // last status: a zlib code, or Z_ERRNO after a failed stdio call
+    int saved_errno = 0;     // errno of the first failed stdio call, until the error is cleared
+    int pushback_char = -1;  // byte handed back by gzungetc, -1 when none
     unsigned read_size = STREAM_BUFFER_SIZE;  // reading: the size of read_buffer
-    std::uint32_t running_crc = 0;  // CRC-32 of the current member's uncompressed bytes
-    unsigned trailer_have = 0;      // reading: bytes of `trailer` read so far
-    unsigned char trailer[8] = {};  // reading: the member's trailer as far as it was read
-    char direction = 0;             // 'r' or 'w'
-    bool input_ended = false;       // reading: a read of the file delivered nothing
-    bool regular_file = false;  // reading: the input is a regular file, whose reads never wait
-    bool pass_through = false;  // reading: the input was not gzip data at open: copied verbatim
+    std::uint32_t running_crc = 0;            // CRC-32 of the current member's uncompressed bytes
+    unsigned trailer_have = 0;                // reading: bytes of `trailer` read so far
+    unsigned char trailer[8] = {};            // reading: the member's trailer as far as it was read
+    char direction = 0;                       // 'r' or 'w'
+    bool input_ended = false;                 // reading: a read of the file delivered nothing
+    bool regular_file = false;     // reading: the input is a regular file, whose reads never wait
+    bool pass_through = false;     // reading: the input was not gzip data at open: copied verbatim
     bool pushback_at_end = false;  // the handed-back byte came after the end of the data
-    bool has_member = false;    // reading: the input began with a member header
-    bool in_member = false;     // reading: inside a member whose trailer is still to come
-    bool index_refused = false;   // reading: loaded places were dropped as not the data's (gzindex_refused)
+    bool has_member = false;       // reading: the input began with a member header
+    bool in_member = false;        // reading: inside a member whose trailer is still to come
+    bool index_refused =
+        false;  // reading: loaded places were dropped as not the data's (gzindex_refused)
     bool index_disabled = false;  // reading: never make an index (the input cannot seek)
     // Reading: the output so far is what a read from the start of the data
     // gives; false from an error or a failed rewind until a repositioning.

@@ -40,8 +40,8 @@ std::unique_ptr<point_index, point_index_deleter> make_index(gz_off_t spacing,
     std::unique_ptr<unsigned char[]> ring(new (std::nothrow) unsigned char[kWindowSize]);
     std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[kPackedWindowLimit]);
     if (!ring || !scratch) return nullptr;
-    return std::unique_ptr<point_index, point_index_deleter>(new (std::nothrow) point_index(
-        spacing, memory_limit, std::move(ring), std::move(scratch)));
+    return std::unique_ptr<point_index, point_index_deleter>(
+        new (std::nothrow) point_index(spacing, memory_limit, std::move(ring), std::move(scratch)));
 }
 
 // The file offset of the next compressed byte the engine takes, or -1.
@@ -51,8 +51,7 @@ gz_off_t input_offset(const gz_handle* s) {
 }
 
 bool can_have_index(gz_handle* s) {
-    if (s->direction != 'r' || s->index_disabled || s->pass_through || !s->has_member)
-        return false;
+    if (s->direction != 'r' || s->index_disabled || s->pass_through || !s->has_member) return false;
     // Input that cannot tell its position (a pipe) cannot go back to a point.
     if (ftello(s->file) < 0) {
         s->index_disabled = true;
@@ -66,12 +65,15 @@ bool can_have_index(gz_handle* s) {
 point_index::point_index(gz_off_t spacing, std::size_t memory_limit,
                          std::unique_ptr<unsigned char[]> ring,
                          std::unique_ptr<unsigned char[]> scratch)
-    : spacing_(spacing), memory_limit_(memory_limit), ring_(std::move(ring)),
+    : spacing_(spacing),
+      memory_limit_(memory_limit),
+      ring_(std::move(ring)),
       scratch_(std::move(scratch)) {}
 
 std::size_t point_index::first_after(gz_off_t position) const {
-    const auto after = std::upper_bound(points_.begin(), points_.end(), position,
-                                        [](gz_off_t t, const access_point& p) { return t < p.out; });
+    const auto after =
+        std::upper_bound(points_.begin(), points_.end(), position,
+                         [](gz_off_t t, const access_point& p) { return t < p.out; });
     return static_cast<std::size_t>(after - points_.begin());
 }
 
@@ -185,8 +187,9 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
             s->running_crc = engine::crc32(s->running_crc, crc_mark,
                                            static_cast<std::size_t>(z.next_out - crc_mark));
             crc_mark = z.next_out;
-            const verdict v =
-                s->bytes_in > check_in_ ? verdict::wrong : check(s, p, where & engine::kUnusedBitsMask);
+            const verdict v = s->bytes_in > check_in_
+                                  ? verdict::wrong
+                                  : check(s, p, where & engine::kUnusedBitsMask);
             if (v == verdict::wrong) {
                 failed_check(s);
                 return;
@@ -196,15 +199,14 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
     }
 
     // A block has ended and another follows in this member: restartable.
-    if (!recording_ || !at_block_end || (where & engine::kInLastBlock) != 0 || out < due_)
-        return;
+    if (!recording_ || !at_block_end || (where & engine::kInLastBlock) != 0 || out < due_) return;
     const gz_off_t in_member = out - s->member_start;
     const auto window_size = static_cast<unsigned>(std::min<gz_off_t>(kWindowSize, in_member));
     if (ring_size_ < window_size) return;  // the window was not all seen: wait for the next block
     // The point carries the member's CRC so far, so that the trailer is still
     // checked after a restart there.
-    s->running_crc = engine::crc32(s->running_crc, crc_mark,
-                                   static_cast<std::size_t>(z.next_out - crc_mark));
+    s->running_crc =
+        engine::crc32(s->running_crc, crc_mark, static_cast<std::size_t>(z.next_out - crc_mark));
     crc_mark = z.next_out;
     record(s, where & engine::kUnusedBitsMask, window_size);
 }
@@ -213,8 +215,7 @@ void point_index::after_inflate(gz_handle* s, const unsigned char* produced,
 // output behind it.
 point_index::verdict point_index::check(gz_handle* s, const access_point& p, int bits) {
     if (input_offset(s) != p.in || bits != p.bits || s->bytes_out != p.out ||
-        s->member_start != p.member_start || s->running_crc != p.crc ||
-        tally_.disagrees(p))
+        s->member_start != p.member_start || s->running_crc != p.crc || tally_.disagrees(p))
         return verdict::wrong;
     // A decode that began at an unchecked point (a probe) vouches for that
     // point through the CRC; this one's window is compared when a decode
@@ -367,8 +368,8 @@ bool point_index::pack_windows() {
     for (access_point& p : points_) {
         if (!p.raw) continue;
         const auto n = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed, p.window_size,
-                                  nullptr, 0, scratch_.get(), kPackedWindowLimit));
+            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, p.packed, p.window_size, nullptr,
+                                  0, scratch_.get(), kPackedWindowLimit));
         if (n == 0 || n >= p.packed_size) continue;
         std::unique_ptr<unsigned char[]> packed(new (std::nothrow) unsigned char[n]);
         if (!packed) continue;
@@ -396,9 +397,9 @@ void point_index::record(gz_handle* s, int bits, unsigned window_size) {
     if (out < due_) return;
     const ring_span span = ring_last(window_size);
     if (memory_with_one_more(p.packed_size) > memory_limit_ && p.raw) {
-        p.packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size,
-                                  span.second, span.second_size, scratch_.get(), kPackedWindowLimit));
+        p.packed_size = static_cast<unsigned>(engine::deflate_whole(
+            kPackLevel, Z_DEFAULT_STRATEGY, span.first, span.first_size, span.second,
+            span.second_size, scratch_.get(), kPackedWindowLimit));
         if (p.packed_size == 0) return;
         p.raw = false;
     }
@@ -460,8 +461,7 @@ point_index::prefix point_index::prefix_matches(int fd, const access_point& p) {
     return prefix::agrees;
 }
 
-point_index::prefix point_index::probe_matches(int fd, gz_off_t file_size,
-                                               const access_point& p) {
+point_index::prefix point_index::probe_matches(int fd, gz_off_t file_size, const access_point& p) {
     std::uint32_t crc = 0;
     if (!probe_crc_of(fd, file_size, p, crc)) return prefix::unreadable;
     return crc == p.probe_crc ? prefix::agrees : prefix::differs;
@@ -491,20 +491,17 @@ bool point_index::unpack_window(gz_handle* s, const access_point& p) {
            engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
 
-void stored_file_deleter::operator()(unsigned char* data) const {
-    ::munmap(data, size);
-}
+void stored_file_deleter::operator()(unsigned char* data) const { ::munmap(data, size); }
 
 stored_file make_stored_file(std::size_t size) {
     void* data = ::mmap(nullptr, size == 0 ? 1 : size, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (data == MAP_FAILED) return stored_file(nullptr, stored_file_deleter{0});
-    return stored_file(static_cast<unsigned char*>(data), stored_file_deleter{size == 0 ? 1 : size});
+    return stored_file(static_cast<unsigned char*>(data),
+                       stored_file_deleter{size == 0 ? 1 : size});
 }
 
-void point_index_deleter::operator()(point_index* index) const {
-    delete index;
-}
+void point_index_deleter::operator()(point_index* index) const { delete index; }
 
 std::unique_ptr<point_index, point_index_deleter> index_make_for(gz_handle* s) {
     if (!can_have_index(s)) return nullptr;
@@ -664,8 +661,6 @@ bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit) {
     return true;
 }
 
-const point_index* index_of(const gz_handle* s) {
-    return s->index.get();
-}
+const point_index* index_of(const gz_handle* s) { return s->index.get(); }
 
 }  // namespace gzstream

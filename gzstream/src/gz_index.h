@@ -38,11 +38,11 @@ inline constexpr unsigned kProbeSize = 4096;
 // Everything needed to continue inflating at `out` exactly as a read from the
 // start of the data would.
 struct access_point {
-    gz_off_t out = 0;           // uncompressed position
-    gz_off_t in = 0;            // file offset of the first whole compressed byte after it
-    gz_off_t bytes_in = 0;      // the handle's compressed-byte count there
-    gz_off_t member_start = 0;  // uncompressed position where this member's data began
-    std::uint32_t crc = 0;      // CRC-32 of this member's output before `out`
+    gz_off_t out = 0;              // uncompressed position
+    gz_off_t in = 0;               // file offset of the first whole compressed byte after it
+    gz_off_t bytes_in = 0;         // the handle's compressed-byte count there
+    gz_off_t member_start = 0;     // uncompressed position where this member's data began
+    std::uint32_t crc = 0;         // CRC-32 of this member's output before `out`
     std::uint32_t window_crc = 0;  // CRC-32 of the window as kept
     // CRC-32 of the compressed file before the point's first byte (`in`, or
     // the byte before it when `bits`), as it was when the index was saved.
@@ -50,9 +50,9 @@ struct access_point {
     // CRC-32 of the kProbeSize compressed bytes from the first byte on (as
     // far as the file goes), as saved: checked with the prefix.
     std::uint32_t probe_crc = 0;
-    int bits = 0;               // high bits of the byte before `in` that follow the point
-    unsigned window_size = 0;   // output before `out` within the member, at most kWindowSize
-    unsigned packed_size = 0;   // the window, deflated unless `raw`
+    int bits = 0;              // high bits of the byte before `in` that follow the point
+    unsigned window_size = 0;  // output before `out` within the member, at most kWindowSize
+    unsigned packed_size = 0;  // the window, deflated unless `raw`
     // Noted by this handle, or found right by a decode that passed it or that
     // started at it and reached the next place to check; false for a point
     // just loaded.
@@ -90,13 +90,10 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
 // read, so only these matter.  1 when they all agree, 0 when one differs
 // or the window does not inflate to its size, -1 with errno when the file
 // cannot be read.
-int window_agrees(int fd, gz_off_t file_size, const access_point& p,
-                  const unsigned char* actual);
+int window_agrees(int fd, gz_off_t file_size, const access_point& p, const unsigned char* actual);
 
 // The compressed file offset of the first byte a restart at `p` reads.
-inline gz_off_t first_byte(const access_point& p) {
-    return p.in - (p.bits != 0 ? 1 : 0);
-}
+inline gz_off_t first_byte(const access_point& p) { return p.in - (p.bits != 0 ? 1 : 0); }
 
 // CRC-32 of `length` bytes of the file `fd` from `from` on, continuing
 // `crc`, read with pread.  False with errno (EINVAL when the file ends
@@ -200,7 +197,10 @@ class point_index {
     bool needs_probe(const access_point& p) const {
         return unchecked_ && !p.checked && &p == &points_.back();
     }
-    void start_probe() { probing_ = true; probe_done_ = false; }
+    void start_probe() {
+        probing_ = true;
+        probe_done_ = false;
+    }
     bool probe_done() const { return probe_done_; }
     // Ends a probe: whether it reached a check that agreed.
     bool end_probe() {

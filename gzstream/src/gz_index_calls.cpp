@@ -52,9 +52,7 @@ bool read_through(gz_handle* s, bool& sound) {
     return true;
 }
 
-bool usable(const gz_handle* s) {
-    return s != nullptr && s->direction == 'r' && s->status >= 0;
-}
+bool usable(const gz_handle* s) { return s != nullptr && s->direction == 'r' && s->status >= 0; }
 
 }  // namespace
 
@@ -136,8 +134,8 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes) {
         return -1;
     }
     constexpr auto kMost = std::numeric_limits<std::size_t>::max();
-    file->index_budget = static_cast<std::uint64_t>(bytes) > kMost ? kMost
-                                                                : static_cast<std::size_t>(bytes);
+    file->index_budget =
+        static_cast<std::uint64_t>(bytes) > kMost ? kMost : static_cast<std::size_t>(bytes);
     if (bytes == 0)
         file->index.reset();
     else if (file->index)

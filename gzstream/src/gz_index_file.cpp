@@ -230,8 +230,8 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     gz_off_t size = 0, start = 0;
     if (magic == nullptr || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return false;
     if (!r.u32(version) || (version != kVersion && version != kVersionBeforePrefixes)) return false;
-    if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) ||
-        !r.u64(spacing) || !r.u32(count))
+    if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) || !r.u64(spacing) ||
+        !r.u32(count))
         return false;
     if (size != id.size || first_crc != id.first_crc || last_crc != id.last_crc ||
         start != data_start || start > size)
@@ -300,9 +300,9 @@ class sparse_packer {
             return false;
         }
         if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
-        packed_size = static_cast<unsigned>(engine::deflate_whole(
-            kSparseLevel, kSparseStrategy, window_.get(), p.window_size, nullptr, 0, packed_.get(),
-            kPackedWindowLimit));
+        packed_size = static_cast<unsigned>(
+            engine::deflate_whole(kSparseLevel, kSparseStrategy, window_.get(), p.window_size,
+                                  nullptr, 0, packed_.get(), kPackedWindowLimit));
         if (packed_size == 0) {
             errno = ENOMEM;
             return false;

@@ -29,9 +29,12 @@ constexpr std::size_t kReadStep = 16384;
 
 unsigned char spelled(unsigned pass, unsigned position) {
     switch (pass) {
-        case 0: return static_cast<unsigned char>(position & 0xFF);
-        case 1: return static_cast<unsigned char>(position >> 8);
-        default: return static_cast<unsigned char>((position & 0xFF) ^ kFlip);
+        case 0:
+            return static_cast<unsigned char>(position & 0xFF);
+        case 1:
+            return static_cast<unsigned char>(position >> 8);
+        default:
+            return static_cast<unsigned char>((position & 0xFF) ^ kFlip);
     }
 }
 
@@ -97,10 +100,10 @@ bool decode(engine::stream& z, input& in, const access_point& p, const unsigned 
 
 // Marks in `used` (p.window_size bytes, 1 or 0) the window bytes that the
 // first 32 KiB of output after `p` copy.  0, or -1 with errno.
-int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
-                           unsigned char* used) {
+int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p, unsigned char* used) {
     std::unique_ptr<unsigned char[]> dictionary(new (std::nothrow) unsigned char[kWindowSize]);
-    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
+    std::unique_ptr<unsigned char[]> out(
+        new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
     engine::stream z;
     if (!dictionary || !out || engine::inflate_init(z) != Z_OK) {
         engine::inflate_end(z);
@@ -112,7 +115,8 @@ int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
     bool ok = true;
     for (unsigned pass = 0; pass < kPasses && ok; ++pass) {
         for (unsigned i = 0; i < p.window_size; ++i) dictionary[i] = spelled(pass, i);
-        ok = decode(z, in, p, dictionary.get(), out.get() + std::size_t{pass} * kWindowSize, produced);
+        ok = decode(z, in, p, dictionary.get(), out.get() + std::size_t{pass} * kWindowSize,
+                    produced);
     }
     engine::inflate_end(z);
     if (!ok) return -1;
@@ -144,10 +148,10 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
     return 0;
 }
 
-int window_agrees(int fd, gz_off_t file_size, const access_point& p,
-                  const unsigned char* actual) {
+int window_agrees(int fd, gz_off_t file_size, const access_point& p, const unsigned char* actual) {
     if (p.window_size == 0) return 1;
-    std::unique_ptr<unsigned char[]> used(new (std::nothrow) unsigned char[std::size_t{2} * kWindowSize]);
+    std::unique_ptr<unsigned char[]> used(
+        new (std::nothrow) unsigned char[std::size_t{2} * kWindowSize]);
     engine::stream z;
     if (!used || engine::inflate_init(z) != Z_OK) {
         engine::inflate_end(z);

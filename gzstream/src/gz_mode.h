@@ -4,11 +4,11 @@
 namespace gzstream {
 
 struct gz_mode {
-    char direction = 0;  // 'r' or 'w'; 0 when the string names neither
+    char direction = 0;      // 'r' or 'w'; 0 when the string names neither
     bool append = false;     // writing: 'a' (add a member), not 'w' (replace the file)
     bool exclusive = false;  // writing: 'x', never replace an existing file
-    int level = -1;      // Z_DEFAULT_COMPRESSION
-    int strategy = 0;    // Z_DEFAULT_STRATEGY
+    int level = -1;          // Z_DEFAULT_COMPRESSION
+    int strategy = 0;        // Z_DEFAULT_STRATEGY
 };
 
 // 'r' reads, 'w' and 'a' write (the last of them wins); a digit sets the

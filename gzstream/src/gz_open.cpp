@@ -129,12 +129,8 @@ gz_handle* gzopen(const char* path, const char* mode) {
 gz_handle* gzopen_gotmagic(const char* path, const char* mode) {
     return gz_open(path, mode, {.path = path}, 1);
 }
-gz_handle* gzdopen(int fd, const char* mode) {
-    return gz_dopen(fd, mode, 0);
-}
-gz_handle* gzdopen_gotmagic(int fd, const char* mode) {
-    return gz_dopen(fd, mode, 1);
-}
+gz_handle* gzdopen(int fd, const char* mode) { return gz_dopen(fd, mode, 0); }
+gz_handle* gzdopen_gotmagic(int fd, const char* mode) { return gz_dopen(fd, mode, 1); }
 gz_handle* gzdopen_named(int fd, const char* name, const char* mode) {
     if (fd < 0) return nullptr;
     return gz_open(name, mode, {.fd = fd}, 0);
@@ -207,9 +203,7 @@ const char* gzerror(gz_handle* file, int* errnum) {
     return file->error_text.c_str();
 }
 
-int gzerrno(gz_handle* file) {
-    return file != nullptr ? file->saved_errno : 0;
-}
+int gzerrno(gz_handle* file) { return file != nullptr ? file->saved_errno : 0; }
 
 int gzheader(gz_handle* file, gz_header_fields* header) {
     if (file == nullptr || header == nullptr || file->direction != 'r') return Z_STREAM_ERROR;

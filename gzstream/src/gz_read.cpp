@@ -217,8 +217,8 @@ void skip_padding(gz_handle* s) {
     engine::stream& z = s->engine;
     for (;;) {
         const unsigned char* const end = z.next_in + z.avail_in;
-        const unsigned char* const other = std::find_if(
-            z.next_in, end, [](unsigned char c) { return c != 0; });
+        const unsigned char* const other =
+            std::find_if(z.next_in, end, [](unsigned char c) { return c != 0; });
         z.avail_in -= static_cast<unsigned>(other - z.next_in);
         z.next_in = other;
         if (other != end) {
@@ -503,7 +503,8 @@ int gzread(gz_handle* file, void* buf, unsigned len) {
 int gzgetc(gz_handle* file) {
     // The last byte decoded ahead goes the slow way: taking it hands over
     // what the engine met behind it.
-    if (file == nullptr || file->pushback_char != -1 || file->ahead.size() < 2) return getc_slow(file);
+    if (file == nullptr || file->pushback_char != -1 || file->ahead.size() < 2)
+        return getc_slow(file);
     file->bytes_out++;
     return *file->ahead.next++;
 }
@@ -530,7 +531,8 @@ int gzgetline_piece(gz_handle* file, const char** piece) {
         if (n <= 0) return n;
     }
     const auto* newline = static_cast<const unsigned char*>(std::memchr(a.next, '\n', a.size()));
-    const std::size_t n = newline != nullptr ? static_cast<std::size_t>(newline - a.next + 1) : a.size();
+    const std::size_t n =
+        newline != nullptr ? static_cast<std::size_t>(newline - a.next + 1) : a.size();
     *piece = reinterpret_cast<const char*>(a.next);
     // Taken as take_ahead takes bytes, without the copy.
     a.next += n;
@@ -554,8 +556,9 @@ char* gzgets(gz_handle* file, char* buf, int size) {
         // Up to the newline, as far as the buffer and the decoded bytes go.
         std::size_t n = std::min(room - stored, file->ahead.size());
         const void* newline = std::memchr(file->ahead.next, '\n', n);
-        if (newline != nullptr) n = static_cast<std::size_t>(
-            static_cast<const unsigned char*>(newline) - file->ahead.next + 1);
+        if (newline != nullptr)
+            n = static_cast<std::size_t>(static_cast<const unsigned char*>(newline) -
+                                         file->ahead.next + 1);
         stored += take_ahead(file, reinterpret_cast<unsigned char*>(buf) + stored, n);
         if (newline != nullptr) break;
     }

@@ -20,9 +20,7 @@ namespace {
 constexpr int kFromStart = 0;
 constexpr int kFromCurrent = 1;
 
-bool in_error(const gz_handle* s) {
-    return s->status < 0;
-}
+bool in_error(const gz_handle* s) { return s->status < 0; }
 
 // A pipe or terminal cannot go back; asking the descriptor moves nothing,
 // whereas a failing fseeko may already have dropped stdio's buffer.  A
@@ -100,7 +98,8 @@ gz_off_t seek_read(gz_handle* s, gz_off_t target) {
 }  // namespace
 
 gz_off_t gzseek(gz_handle* file, gz_off_t offset, int whence) {
-    if (file == nullptr || (whence != kFromStart && whence != kFromCurrent) || in_error(file)) return -1;
+    if (file == nullptr || (whence != kFromStart && whence != kFromCurrent) || in_error(file))
+        return -1;
     const bool writing = file->direction == 'w';
     gz_off_t target;
     if (!target_of(writing ? file->bytes_in : file->bytes_out, offset, whence, target)) return -1;

@@ -27,18 +27,12 @@ namespace {
 // takes one heap buffer of its exact size.
 constexpr int PRINTF_BUFFER_SIZE = 4096;
 
-bool writable(const gz_handle* s) {
-    return s != nullptr && s->direction == 'w';
-}
+bool writable(const gz_handle* s) { return s != nullptr && s->direction == 'w'; }
 
-bool failed(const gz_handle* s) {
-    return s->status < 0;
-}
+bool failed(const gz_handle* s) { return s->status < 0; }
 
 // The deflate data was finished by gzflush(Z_FINISH): nothing more can follow.
-bool finished(const gz_handle* s) {
-    return s->status == Z_STREAM_END;
-}
+bool finished(const gz_handle* s) { return s->status == Z_STREAM_END; }
 
 // Hands bytes to the file; a short write makes the stream fail for good.
 bool put(gz_handle* s, const void* data, std::size_t size) {
@@ -159,8 +153,8 @@ int gzprintf(gz_handle* file, const char* format, ...) {
         large.reset(new (std::nothrow) char[static_cast<std::size_t>(len) + 1]);
         // The second expansion must give what the first measured, or the
         // buffer would hold bytes it never wrote.
-        if (large && std::vsnprintf(large.get(), static_cast<std::size_t>(len) + 1, format,
-                                    again) == len) {
+        if (large &&
+            std::vsnprintf(large.get(), static_cast<std::size_t>(len) + 1, format, again) == len) {
             text = large.get();
         } else if (large) {
             status = Z_STREAM_ERROR;

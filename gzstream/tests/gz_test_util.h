@@ -21,9 +21,7 @@ struct GzCloser {
 using GzPtr = std::unique_ptr<gzstream::gz_handle, GzCloser>;
 
 // Closes the handle now and gives gzclose's status.
-inline int close_handle(GzPtr& h) {
-    return gzstream::gzclose(h.release());
-}
+inline int close_handle(GzPtr& h) { return gzstream::gzclose(h.release()); }
 
 // Closes a write handle and gives what the file at `path` decodes to, as
 // read by zlib (not by our own reader); the stream must close and decode cleanly.

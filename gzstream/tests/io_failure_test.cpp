@@ -187,7 +187,8 @@ TEST(WriteFails, NonBlockingPipeThatFills) {
     const auto drain = [&] {
         unsigned char buf[65536];
         ssize_t n;
-        while ((n = read(ends[0], buf, sizeof buf)) > 0) through.insert(through.end(), buf, buf + n);
+        while ((n = read(ends[0], buf, sizeof buf)) > 0)
+            through.insert(through.end(), buf, buf + n);
     };
     std::size_t at = 0;
     int n = 0;

@@ -25,15 +25,14 @@ TEST(ModeParse, DirectionLevelStrategyAndFileModes) {
         int strategy;
         const char* fopen_mode;  // for a path; fdopen gets it without 'x' and 'e'
     };
-    for (const Case& c :
-         {Case{"wb6", 'w', 6, 0, "wbe"}, Case{"rb", 'r', -1, 0, "rbe"},
-          Case{"ab9h", 'w', 9, 2, "abe"}, Case{"b6", 0, 6, 0, nullptr},
-          Case{"wb19", 'w', 9, 0, "wbe"}, Case{"wbhfR", 'w', -1, 3, "wbe"},
-          Case{"wbRf", 'w', -1, 1, "wbe"}, Case{"rw", 'w', -1, 0, "wbe"},
-          Case{"wr", 'r', -1, 0, "rbe"}, Case{"wbx", 'w', -1, 0, "wbxe"},
-          Case{"r+b", 'r', -1, 0, "rbe"}, Case{"r+w", 'w', -1, 0, "wbe"},
-          Case{"rx", 'r', -1, 0, "rbe"}, Case{"wa", 'w', -1, 0, "abe"},
-          Case{"aw", 'w', -1, 0, "wbe"}, Case{"", 0, -1, 0, nullptr}}) {
+    for (const Case& c : {Case{"wb6", 'w', 6, 0, "wbe"}, Case{"rb", 'r', -1, 0, "rbe"},
+                          Case{"ab9h", 'w', 9, 2, "abe"}, Case{"b6", 0, 6, 0, nullptr},
+                          Case{"wb19", 'w', 9, 0, "wbe"}, Case{"wbhfR", 'w', -1, 3, "wbe"},
+                          Case{"wbRf", 'w', -1, 1, "wbe"}, Case{"rw", 'w', -1, 0, "wbe"},
+                          Case{"wr", 'r', -1, 0, "rbe"}, Case{"wbx", 'w', -1, 0, "wbxe"},
+                          Case{"r+b", 'r', -1, 0, "rbe"}, Case{"r+w", 'w', -1, 0, "wbe"},
+                          Case{"rx", 'r', -1, 0, "rbe"}, Case{"wa", 'w', -1, 0, "abe"},
+                          Case{"aw", 'w', -1, 0, "wbe"}, Case{"", 0, -1, 0, nullptr}}) {
         SCOPED_TRACE(c.mode);
         const gz_mode m = parse_mode(c.mode);
         EXPECT_EQ(m.direction, c.direction);

@@ -267,8 +267,8 @@ TEST_F(ReaderFormat, WrongLengthInTrailerIsADataError) {
     const Bytes plain = make_data(DataKind::text, 4000, 8);
     for (const std::uint32_t isize : {12345u, 4000u + (1u << 31), 3999u}) {
         SCOPED_TRACE(isize);
-        GzPtr h = open(concat({gzip_member(plain, MemberParts{}.with_isize(isize)),
-                               gzip_member(plain)}));
+        GzPtr h =
+            open(concat({gzip_member(plain, MemberParts{}.with_isize(isize)), gzip_member(plain)}));
         const ReadOutcome r = read_to_end(h.get(), 1000);
         EXPECT_EQ(r.last, -1);
         EXPECT_EQ(r.data, plain);

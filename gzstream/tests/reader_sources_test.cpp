@@ -162,7 +162,8 @@ TEST(StdioSource, SeeksBackOnlyWithASeekFunction) {
         s.at += n;
         return static_cast<ssize_t>(n);
     };
-    std::FILE* forward = fopencookie(&from, "rb", {.read = read, .write = nullptr, .seek = nullptr, .close = nullptr});
+    std::FILE* forward = fopencookie(
+        &from, "rb", {.read = read, .write = nullptr, .seek = nullptr, .close = nullptr});
     ASSERT_NE(forward, nullptr);
     h.reset(gzopen_stdio(forward, "<cookie>", "rb"));
     ASSERT_NE(h, nullptr);

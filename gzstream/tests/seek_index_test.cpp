@@ -9,11 +9,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -117,8 +117,8 @@ void run_side_by_side(const Bytes& stream, std::uint32_t seed, int steps) {
         } else if (pick < 74) {
             const int whence = static_cast<int>(rng() % 2);
             // Now and then to where it stands, which keeps a handed-back byte.
-            const gz_off_t target = rng() % 8 == 0 ? gztell(plain.get())
-                                                   : static_cast<gz_off_t>(rng() % span);
+            const gz_off_t target =
+                rng() % 8 == 0 ? gztell(plain.get()) : static_cast<gz_off_t>(rng() % span);
             const gz_off_t offset = whence == 1 ? target - gztell(plain.get()) : target;
             trail += "seek " + std::to_string(offset) + "," + std::to_string(whence) + "; ";
             ASSERT_EQ(gzseek(indexed.get(), offset, whence), gzseek(plain.get(), offset, whence));
@@ -155,7 +155,8 @@ TEST_P(SideBySide, SameResultsWithAndWithoutPoints) {
     static const std::vector<Damaged> inputs = damaged_streams();
     const Damaged& in = inputs[GetParam()];
     SCOPED_TRACE(in.name);
-    for (std::uint32_t seed : {1u, 2u}) run_side_by_side(in.stream, seed + 10 * static_cast<std::uint32_t>(GetParam()), 400);
+    for (std::uint32_t seed : {1u, 2u})
+        run_side_by_side(in.stream, seed + 10 * static_cast<std::uint32_t>(GetParam()), 400);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, SideBySide, ::testing::Values(0u, 1u, 2u, 3u));
@@ -267,7 +268,8 @@ std::uint64_t get_le(const Bytes& b, std::size_t at, int n) {
 }
 
 void put_le(Bytes& b, std::size_t at, std::uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < n; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 // Written as a new file: rewriting one in place makes some file systems
@@ -298,7 +300,8 @@ Bytes as_version_2(const Bytes& index) {
     for (std::size_t p : point_offsets(index)) {
         const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
         older.insert(older.end(), at, at + kV2PointFields);
-        older.insert(older.end(), at + kPointFields, at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
+        older.insert(older.end(), at + kPointFields,
+                     at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
     }
     older.resize(older.size() + 4);
     fix_crc(older);
@@ -367,7 +370,8 @@ class SavedIndex : public ::testing::Test {
             }
             ASSERT_EQ(r, at);
             const int n = gzread(h.get(), buf.data(), 3000);
-            const std::size_t want = std::min<std::size_t>(3000, plain_.size() - static_cast<std::size_t>(at));
+            const std::size_t want =
+                std::min<std::size_t>(3000, plain_.size() - static_cast<std::size_t>(at));
             if (n >= 0 && static_cast<std::size_t>(n) == want &&
                 std::equal(buf.begin(), buf.begin() + n, plain_.begin() + at))
                 continue;
@@ -394,7 +398,8 @@ TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
     for (gz_off_t at : {gz_off_t{2400000}, gz_off_t{10}, gz_off_t{1300007}, gz_off_t{899999}}) {
         ASSERT_EQ(gzseek(h.get(), at, 0), at);
         ASSERT_EQ(gzread(h.get(), buf.data(), 5000), 5000);
-        EXPECT_TRUE(std::equal(buf.begin(), buf.end(), plain_.begin() + static_cast<std::ptrdiff_t>(at)));
+        EXPECT_TRUE(
+            std::equal(buf.begin(), buf.end(), plain_.begin() + static_cast<std::ptrdiff_t>(at)));
     }
     const ReadOutcome rest = read_to_end(h.get(), 65536);
     EXPECT_EQ(rest.last, 0);
@@ -435,7 +440,8 @@ TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
 // handed-back byte and status.
 TEST_F(SavedIndex, StaleForeignOrDamagedIndexIsRefusedAndChangesNothing) {
     const std::string other_path = dir_.path("other.gz");
-    auto refused_leaves_handle_alone = [&](const std::string& gz, const std::string& index) -> Bytes {
+    auto refused_leaves_handle_alone = [&](const std::string& gz,
+                                           const std::string& index) -> Bytes {
         GzPtr h(gzopen(gz.c_str(), "rb"));
         if (!h) return {};
         EXPECT_EQ(gzseek(h.get(), 1500000, 0), 1500000);
@@ -507,7 +513,8 @@ TEST_F(SavedIndex, EveryDamagedByteAndEveryCutIsRefused) {
         bad[at] ^= static_cast<unsigned char>(1u << (at % 8));
         write_new(bad_path_, bad);
         ASSERT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1) << "byte " << at;
-        write_new(bad_path_, Bytes(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(at)));
+        write_new(bad_path_,
+                  Bytes(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(at)));
         ASSERT_EQ(gzindex_load(h.get(), bad_path_.c_str()), -1) << "cut at " << at;
     }
     EXPECT_EQ(index_of(h.get()), nullptr);
@@ -520,16 +527,26 @@ TEST_F(SavedIndex, ExtremeValuesAndEditsBehindAFreshChecksum) {
     const std::vector<std::size_t> points = point_offsets(index_);
     const std::size_t first = points[0], last = points.back();
     const std::uint64_t size = stream_.size();
-    const std::uint64_t extremes[] = {0, 1, 7, 8, 32768, size - 8, size, size + 1,
-                                      std::uint64_t{INT64_MAX}, std::uint64_t{INT64_MAX} + 1,
-                                      ~std::uint64_t{0}, std::uint64_t{1} << 40};
+    const std::uint64_t extremes[] = {0,
+                                      1,
+                                      7,
+                                      8,
+                                      32768,
+                                      size - 8,
+                                      size,
+                                      size + 1,
+                                      std::uint64_t{INT64_MAX},
+                                      std::uint64_t{INT64_MAX} + 1,
+                                      ~std::uint64_t{0},
+                                      std::uint64_t{1} << 40};
     struct Field {
         std::size_t at;
         int width;
     };
     std::vector<Field> fields = {{12, 8}, {28, 8}, {36, 8}, {44, 4}};
     for (std::size_t p : {first, points[1], last})
-        for (Field f : {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}, {53, 4}})
+        for (Field f :
+             {Field{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 4}, {40, 1}, {41, 4}, {49, 4}, {53, 4}})
             fields.push_back({p + f.at, f.width});
     for (const Field& f : fields) {
         for (std::uint64_t v : extremes) {
@@ -552,7 +569,8 @@ TEST_F(SavedIndex, ExtremeValuesAndEditsBehindAFreshChecksum) {
     std::mt19937 rng(22);
     for (int round = 0; round < 150; ++round) {
         bad = index_;
-        for (int k = 0; k < 1 + round % 4; ++k) bad[rng() % (bad.size() - 4)] ^= static_cast<unsigned char>(1 + rng() % 255);
+        for (int k = 0; k < 1 + round % 4; ++k)
+            bad[rng() % (bad.size() - 4)] ^= static_cast<unsigned char>(1 + rng() % 255);
         fix_crc(bad);
         reads_true_or_fails(bad);
     }
@@ -626,10 +644,12 @@ TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     const std::size_t p = point_offsets(index_)[4];
     const std::size_t packed_size = get_le(index_, p + 49, 4);
     Bytes window = raw_inflate(ByteView(index_).subspan(p + kPointFields, packed_size)).value();
-    const auto used = std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
+    const auto used =
+        std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
     ASSERT_NE(used, window.end() - 8);
     const std::uint32_t crc = crc32_of(window);
-    for (std::size_t i = 0; i < sizeof keeps_crc; ++i) used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
+    for (std::size_t i = 0; i < sizeof keeps_crc; ++i)
+        used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
     ASSERT_EQ(crc32_of(window), crc);
     const Bytes packed = raw_deflate(window, 9);
     Bytes forged(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
@@ -650,7 +670,8 @@ TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     Bytes bad = read_file(index_path_);
     std::size_t at_member = 0;
     for (std::size_t q : point_offsets(bad))
-        if (get_le(bad, q, 8) == plains_[0].size() && get_le(bad, q + 24, 8) == plains_[0].size()) at_member = q;
+        if (get_le(bad, q, 8) == plains_[0].size() && get_le(bad, q + 24, 8) == plains_[0].size())
+            at_member = q;
     ASSERT_NE(at_member, 0u);
     put_le(bad, at_member + 32, 0x12345678, 4);
     fix_crc(bad);
@@ -665,8 +686,10 @@ TEST_F(SavedIndex, LoadedPointsNeverHideDamageOrEditsBeforeThem) {
     const std::vector<std::size_t> points = point_offsets(index_);
     std::size_t a = 0, b = 0;
     for (std::size_t i = 0; i + 1 < points.size() && b == 0; ++i) {
-        const std::uint64_t in_a = get_le(index_, points[i] + 8, 8), in_b = get_le(index_, points[i + 1] + 8, 8);
-        if (get_le(index_, points[i + 1] + 24, 8) == 0 && in_a > 70000 && in_b - in_a > 3 * kProbeSize)
+        const std::uint64_t in_a = get_le(index_, points[i] + 8, 8),
+                            in_b = get_le(index_, points[i + 1] + 8, 8);
+        if (get_le(index_, points[i + 1] + 24, 8) == 0 && in_a > 70000 &&
+            in_b - in_a > 3 * kProbeSize)
             a = points[i], b = points[i + 1];
     }
     ASSERT_NE(b, 0u);
@@ -690,11 +713,17 @@ TEST_F(SavedIndex, LoadedPointsNeverHideDamageOrEditsBeforeThem) {
     // A valid edit of a small stored member in the middle: a name one byte
     // shorter, the data one byte longer.  Every later position moves by one,
     // while everything the load compares stays.
-    const Bytes head = make_data(DataKind::text, 600000, 5), tail = make_data(DataKind::mixed, 600000, 6);
+    const Bytes head = make_data(DataKind::text, 600000, 5),
+                tail = make_data(DataKind::mixed, 600000, 6);
     const Bytes mid = make_data(DataKind::random, 1001, 7);
     const MemberParts stored = MemberParts{}.with_level(0);
-    const Bytes before = concat({gzip_member(head), gzip_member(ByteView(mid).first(1000), stored.with_header(HeaderParts{}.with_name("ab"))), gzip_member(tail)});
-    const Bytes after = concat({gzip_member(head), gzip_member(mid, stored.with_header(HeaderParts{}.with_name("a"))), gzip_member(tail)});
+    const Bytes before = concat(
+        {gzip_member(head),
+         gzip_member(ByteView(mid).first(1000), stored.with_header(HeaderParts{}.with_name("ab"))),
+         gzip_member(tail)});
+    const Bytes after = concat({gzip_member(head),
+                                gzip_member(mid, stored.with_header(HeaderParts{}.with_name("a"))),
+                                gzip_member(tail)});
     ASSERT_EQ(before.size(), after.size());
     write_file(rotten_path, before);
     h.reset(gzopen(rotten_path.c_str(), "rb"));
@@ -718,7 +747,8 @@ TEST_F(SavedIndex, LoadAndSaveEdgeCases) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::atomic<bool> loaded{false}, unblocked{false};
     std::thread guard([&] {
-        for (int i = 0; i < 500 && !loaded; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 500 && !loaded; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (loaded) return;
         const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // frees a blocked reader
         unblocked = true;
@@ -870,7 +900,8 @@ TEST_F(SavedIndex, LineSeeksAndCountsFreshSavedAndOlderIndexes) {
     // A version-2 file whose data changed since: the pass refuses it with
     // EINVAL and the handle stays as it was, at its place, with its index.
     Bytes edited = stream_;
-    const std::size_t at = static_cast<std::size_t>(get_le(index_, point_offsets(index_)[3] + 8, 8)) - 100;
+    const std::size_t at =
+        static_cast<std::size_t>(get_le(index_, point_offsets(index_)[3] + 8, 8)) - 100;
     ASSERT_TRUE(at > 65536 && at + 65536 < edited.size());  // past what identifies the file
     edited[at] ^= 0x01;
     const std::string edited_path = dir_.path("edited.gz");

@@ -304,17 +304,13 @@ void run_model(const Input& in, std::uint32_t seed, int steps, Points points = P
 
 class SeekModel : public ::testing::TestWithParam<std::uint32_t> {};
 
-TEST_P(SeekModel, MultiMemberStream) {
-    run_model(multi_member_input(false), GetParam(), 3000);
-}
+TEST_P(SeekModel, MultiMemberStream) { run_model(multi_member_input(false), GetParam(), 3000); }
 
 TEST_P(SeekModel, ZeroPaddedStream) {
     run_model(multi_member_input(true), GetParam() + 1000, 3000);
 }
 
-TEST_P(SeekModel, PlainStream) {
-    run_model(plain_input(), GetParam() + 2000, 3000);
-}
+TEST_P(SeekModel, PlainStream) { run_model(plain_input(), GetParam() + 2000, 3000); }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SeekModel, ::testing::Values(1u, 2u, 3u));
 
@@ -344,11 +340,10 @@ TEST_P(IndexedSeekModel, BigMembers) {
     run_model(in, seed + 5000, steps_for(points), points);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Points, IndexedSeekModel,
-    ::testing::Combine(::testing::Values(Points::usual, Points::none, Points::every_block,
-                                         Points::thinned),
-                       ::testing::Values(1u, 2u)));
+INSTANTIATE_TEST_SUITE_P(Points, IndexedSeekModel,
+                         ::testing::Combine(::testing::Values(Points::usual, Points::none,
+                                                              Points::every_block, Points::thinned),
+                                            ::testing::Values(1u, 2u)));
 
 }  // namespace
 }  // namespace zpress_test

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
-#include <utility>
 #include <random>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "gz_test_util.h"
 #include "gzip_builder.h"
@@ -319,9 +319,8 @@ TEST(SeekExtreme, ReadStreamRefusesAndStaysPut) {
     EXPECT_EQ(gzseek(h.get(), kMin, 1), -1);
     EXPECT_EQ(gzgetc(h.get()), 'u');
     ASSERT_EQ(gzgetc(h.get()), plain[0]);
-    for (const auto& [offset, whence] : {std::pair{kMax, 1}, std::pair{kMin, 1},
-                                         std::pair{kMin, 0}, std::pair{gz_off_t{-2}, 1},
-                                         std::pair{gz_off_t{-1}, 0}}) {
+    for (const auto& [offset, whence] : {std::pair{kMax, 1}, std::pair{kMin, 1}, std::pair{kMin, 0},
+                                         std::pair{gz_off_t{-2}, 1}, std::pair{gz_off_t{-1}, 0}}) {
         SCOPED_TRACE(std::to_string(offset) + " whence " + std::to_string(whence));
         EXPECT_EQ(gzseek(h.get(), offset, whence), -1);
         EXPECT_EQ(gztell(h.get()), 1);

@@ -31,9 +31,7 @@ Bytes write_stream(const std::string& path, const std::string& mode, const Bytes
     return read_file(path);
 }
 
-Bytes trailer_of(const Bytes& file) {
-    return Bytes(file.end() - 8, file.end());
-}
+Bytes trailer_of(const Bytes& file) { return Bytes(file.end() - 8, file.end()); }
 
 class LevelStrategy : public ::testing::TestWithParam<std::tuple<int, int>> {};
 

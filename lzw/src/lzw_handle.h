@@ -115,15 +115,15 @@ struct writer_record {
 // allocated while coding.
 struct lzw_handle {
     int zs_fd;
-    lzw_io zs_io;  // with a function set: used instead of zs_fd
+    lzw_io zs_io;    // with a function set: used instead of zs_fd
     char zs_access;  // 'r' or 'w'
     int zs_phase;
     int zs_error;  // PHASE_FAILED: errno of the failure, given again by every later call
     int zs_width;
     int zs_width_max;
-    int zs_widen_after;  // the width grows once the next free code is above this
-    int zs_table_limit;  // 2 to the power zs_width_max: no entry at or above it
-    decode_tables zs_decode;            // reader
+    int zs_widen_after;                  // the width grows once the next free code is above this
+    int zs_table_limit;                  // 2 to the power zs_width_max: no entry at or above it
+    decode_tables zs_decode;             // reader
     std::uint16_t zs_codes[code_count];  // reader: prefix per code
     int zs_next_code;
     int zs_block_flag;     // 0x80 in block mode, else 0

@@ -73,8 +73,9 @@ tally sweep(const Bytes& z, const Bytes& original, std::size_t samples, std::uin
 TEST(DamagedStreams, WriterStreamsOfEveryWidth) {
     for (int bits = 9; bits <= 16; ++bits) {
         const auto seed = static_cast<std::uint32_t>(bits);
-        for (const Bytes& in : {zpress_test::text_like(4000, seed), zpress_test::binary_like(3000, seed),
-                                zpress_test::random_bytes(1500, seed)}) {
+        for (const Bytes& in :
+             {zpress_test::text_like(4000, seed), zpress_test::binary_like(3000, seed),
+              zpress_test::random_bytes(1500, seed)}) {
             const Bytes z = lzw_test::compress(in, bits);
             const tally t = sweep(z, in, 200, seed);
             EXPECT_GT(t.refused, 0) << bits;

@@ -20,13 +20,11 @@
 
 namespace {
 
-using zpress_test::Bytes;
 using lzw_test::decompress;
 using lzw_test::fixed_size;
+using zpress_test::Bytes;
 
-Bytes as_bytes(const char* s) {
-    return Bytes(s, s + std::char_traits<char>::length(s));
-}
+Bytes as_bytes(const char* s) { return Bytes(s, s + std::char_traits<char>::length(s)); }
 
 TEST(ReaderHeader, WorkedExampleWithAndWithoutMagic) {
     const Bytes z = {0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00};
@@ -67,8 +65,8 @@ TEST(ReaderHeader, HeaderWithoutItsFlagsByteIsRefused) {
 
 TEST(ReaderHeader, FlagsByte) {
     // Width 17 is refused, and the handle stays refused.
-    lzw::lzw_handle* zs =
-        lzw::z_open(zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x91, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
+    lzw::lzw_handle* zs = lzw::z_open(
+        zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x91, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[16];
     errno = 0;
@@ -90,8 +88,8 @@ TEST(ReaderHeader, WrongOrShortMagic) {
 }
 
 TEST(ReaderHeader, CountZeroDoesNothing) {
-    lzw::lzw_handle* zs =
-        lzw::z_open(zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
+    lzw::lzw_handle* zs = lzw::z_open(
+        zpress_test::memfd_with(Bytes{0x1F, 0x9D, 0x90, 0x61, 0xC4, 0x00}), "r", 0, 0, 0, 0);
     ASSERT_NE(zs, nullptr);
     unsigned char buf[4];
     EXPECT_EQ(lzw::zread(zs, buf, 0), 0);  // must not consume the header

@@ -21,25 +21,20 @@ void register_errors(py::module_& m) {
         base.ptr(), nullptr);
     if (g_bad_gzip == nullptr) throw py::error_already_set();
     m.attr("BadGzipFile") = py::handle(g_bad_gzip);
-    g_unsupported = py::object(py::module_::import("io").attr("UnsupportedOperation")).release().ptr();
+    g_unsupported =
+        py::object(py::module_::import("io").attr("UnsupportedOperation")).release().ptr();
 }
 
-PyObject* bad_gzip_type() {
-    return g_bad_gzip;
-}
+PyObject* bad_gzip_type() { return g_bad_gzip; }
 
 void raise(PyObject* type, const std::string& message) {
     PyErr_SetString(type, message.c_str());
     throw py::error_already_set();
 }
 
-void raise_bad_gzip(const std::string& message) {
-    raise(g_bad_gzip, message);
-}
+void raise_bad_gzip(const std::string& message) { raise(g_bad_gzip, message); }
 
-void raise_unsupported(const std::string& message) {
-    raise(g_unsupported, message);
-}
+void raise_unsupported(const std::string& message) { raise(g_unsupported, message); }
 
 void raise_os_error(int error, const py::object& filename) {
     errno = error != 0 ? error : EIO;

@@ -32,9 +32,7 @@ constexpr std::size_t kBufferSize = std::size_t{128} << 10;
 // The stream layer takes at most INT_MAX bytes a call.
 constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 
-unsigned call_size(std::size_t n) {
-    return static_cast<unsigned>(std::min(n, kMostPerCall));
-}
+unsigned call_size(std::size_t n) { return static_cast<unsigned>(std::min(n, kMostPerCall)); }
 
 std::string display_of(const py::object& name) {
     if (py::isinstance<py::bytes>(name)) return py::cast<std::string>(name);
@@ -50,7 +48,8 @@ class gz_file::use {
   public:
     explicit use(gz_file& f) : f_(f) {
         if (f.owner_.load(std::memory_order_relaxed) == std::this_thread::get_id())
-            raise(PyExc_RuntimeError, "reentrant call of a zpress file inside one of its own calls");
+            raise(PyExc_RuntimeError,
+                  "reentrant call of a zpress file inside one of its own calls");
         if (!f.mutex_.try_lock()) {
             py::gil_scoped_release nogil;
             f.mutex_.lock();
@@ -70,8 +69,12 @@ class gz_file::use {
 
 gz_file::gz_file(gz_handle* h, bool writing, bool seekable, bool has_descriptor,
                  std::unique_ptr<py_stream> stream, py::object name)
-    : h_(h), stream_(std::move(stream)), name_(std::move(name)), writing_(writing),
-      seekable_(seekable), has_descriptor_(has_descriptor) {}
+    : h_(h),
+      stream_(std::move(stream)),
+      name_(std::move(name)),
+      writing_(writing),
+      seekable_(seekable),
+      has_descriptor_(has_descriptor) {}
 
 gz_file::~gz_file() {
     // Unreported, as a file object's finaliser: close() reports.
@@ -133,11 +136,20 @@ std::unique_ptr<gz_file> gz_file::open_path(const std::string& path, char mode, 
                                             const py::object& header, const py::object& name) {
     int flags = O_CLOEXEC;
     switch (mode) {
-        case 'r': flags |= O_RDONLY; break;
-        case 'w': flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-        case 'a': flags |= O_WRONLY | O_CREAT | O_APPEND; break;
-        case 'x': flags |= O_WRONLY | O_CREAT | O_EXCL; break;
-        default: throw py::value_error("mode must be r, w, a or x");
+        case 'r':
+            flags |= O_RDONLY;
+            break;
+        case 'w':
+            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case 'a':
+            flags |= O_WRONLY | O_CREAT | O_APPEND;
+            break;
+        case 'x':
+            flags |= O_WRONLY | O_CREAT | O_EXCL;
+            break;
+        default:
+            throw py::value_error("mode must be r, w, a or x");
     }
     int fd;
     {
@@ -187,9 +199,7 @@ std::unique_ptr<gz_file> gz_file::open_object(const py::object& file, char mode,
 
 // --- failures and checks -------------------------------------------------
 
-void gz_file::fail() {
-    raise_stream_error(h_, name_, stream_.get());
-}
+void gz_file::fail() { raise_stream_error(h_, name_, stream_.get()); }
 
 void gz_file::check_reading() const {
     if (h_ == nullptr) throw py::value_error("I/O operation on closed file.");
@@ -275,11 +285,13 @@ py::bytes gz_file::read(Py_ssize_t size) {
     use u(*this);
     check_reading();
     const bool all = size < 0;
-    const std::size_t want = all ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(size);
+    const std::size_t want =
+        all ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(size);
     std::size_t first = std::min(want, buffered() + (std::size_t{1} << 20));
     if (all && size_ >= 0) {
         const std::int64_t position = gztell(h_);
-        if (position >= 0 && size_ >= position) first = buffered() + static_cast<std::size_t>(size_ - position) + 1;
+        if (position >= 0 && size_ >= position)
+            first = buffered() + static_cast<std::size_t>(size_ - position) + 1;
     }
     bytes_builder out(static_cast<Py_ssize_t>(first));
     const std::size_t from_buffer = std::min(want, buffered());
@@ -303,7 +315,8 @@ py::bytes gz_file::read1(Py_ssize_t size) {
     use u(*this);
     check_reading();
     if (buffered() == 0) fill();
-    const std::size_t n = size < 0 ? buffered() : std::min(buffered(), static_cast<std::size_t>(size));
+    const std::size_t n =
+        size < 0 ? buffered() : std::min(buffered(), static_cast<std::size_t>(size));
     return py::reinterpret_steal<py::bytes>(take(n));
 }
 
@@ -450,7 +463,8 @@ std::int64_t gz_file::seek(std::int64_t offset, int whence) {
         base = size_;
     }
     gz_off_t target;
-    if (__builtin_add_overflow(base, offset, &target)) throw py::value_error("seek position out of range");
+    if (__builtin_add_overflow(base, offset, &target))
+        throw py::value_error("seek position out of range");
     if (target < 0) throw py::value_error("negative seek position " + std::to_string(target));
     // Within the buffer: no decoding at all.
     const gz_off_t buffer_start = gztell(h_) - static_cast<gz_off_t>(end_);
@@ -501,7 +515,8 @@ void gz_file::flush(int mode) {
     if (h_ == nullptr) throw py::value_error("I/O operation on closed file.");
     if (!writing_) return;
     if (mode < Z_NO_FLUSH || mode > Z_FULL_FLUSH)
-        throw py::value_error("flush mode must be Z_NO_FLUSH, Z_PARTIAL_FLUSH, Z_SYNC_FLUSH or Z_FULL_FLUSH");
+        throw py::value_error(
+            "flush mode must be Z_NO_FLUSH, Z_PARTIAL_FLUSH, Z_SYNC_FLUSH or Z_FULL_FLUSH");
     int r;
     {
         py::gil_scoped_release nogil;
@@ -557,8 +572,9 @@ void gz_file::save_index(const std::string& path, const py::object& name) {
     use u(*this);
     check_random_access();
     if (!has_descriptor_)
-        raise_unsupported("index files need the gzip data in a file with a descriptor "
-                          "(a path, or a file object with fileno())");
+        raise_unsupported(
+            "index files need the gzip data in a file with a descriptor "
+            "(a path, or a file object with fileno())");
     int r;
     int reason;
     {

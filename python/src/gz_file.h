@@ -115,11 +115,11 @@ class gz_file {
     bool writing_;
     bool seekable_;
     bool has_descriptor_;
-    bool plain_ = false;      // reading: the input is not gzip data
-    bool indexed_ = false;    // reading: the whole data was indexed (or an index loaded)
-    bool at_end_ = false;     // reading: a read met the end of the data
+    bool plain_ = false;             // reading: the input is not gzip data
+    bool indexed_ = false;           // reading: the whole data was indexed (or an index loaded)
+    bool at_end_ = false;            // reading: a read met the end of the data
     bool failure_reported_ = false;  // writing: a failed write raised already
-    std::int64_t size_ = -1;  // reading: the data's size, once known
+    std::int64_t size_ = -1;         // reading: the data's size, once known
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t begin_ = 0;

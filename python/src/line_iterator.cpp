@@ -10,8 +10,7 @@ namespace {
 namespace py = pybind11;
 
 struct line_iterator {
-    PyObject_HEAD
-    PyObject* owner;
+    PyObject_HEAD PyObject* owner;
     gz_file* file;
 };
 

@@ -52,8 +52,9 @@ py::bytes compress(const py::handle& data, int level, const py::object& name,
     {
         py::gil_scoped_release nogil;
         out.reserve(in.size() / 3 + 64);
-        std::FILE* f = fopencookie(&out, "wb", {.read = nullptr, .write = append_to_string,
-                                               .seek = nullptr, .close = nullptr});
+        std::FILE* f = fopencookie(
+            &out, "wb",
+            {.read = nullptr, .write = append_to_string, .seek = nullptr, .close = nullptr});
         gz_handle* h = nullptr;
         if (f != nullptr) {
             (void)std::setvbuf(f, nullptr, _IONBF, 0);
@@ -94,13 +95,15 @@ py::bytes decompress(const py::handle& data) {
     }
     const handle_closer closer(h);
     // Untouched room costs only address space: guess high, grow by doubling.
-    bytes_builder out(static_cast<Py_ssize_t>(std::min<std::size_t>(in.size(), kMostPerCall) * 4 + 65536));
+    bytes_builder out(
+        static_cast<Py_ssize_t>(std::min<std::size_t>(in.size(), kMostPerCall) * 4 + 65536));
     for (;;) {
         out.reserve(Py_ssize_t{1} << 18);
         int n;
         {
             py::gil_scoped_release nogil;
-            n = gzread(h, out.end(), static_cast<unsigned>(std::min<Py_ssize_t>(out.room(), kMostPerCall)));
+            n = gzread(h, out.end(),
+                       static_cast<unsigned>(std::min<Py_ssize_t>(out.room(), kMostPerCall)));
         }
         if (n < 0) raise_stream_error(h, py::str(kName), nullptr);
         if (n == 0) break;

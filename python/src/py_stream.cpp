@@ -69,12 +69,13 @@ ssize_t py_stream::read(void* cookie, char* out, std::size_t size) {
         if (self->readinto_) {
             // A view of our own memory, released after the call so that an
             // object keeping it cannot reach the memory later.
-            py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
-                out, static_cast<Py_ssize_t>(size), PyBUF_WRITE));
+            py::object view = py::reinterpret_steal<py::object>(
+                PyMemoryView_FromMemory(out, static_cast<Py_ssize_t>(size), PyBUF_WRITE));
             if (!view) throw py::error_already_set();
             const py::object got = self->readinto_(view);
             view.attr("release")();
-            if (got.is_none()) throw py::value_error("the file object's readinto() gave None (no data ready)");
+            if (got.is_none())
+                throw py::value_error("the file object's readinto() gave None (no data ready)");
             const auto n = got.cast<Py_ssize_t>();
             if (n < 0 || static_cast<std::size_t>(n) > size)
                 throw py::value_error("the file object's readinto() gave a bad count");

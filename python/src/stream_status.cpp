@@ -17,7 +17,8 @@ void raise_stream_error(gz_handle* h, const py::object& filename, py_stream* str
     const std::string text = gzerror(h, &code);
     // A read that failed inside a header or trailer says data error but has
     // a system reason.
-    if (const int reason = gzerrno(h); reason != 0 || code == Z_ERRNO) raise_os_error(reason, filename);
+    if (const int reason = gzerrno(h); reason != 0 || code == Z_ERRNO)
+        raise_os_error(reason, filename);
     if (code == Z_MEM_ERROR) throw std::bad_alloc();
     if (code == Z_DATA_ERROR) {
         // The input ended inside a member (its header, data or trailer).

@@ -14,9 +14,7 @@ namespace zpress_test {
 using Bytes = std::vector<unsigned char>;
 using ByteView = std::span<const unsigned char>;
 
-inline Bytes bytes_of(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
+inline Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // The concatenation of byte strings.
 inline Bytes concat(std::initializer_list<ByteView> parts) {

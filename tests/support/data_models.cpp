@@ -17,7 +17,7 @@ namespace {
 // Index i drawn with weight proportional to 1 / (i + offset): a few items
 // dominate and a long tail follows, as with words and opcodes.
 class Zipf {
-public:
+  public:
     Zipf(std::size_t n, std::uint32_t offset) {
         cumulative_.reserve(n);
         std::uint32_t total = 0;
@@ -32,7 +32,7 @@ public:
             std::upper_bound(cumulative_.begin(), cumulative_.end(), r) - cumulative_.begin());
     }
 
-private:
+  private:
     static constexpr std::uint32_t kScale = 1'000'000;
     std::vector<std::uint32_t> cumulative_;
 };
@@ -49,21 +49,21 @@ constexpr std::string_view kLetters =
 
 // The most frequent tokens of code and prose come first in the vocabulary.
 constexpr std::array<std::string_view, 48> kKeywords = {
-    "the",      "const",  "return", "int",     "if",       "std",    "a",      "of",
-    "void",     "to",     "static", "struct",  "is",       "and",    "in",     "for",
-    "unsigned", "char",   "class",  "template", "typename", "inline", "bool",  "auto",
-    "size_t",   "public", "else",   "this",    "that",     "value",  "define", "include",
-    "nullptr",  "true",   "false",  "while",   "namespace", "case",  "break",  "be",
-    "uint32_t", "private", "virtual", "override", "with",  "are",    "type",   "data"};
+    "the",      "const",   "return",  "int",      "if",        "std",    "a",      "of",
+    "void",     "to",      "static",  "struct",   "is",        "and",    "in",     "for",
+    "unsigned", "char",    "class",   "template", "typename",  "inline", "bool",   "auto",
+    "size_t",   "public",  "else",    "this",     "that",      "value",  "define", "include",
+    "nullptr",  "true",    "false",   "while",    "namespace", "case",   "break",  "be",
+    "uint32_t", "private", "virtual", "override", "with",      "are",    "type",   "data"};
 
 constexpr std::array<std::string_view, 20> kSeparators = {
-    " ", "(", ", ", ") ", " = ", "::", "->", ".", " *", "&", "<", "> ", "[", "]",
-    " + ", " == ", " && ", "; ", " - ", " != "};
+    " ", "(",  ", ", ") ", " = ", "::",   "->",   ".",  " *",  "&",
+    "<", "> ", "[",  "]",  " + ", " == ", " && ", "; ", " - ", " != "};
 
 constexpr std::array<std::string_view, 8> kLineEnds = {";", "", " {", ")", ",", "}", ":", ");"};
 
 std::string make_word(SeededRng& rng) {
-    static constexpr std::array<std::size_t, 18> lengths = {2, 3, 3, 4, 4, 4, 5, 5, 5,
+    static constexpr std::array<std::size_t, 18> lengths = {2, 3, 3, 4, 4, 4, 5,  5,  5,
                                                             6, 6, 7, 7, 8, 9, 10, 11, 12};
     std::string w;
     for (std::size_t n = lengths[rng.below(lengths.size())]; n > 0; --n)
@@ -104,10 +104,13 @@ std::string make_token(SeededRng& rng) {
 }
 
 class TextModel {
-public:
+  public:
     explicit TextModel(std::uint32_t seed)
-        : rng_(seed), words_(kVocabulary, 1), separators_(kSeparators.size(), 1),
-          ends_(kLineEnds.size(), 1), recent_(kHistory, 3) {
+        : rng_(seed),
+          words_(kVocabulary, 1),
+          separators_(kSeparators.size(), 1),
+          ends_(kLineEnds.size(), 1),
+          recent_(kHistory, 3) {
         vocabulary_.assign(kKeywords.begin(), kKeywords.end());
         while (vocabulary_.size() < kVocabulary) vocabulary_.push_back(make_token(rng_));
     }
@@ -126,7 +129,7 @@ public:
         return out;
     }
 
-private:
+  private:
     static constexpr std::size_t kVocabulary = 6000;
     static constexpr std::size_t kHistory = 256;
 
@@ -161,8 +164,10 @@ private:
     }
 
     void indent(std::string& line) {
-        if (rng_.percent(30)) depth_ = std::min<std::size_t>(6, depth_ + 1);
-        else if (rng_.percent(40) && depth_ > 0) --depth_;
+        if (rng_.percent(30))
+            depth_ = std::min<std::size_t>(6, depth_ + 1);
+        else if (rng_.percent(40) && depth_ > 0)
+            --depth_;
         line.assign(4 * depth_, ' ');
     }
 
@@ -215,10 +220,15 @@ constexpr std::array<unsigned char, 32> kOpcodeBytes = {
     0x74, 0x75, 0xeb, 0x41, 0x66, 0x50, 0x53, 0x55, 0x5b, 0x5d, 0x01, 0x29, 0x84, 0xc1, 0x80, 0x44};
 
 class BinaryModel {
-public:
+  public:
     explicit BinaryModel(std::uint32_t seed)
-        : rng_(seed), instructions_(kInstructions, 2), opcode_bytes_(kOpcodeBytes.size(), 3),
-          operand_(8, 2), small_(256, 1), pool_(kPool, 4), functions_(kFunctions, 8),
+        : rng_(seed),
+          instructions_(kInstructions, 2),
+          opcode_bytes_(kOpcodeBytes.size(), 3),
+          operand_(8, 2),
+          small_(256, 1),
+          pool_(kPool, 4),
+          functions_(kFunctions, 8),
           frames_(kFrames, 1) {
         for (auto& insn : table_) {
             insn.opcode_length = rng_.between(1, 3);
@@ -238,14 +248,16 @@ public:
     Bytes make(std::size_t size) {
         out_.reserve(size + 65536);
         while (out_.size() < size) {
-            if (rng_.percent(5)) data_table();
-            else function();
+            if (rng_.percent(5))
+                data_table();
+            else
+                function();
         }
         out_.resize(size);
         return std::move(out_);
     }
 
-private:
+  private:
     static constexpr std::size_t kInstructions = 400;
     static constexpr std::size_t kPool = 500;
     static constexpr std::size_t kFunctions = 4000;
@@ -267,8 +279,10 @@ private:
         const Bytes& prologue = prologues_[frames_.pick(rng_)];
         out_.insert(out_.end(), prologue.begin(), prologue.end());
         for (std::size_t n = rng_.between(5, 150); n > 0; --n) {
-            if (rng_.percent(9) && out_.size() > kWindow) inlined();
-            else instruction();
+            if (rng_.percent(9) && out_.size() > kWindow)
+                inlined();
+            else
+                instruction();
         }
         const Bytes& epilogue = epilogues_[frames_.pick(rng_)];
         out_.insert(out_.end(), epilogue.begin(), epilogue.end());
@@ -305,8 +319,10 @@ private:
                 out_.push_back(static_cast<unsigned char>(small_.pick(rng_)));
                 break;
             case Operand::imm32:
-                if (rng_.percent(15)) le(~std::uint64_t{small_.pick(rng_)}, 4);  // small negative
-                else le(rng_.percent(75) ? small_.pick(rng_) : pool_values_[pool_.pick(rng_)], 4);
+                if (rng_.percent(15))
+                    le(~std::uint64_t{small_.pick(rng_)}, 4);  // small negative
+                else
+                    le(rng_.percent(75) ? small_.pick(rng_) : pool_values_[pool_.pick(rng_)], 4);
                 break;
             case Operand::rel8:
                 out_.push_back(static_cast<unsigned char>(rng_.below(200) - 100));
@@ -370,8 +386,6 @@ private:
 
 Bytes text_like(std::size_t size, std::uint32_t seed) { return TextModel(seed).make(size); }
 
-Bytes binary_like(std::size_t size, std::uint32_t seed) {
-    return BinaryModel(seed).make(size);
-}
+Bytes binary_like(std::size_t size, std::uint32_t seed) { return BinaryModel(seed).make(size); }
 
 }  // namespace zpress_test

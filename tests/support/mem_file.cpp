@@ -38,7 +38,8 @@ int pipe_holding(ByteView data) {
     if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
     const int wanted = static_cast<int>(data.size() < 4096 ? 4096 : data.size());
     const int capacity = ::fcntl(ends[1], F_SETPIPE_SZ, wanted);
-    if (capacity < 0 || static_cast<std::size_t>(capacity) < data.size() || !write_all(ends[1], data)) {
+    if (capacity < 0 || static_cast<std::size_t>(capacity) < data.size() ||
+        !write_all(ends[1], data)) {
         ::close(ends[0]);
         ::close(ends[1]);
         return -1;

@@ -234,7 +234,8 @@ decode_result decode(const Bytes& z, std::size_t max_output) {
 decode_result decode_as_read(ByteView data, bool gotmagic, std::size_t max_output) {
     Bytes z(data.begin(), data.end());
     if (gotmagic) {
-        z.erase(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(z.size(), 2)));
+        z.erase(z.begin(),
+                z.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(z.size(), 2)));
         z.insert(z.begin(), {0x1F, 0x9D});
     }
     return decode(z, max_output);
@@ -244,7 +245,8 @@ bool codec_agrees(const decode_result& ref, ByteView data, int last, int error, 
     const bool prefix = zpress_test::is_prefix(data, ref.data);
     if (!ref.ok || ref.rejected) return prefix && (capped || (last == -1 && error == EINVAL));
     if (capped) return prefix;
-    return !ref.capped && last == 0 && std::equal(data.begin(), data.end(), ref.data.begin(), ref.data.end());
+    return !ref.capped && last == 0 &&
+           std::equal(data.begin(), data.end(), ref.data.begin(), ref.data.end());
 }
 
 Bytes pack_codes(int flags, const std::vector<int>& codes) {

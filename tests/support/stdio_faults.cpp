@@ -34,17 +34,11 @@ void arm(kind k, int fd, long fail_at) {
     has_fired = false;
 }
 
-void disarm() {
-    armed_fd = -1;
-}
+void disarm() { armed_fd = -1; }
 
-long calls() {
-    return call_count;
-}
+long calls() { return call_count; }
 
-bool fired() {
-    return has_fired;
-}
+bool fired() { return has_fired; }
 
 // Whether this call of kind k on f is the one to fail.
 bool fails_now(kind k, std::FILE* f) {
@@ -52,9 +46,7 @@ bool fails_now(kind k, std::FILE* f) {
     return ++call_count == fail_at_call;
 }
 
-void mark_fired() {
-    has_fired = true;
-}
+void mark_fired() { has_fired = true; }
 
 }  // namespace zpress_test::stdio_faults
 
@@ -79,8 +71,7 @@ extern "C" int __wrap_fflush(std::FILE* f) {
     return EOF;
 }
 
-extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t count,
-                                    std::FILE* f) {
+extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t count, std::FILE* f) {
     if (!zpress_test::stdio_faults::fails_now(kind::reads, f))
         return __real_fread(data, size, count, f);
     // The read runs with the descriptor briefly pointing at a directory, so

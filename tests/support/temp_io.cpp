@@ -44,9 +44,7 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string TempDir::path(const std::string& name) const {
-    return (dir_ / name).string();
-}
+std::string TempDir::path(const std::string& name) const { return (dir_ / name).string(); }
 
 void write_file(const std::string& path, ByteView data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -14,9 +14,7 @@ constexpr int kRawWindowBits = -15;
 constexpr int kMemLevel = 8;
 constexpr std::size_t kChunk = 16384;
 
-bool starts_member(ByteView rest) {
-    return rest.size() >= 2 && rest[0] == 0x1F && rest[1] == 0x8B;
-}
+bool starts_member(ByteView rest) { return rest.size() >= 2 && rest[0] == 0x1F && rest[1] == 0x8B; }
 
 Bytes run_deflate(ByteView data, int level, int window_bits, int strategy,
                   const GzipFields* fields) {
@@ -127,8 +125,7 @@ TolerantResult inflate_gzip_tolerant(ByteView stream, std::size_t cap) {
             }
         } while (rc == Z_OK);
         if (rc != Z_STREAM_END) {
-            r.outcome = rc == Z_DATA_ERROR || rc == Z_BUF_ERROR ? Verdict::error
-                                                                : Verdict::unknown;
+            r.outcome = rc == Z_DATA_ERROR || rc == Z_BUF_ERROR ? Verdict::error : Verdict::unknown;
             inflateEnd(&z);
             return r;
         }

@@ -107,8 +107,8 @@ class ZPRESS_API gzfile {
     gzip_header header() const;
 
     // Delivers up to out.size() bytes and returns the count: fewer only at
-    // the end of the data, and 0 only at the end.  Throws on damaged data or a failed read, after returning the
-    // bytes that came before the damage.
+    // the end of the data, and 0 only at the end.  Throws on damaged data or a failed read, after
+    // returning the bytes that came before the damage.
     std::size_t read(std::span<std::byte> out);
     // One line without its newline; false at the end of the data (a last
     // line without a newline still gives true).  Lines may be of any length.

@@ -16,7 +16,8 @@
 // may be used beside it in either order.  Do not include zlib.h after this
 // header either.
 #ifdef ZLIB_H
-#error "zpress/gzio.h cannot be used after zlib.h: include <zpress/zpress.hpp> instead (it works beside zlib.h)"
+#error \
+    "zpress/gzio.h cannot be used after zlib.h: include <zpress/zpress.hpp> instead (it works beside zlib.h)"
 #endif
 
 #include <cstdint>
@@ -84,13 +85,12 @@ inline constexpr int Z_RLE = 3;
 // writes the file, and always close-on-exec.
 // The _gotmagic forms are for a stream whose two magic bytes 1F 8B the caller
 // has already consumed; the method and flags bytes of the header must follow
-// (input that ends sooner reads as a data error).  A descriptor is owned by the handle once the open
-// succeeds, and left open when it fails.  The stream's name, used in gzerror
-// texts, is the path as given, or "<fd:N>"; a writer stores its base name,
-// without a final ".gz", in the member header.  A writer whose header cannot
-// be written still opens, already failed.  A reader opens whatever the
-// input holds: a bad header makes the first gzread fail, and input that does
-// not begin with 1F 8B is read back unchanged.
+// (input that ends sooner reads as a data error).  A descriptor is owned by the handle once the
+// open succeeds, and left open when it fails.  The stream's name, used in gzerror texts, is the
+// path as given, or "<fd:N>"; a writer stores its base name, without a final ".gz", in the member
+// header.  A writer whose header cannot be written still opens, already failed.  A reader opens
+// whatever the input holds: a bad header makes the first gzread fail, and input that does not begin
+// with 1F 8B is read back unchanged.
 gz_handle* gzopen(const char* path, const char* mode);
 gz_handle* gzopen_gotmagic(const char* path, const char* mode);
 gz_handle* gzdopen(int fd, const char* mode);

@@ -17,9 +17,7 @@ namespace {
 std::string dir;
 int failures = 0;
 
-std::string path(const std::string& name) {
-    return dir + "/" + name;
-}
+std::string path(const std::string& name) { return dir + "/" + name; }
 
 std::string slurp(const std::string& name) {
     std::ifstream in(path(name), std::ios::binary);
