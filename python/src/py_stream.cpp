@@ -58,21 +58,35 @@ void py_stream::raise_pending() {
     throw py::error_already_set();
 }
 
-ssize_t py_stream::read(void* cookie, char* out, std::size_t size) {
+template <class Body>
+auto py_stream::guarded(void* cookie, Body body) {
     auto* self = static_cast<py_stream*>(cookie);
     py::gil_scoped_acquire gil;
+    using result = decltype(body(*self));
     if (self->pending()) {
         errno = EIO;
-        return -1;
+        return result{-1};
     }
     try {
-        if (self->readinto_) {
+        return body(*self);
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    }
+    self->keep_exception();
+    return result{-1};
+}
+
+ssize_t py_stream::read(void* cookie, char* out, std::size_t size) {
+    return guarded(cookie, [&](py_stream& stream) -> ssize_t {
+        if (stream.readinto_) {
             // A view of our own memory, released after the call so that an
             // object keeping it cannot reach the memory later.
             py::object view = py::reinterpret_steal<py::object>(
                 PyMemoryView_FromMemory(out, static_cast<Py_ssize_t>(size), PyBUF_WRITE));
             if (!view) throw py::error_already_set();
-            const py::object got = self->readinto_(view);
+            const py::object got = stream.readinto_(view);
             view.attr("release")();
             if (got.is_none())
                 throw py::value_error("the file object's readinto() gave None (no data ready)");
@@ -81,7 +95,7 @@ ssize_t py_stream::read(void* cookie, char* out, std::size_t size) {
                 throw py::value_error("the file object's readinto() gave a bad count");
             return n;
         }
-        const py::object got = self->read_(size);
+        const py::object got = stream.read_(size);
         char* data = nullptr;
         Py_ssize_t n = 0;
         if (got.is_none() || PyBytes_AsStringAndSize(got.ptr(), &data, &n) != 0) {
@@ -92,29 +106,17 @@ ssize_t py_stream::read(void* cookie, char* out, std::size_t size) {
             throw py::value_error("the file object's read() gave more bytes than asked for");
         std::memcpy(out, data, static_cast<std::size_t>(n));
         return n;
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    }
-    self->keep_exception();
-    return -1;
+    });
 }
 
 ssize_t py_stream::write(void* cookie, const char* data, std::size_t size) {
-    auto* self = static_cast<py_stream*>(cookie);
-    py::gil_scoped_acquire gil;
-    if (self->pending()) {
-        errno = EIO;
-        return -1;
-    }
-    try {
+    return guarded(cookie, [&](py_stream& stream) -> ssize_t {
         std::size_t done = 0;
         while (done < size) {
             py::object view = py::reinterpret_steal<py::object>(PyMemoryView_FromMemory(
                 const_cast<char*>(data + done), static_cast<Py_ssize_t>(size - done), PyBUF_READ));
             if (!view) throw py::error_already_set();
-            const py::object put = self->write_(view);
+            const py::object put = stream.write_(view);
             view.attr("release")();
             // A buffered object returns the whole length; a raw one may take less.
             const Py_ssize_t n = put.is_none() ? 0 : put.cast<Py_ssize_t>();
@@ -123,32 +125,14 @@ ssize_t py_stream::write(void* cookie, const char* data, std::size_t size) {
             done += static_cast<std::size_t>(n);
         }
         return static_cast<ssize_t>(size);
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    }
-    self->keep_exception();
-    return -1;
+    });
 }
 
 int py_stream::seek(void* cookie, off64_t* offset, int whence) {
-    auto* self = static_cast<py_stream*>(cookie);
-    py::gil_scoped_acquire gil;
-    if (self->pending()) {
-        errno = EIO;
-        return -1;
-    }
-    try {
-        *offset = self->seek_(*offset, whence).cast<off64_t>();
+    return guarded(cookie, [&](py_stream& stream) -> int {
+        *offset = stream.seek_(*offset, whence).cast<off64_t>();
         return 0;
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    }
-    self->keep_exception();
-    return -1;
+    });
 }
 
 }  // namespace zpress_python

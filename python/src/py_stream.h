@@ -36,6 +36,11 @@ class py_stream {
     static ssize_t write(void* cookie, const char* data, std::size_t size);
     static int seek(void* cookie, off64_t* offset, int whence);
     void keep_exception();
+    // Runs body(*this) for a stdio callback: with the GIL held, and with any
+    // Python exception kept for raise_pending() and reported to stdio as a
+    // failure (-1, errno EIO); after one failure every later call fails.
+    template <class Body>
+    static auto guarded(void* cookie, Body body);
 
     py::object file_;
     py::object readinto_;  // None when the object has only read()
