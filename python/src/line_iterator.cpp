@@ -44,14 +44,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec iterator_type = {
     "zpress._zpress.LineIterator", sizeof(line_iterator), 0, Py_TPFLAGS_DEFAULT, slots,
 };
 
 }  // namespace
 
 py::object make_line_iterator_type(py::module_& m) {
-    auto type = py::reinterpret_steal<py::object>(PyType_FromSpec(&spec));
+    auto type = py::reinterpret_steal<py::object>(PyType_FromSpec(&iterator_type));
     if (!type) throw py::error_already_set();
     m.attr("LineIterator") = type;
     return type;
