@@ -27,6 +27,21 @@ using namespace gzstream;
 
 namespace {
 
+// A stream-layer call whose result and errno matter, made without the GIL so
+// that other threads run meanwhile.
+struct call_result {
+    int status;
+    int reason;  // errno as the call left it
+};
+
+template <class Call>
+call_result without_gil(Call call) {
+    py::gil_scoped_release nogil;
+    errno = 0;
+    const int status = call();
+    return {status, errno};
+}
+
 // Decoded bytes kept for lines and small reads.
 constexpr std::size_t kBufferSize = std::size_t{128} << 10;
 // The stream layer takes at most INT_MAX bytes a call.
@@ -534,14 +549,7 @@ void gz_file::close() {
     gz_handle* h = std::exchange(h_, nullptr);
     buffer_.reset();
     capacity_ = begin_ = end_ = 0;
-    int r;
-    int reason;
-    {
-        py::gil_scoped_release nogil;
-        errno = 0;
-        r = gzclose(h);
-        reason = errno;
-    }
+    const auto [r, reason] = without_gil([&] { return gzclose(h); });
     if (!writing_) return;  // a reader's failures were raised by its reads
     if (stream_) stream_->raise_pending();
     if (r == Z_OK || failure_reported_) return;
@@ -575,14 +583,7 @@ void gz_file::save_index(const std::string& path, const py::object& name) {
         raise_unsupported(
             "index files need the gzip data in a file with a descriptor "
             "(a path, or a file object with fileno())");
-    int r;
-    int reason;
-    {
-        py::gil_scoped_release nogil;
-        errno = 0;
-        r = gzindex_save(h_, path.c_str());
-        reason = errno;
-    }
+    const auto [r, reason] = without_gil([&] { return gzindex_save(h_, path.c_str()); });
     if (r == 0) return;
     if (reason == EINVAL)
         throw py::value_error("nothing indexed yet: call build_index() (or seek) first");
@@ -590,14 +591,7 @@ void gz_file::save_index(const std::string& path, const py::object& name) {
 }
 
 void gz_file::load_checked(const std::string& path, const py::object& name) {
-    int r;
-    int reason;
-    {
-        py::gil_scoped_release nogil;
-        errno = 0;
-        r = gzindex_load(h_, path.c_str());
-        reason = errno;
-    }
+    const auto [r, reason] = without_gil([&] { return gzindex_load(h_, path.c_str()); });
     if (r == 0) {
         indexed_ = true;
         return;
