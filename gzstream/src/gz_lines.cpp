@@ -10,6 +10,7 @@
 
 #include "gz_handle.h"
 #include "gz_index.h"
+#include "newline_count.h"
 
 namespace gzstream {
 
@@ -27,7 +28,7 @@ void line_tally::add(const unsigned char* data, std::size_t n, gz_off_t position
         forget();  // bytes went by uncounted
         return;
     }
-    lines += static_cast<gz_off_t>(std::count(data, data + n, '\n'));
+    lines += static_cast<gz_off_t>(count_newlines(data, n));
     end = position;
 }
 
@@ -80,7 +81,7 @@ gz_off_t pass_newlines(gz_handle* s, gz_off_t newlines) {
         if (n <= 0) return -1;
         const unsigned char* const at = s->ahead.next;
         const unsigned char* const end = at + n;
-        const auto here = static_cast<gz_off_t>(std::count(at, end, '\n'));
+        const auto here = static_cast<gz_off_t>(count_newlines(at, static_cast<std::size_t>(n)));
         if (here < newlines) {
             newlines -= here;
             take_decoded(s, static_cast<std::size_t>(n));

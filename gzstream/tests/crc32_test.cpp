@@ -2,15 +2,19 @@
 // meet at lengths around 64 and at every 16-byte step, and any slip there
 // would put a wrong check into every trailer written and fail every trailer
 // read.  Each folding path is forced in turn, so that a machine that would
-// choose the 512-bit one still runs the 128-bit one on long inputs.
+// choose the 512-bit one still runs the 128-bit one on long inputs.  The
+// newline count that the index's line tallies run over every decoded byte
+// shares the vector-lane pitfalls: lanes that overflow, tails, alignment.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "crc32_clmul.h"
 #include "engine.h"
+#include "newline_count.h"
 #include "seeded_rng.h"
 #include "test_data.h"
 
@@ -85,6 +89,23 @@ TEST(Crc32, EveryPathEveryLengthEveryAlignment) {
                 if (len < kLongest) want = reference(want, p + len, 1);
             }
         }
+    }
+}
+
+TEST(NewlineCount, AgreesWithAPlainCountAtEveryLengthAndDensity) {
+    // All newlines fills every lane to the most it may hold before a sum.
+    Bytes all(100000, '\n');
+    Bytes mixed = random_bytes(70000, 5);
+    for (std::size_t i = 0; i < mixed.size(); i += 3) mixed[i] = '\n';
+    for (const Bytes* b : {&all, &mixed}) {
+        for (std::size_t offset = 0; offset < 16; ++offset)
+            for (const std::size_t len :
+                 {std::size_t{0}, std::size_t{15}, std::size_t{63}, std::size_t{64},
+                  std::size_t{129}, std::size_t{16320}, std::size_t{16385}, b->size() - offset})
+                ASSERT_EQ(gzstream::count_newlines(b->data() + offset, len),
+                          static_cast<std::size_t>(
+                              std::count(b->data() + offset, b->data() + offset + len, '\n')))
+                    << "offset " << offset << ", length " << len;
     }
 }
 
