@@ -209,6 +209,10 @@ class point_index {
     }
     void mark_checked(std::size_t k) { points_[k].checked = true; }
     enum class prefix { agrees, differs, unreadable };
+    // The compressed file is known to be unchanged since the index was
+    // saved (its stamp, see gz_index_file.cpp): prefix_matches need not
+    // read the bytes before a point.
+    void trust_prefixes() { prefixes_trusted_ = true; }
     // Whether the compressed bytes before loaded point `p` are those the
     // index was saved from (its prefix_crc), reading `fd` with pread only
     // as far as an earlier call has not; a restart at `p` then rests on
@@ -291,6 +295,7 @@ class point_index {
     // saved from; their CRC-32.
     gz_off_t prefix_end_ = 0;
     std::uint32_t prefix_crc_ = 0;
+    bool prefixes_trusted_ = false;
 
     // The latest output, kept only as a point comes due or is to be checked.
     std::unique_ptr<unsigned char[]> ring_;
@@ -351,5 +356,8 @@ unsigned char* index_skip_buffer(gz_handle* s, unsigned& size);
 // made at once with that first spacing and memory limit.
 bool index_configure(gz_handle* s, gz_off_t spacing, std::size_t memory_limit);
 const point_index* index_of(const gz_handle* s);
+// Test hook: how many seconds before a save the compressed file must have
+// last changed for the index to keep its stamp (negative: the default).
+void index_set_stamp_margin(int seconds);
 
 }  // namespace gzstream

@@ -3,12 +3,17 @@
 //
 // Layout, integers little-endian:
 //   8 bytes  "ZPGZIDX\n"
-//   u32      format version (3; 2 is still read, see gzindex_load)
+//   u32      format version (4; 3 and 2 are still read, see gzindex_load)
 //   u64      size of the compressed file
 //   u32 u32  CRC-32 of its first and of its last kIdentityBlock bytes
 //   u64      data_start (offset behind the first member header)
 //   u64      spacing
-//   u32      number of points, then for each point:
+//   u32      number of points
+//   u64 u64 u64 u32
+//            (version 4 on) the compressed file's device, inode and change
+//            time (seconds, nanoseconds) as the index was saved, all zero
+//            when not recorded (see stamp_worth_keeping)
+//   for each point:
 //            u64 out, u64 in, u64 bytes_in, u64 member_start, u32 crc,
 //            u32 CRC-32 of the kProbeSize compressed bytes from the point's
 //            first bit on, u8 bits, u32 window size, u32 window CRC-32,
@@ -55,10 +60,14 @@ namespace gzstream {
 namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
-constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kVersion = 4;
+constexpr std::uint32_t kVersionBeforeStamps = 3;
 constexpr std::uint32_t kVersionBeforePrefixes = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
+// Seconds between a compressed file's last change and the save of its
+// index for the index to keep the file's stamp (see stamp_worth_keeping).
+constexpr int kStampMargin = 2;
 constexpr std::size_t kV3PointFields = 4 + 8 + 8;
 constexpr std::size_t kV2PointFields = 8 * 4 + 4 + 4 + 1 + 4 + 4 + 4;
 // Deflate cannot expand data by more than this per compressed byte.
@@ -66,12 +75,32 @@ constexpr gz_off_t kMostExpansion = 1032;
 // What lies between two members' deflate data: a trailer and a header.
 constexpr gz_off_t kLeastBetweenMembers = 8 + 10;
 
+// The file as the file system knows it: which one it is and when it last
+// changed.  Every write to a file, and every change of its size, sets its
+// change time to the current time, which no caller can set back.
+struct file_stamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    gz_off_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+
+    bool recorded() const { return device != 0 || inode != 0 || seconds != 0 || nanoseconds != 0; }
+    bool operator==(const file_stamp&) const = default;
+};
+
+file_stamp stamp_of(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<gz_off_t>(st.st_ctim.tv_sec),
+            static_cast<std::uint32_t>(st.st_ctim.tv_nsec)};
+}
+
 // What ties an index to one compressed file.
 struct identity {
     int fd = -1;
     gz_off_t size = 0;
     std::uint32_t first_crc = 0;
     std::uint32_t last_crc = 0;
+    file_stamp stamp;
 };
 
 // Read without moving the handle's own file position.
@@ -84,6 +113,7 @@ bool identify(std::FILE* file, identity& id) {
         return false;
     }
     id.size = st.st_size;
+    id.stamp = stamp_of(st);
     const gz_off_t block = id.size < kIdentityBlock ? id.size : kIdentityBlock;
     id.first_crc = id.last_crc = engine::crc32(0, nullptr, 0);
     return crc_of_file(id.fd, 0, block, id.first_crc) &&
@@ -105,6 +135,12 @@ class writer {
         for (int i = 0; i < 8; ++i) u8(static_cast<unsigned>((u >> (8 * i)) & 0xFF));
     }
     void bytes(const unsigned char* p, std::size_t n) { out_.insert(out_.end(), p, p + n); }
+    void stamp(const file_stamp& st) {
+        u64(static_cast<gz_off_t>(st.device));
+        u64(static_cast<gz_off_t>(st.inode));
+        u64(st.seconds);
+        u32(st.nanoseconds);
+    }
     std::vector<unsigned char>& data() { return out_; }
 
   private:
@@ -128,14 +164,18 @@ class reader {
         left_ -= 4;
         return true;
     }
-    // Offsets and counts: 0..INT64_MAX.
-    bool u64(gz_off_t& v) {
+    bool raw64(std::uint64_t& v) {
         if (left_ < 8) return false;
-        std::uint64_t u = 0;
-        for (int i = 0; i < 8; ++i) u |= static_cast<std::uint64_t>(p_[i]) << (8 * i);
+        v = 0;
+        for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(p_[i]) << (8 * i);
         p_ += 8;
         left_ -= 8;
-        if (u > static_cast<std::uint64_t>(INT64_MAX)) return false;
+        return true;
+    }
+    // Offsets and counts: 0..INT64_MAX.
+    bool u64(gz_off_t& v) {
+        std::uint64_t u = 0;
+        if (!raw64(u) || u > static_cast<std::uint64_t>(INT64_MAX)) return false;
         v = static_cast<gz_off_t>(u);
         return true;
     }
@@ -224,14 +264,17 @@ bool plausible_tally(const access_point& p, const access_point* counted) {
 
 // Reads and checks the body (everything before the trailing CRC).
 bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<access_point>& points,
-           gz_off_t& spacing, std::uint32_t& version) {
+           gz_off_t& spacing, std::uint32_t& version, file_stamp& stamp) {
     const unsigned char* magic = r.take(kMagic.size());
     std::uint32_t first_crc = 0, last_crc = 0, count = 0;
     gz_off_t size = 0, start = 0;
     if (magic == nullptr || std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return false;
-    if (!r.u32(version) || (version != kVersion && version != kVersionBeforePrefixes)) return false;
+    if (!r.u32(version) || version < kVersionBeforePrefixes || version > kVersion) return false;
     if (!r.u64(size) || !r.u32(first_crc) || !r.u32(last_crc) || !r.u64(start) || !r.u64(spacing) ||
         !r.u32(count))
+        return false;
+    if (version >= kVersion && (!r.raw64(stamp.device) || !r.raw64(stamp.inode) ||
+                                !r.u64(stamp.seconds) || !r.u32(stamp.nanoseconds)))
         return false;
     if (size != id.size || first_crc != id.first_crc || last_crc != id.last_crc ||
         start != data_start || start > size)
@@ -242,7 +285,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         (spacing > kFirstPointSpacing && spacing > saturating_product(kMostExpansion, size)))
         return false;
     const std::size_t fields =
-        version == kVersion ? kV2PointFields + kV3PointFields : kV2PointFields;
+        version >= kVersionBeforeStamps ? kV2PointFields + kV3PointFields : kV2PointFields;
     if (count > r.left() / fields) return false;
     points.reserve(count);
     const access_point* counted = nullptr;
@@ -252,7 +295,7 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
             !r.u32(p.crc) || !r.u32(p.probe_crc) || !r.u8(bits) || !r.u32(p.window_size) ||
             !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
-            (version == kVersion && !read_v3_fields(r, p)))
+            (version >= kVersionBeforeStamps && !read_v3_fields(r, p)))
             return false;
         p.bits = static_cast<int>(bits);
         p.sparse = true;
@@ -406,7 +449,26 @@ bool write_atomically(const char* path, const std::vector<unsigned char>& data) 
     return ok;
 }
 
+int stamp_margin = kStampMargin;
+
+// Whether a later load may take the compressed file's stamp as proof that
+// its bytes are still those the prefix CRCs were taken from, so that it
+// need not read them again.  Only when the file did not change while they
+// were read, and had last changed well before: a change within the same
+// tick of the file system's clock as the one recorded would keep the
+// stamp, and some file systems keep times to a second or two.
+bool stamp_worth_keeping(const identity& id) {
+    struct stat st;
+    timespec now{};
+    if (::fstat(id.fd, &st) != 0 || stamp_of(st) != id.stamp || st.st_size != id.size ||
+        ::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return false;
+    return id.stamp.seconds <= static_cast<gz_off_t>(now.tv_sec) - stamp_margin;
+}
+
 }  // namespace
+
+void index_set_stamp_margin(int seconds) { stamp_margin = seconds < 0 ? kStampMargin : seconds; }
 
 bool probe_crc_of(int fd, gz_off_t file_size, const access_point& p, std::uint32_t& crc) {
     const gz_off_t from = first_byte(p);
@@ -455,6 +517,8 @@ int gzindex_save(gz_handle* file, const char* path) {
         w.u64(file->index->spacing());
         const auto& points = file->index->points();
         w.u32(static_cast<std::uint32_t>(points.size()));
+        const std::size_t stamp_at = w.data().size();
+        w.stamp(file_stamp{});  // filled in below when the file stood still
         sparse_packer packer;
         if (!packer.ready()) {
             errno = ENOMEM;
@@ -488,6 +552,11 @@ int gzindex_save(gz_handle* file, const char* path) {
             write_v3_fields(w, p, prefix_crc);
             w.bytes(packed, packed_size);
         }
+        if (stamp_worth_keeping(id)) {
+            writer stamp;
+            stamp.stamp(id.stamp);
+            std::copy(stamp.data().begin(), stamp.data().end(), w.data().data() + stamp_at);
+        }
         w.u32(engine::crc32(0, w.data().data(), w.data().size()));
         return write_atomically(path, w.data()) ? 0 : -1;
     } catch (const std::bad_alloc&) {
@@ -512,6 +581,7 @@ int gzindex_load(gz_handle* file, const char* path) {
     std::vector<access_point> points;
     gz_off_t spacing = 0;
     std::uint32_t version = 0;
+    file_stamp stamp;
     std::size_t size = 0;
     stored_file data = read_whole(path, file->index_budget, size);
     if (data == nullptr) return -1;
@@ -523,7 +593,7 @@ int gzindex_load(gz_handle* file, const char* path) {
             std::uint32_t stored_crc = 0;
             reader r(data.get(), body);
             ok = tail.u32(stored_crc) && stored_crc == engine::crc32(0, data.get(), body) &&
-                 parse(r, id, file->data_start, points, spacing, version);
+                 parse(r, id, file->data_start, points, spacing, version, stamp);
         }
         if (!ok) {
             errno = EINVAL;
@@ -545,6 +615,9 @@ int gzindex_load(gz_handle* file, const char* path) {
         errno = EINVAL;
         return -1;
     }
+    // The very file the index was saved from, not written to since: the
+    // bytes before each point are those its prefix CRC was taken from.
+    if (stamp.recorded() && stamp == id.stamp) index->trust_prefixes();
     index_replace(file, std::move(index));
     file->index_refused = false;
     return 0;

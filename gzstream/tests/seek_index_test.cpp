@@ -252,12 +252,14 @@ TEST(AccessPoints, PipesKeepNoIndex) {
     writer.join();
 }
 
-// Index files as gz_index_file.cpp lays them out: a 48-byte header (the
-// point count at 44), then per point 73 bytes of fields (the window's
-// deflated size at 49, the CRC of the compressed bytes before the point at
-// 53, lines + 1 at 57, members + 1 at 65) and the deflated window, then a
-// CRC-32 of it all.  Version 2 had only the first 53 bytes of fields.
-constexpr std::size_t kIndexHeader = 48;
+// Index files as gz_index_file.cpp lays them out: a 76-byte header (the
+// point count at 44, the compressed file's stamp from 48 on), then per
+// point 73 bytes of fields (the window's deflated size at 49, the CRC of
+// the compressed bytes before the point at 53, lines + 1 at 57, members + 1
+// at 65) and the deflated window, then a CRC-32 of it all.  Versions 2 and
+// 3 had no stamp; version 2 had only the first 53 bytes of fields.
+constexpr std::size_t kIndexHeader = 76;
+constexpr std::size_t kHeaderBeforeStamps = 48;
 constexpr std::size_t kPointFields = 73;
 constexpr std::size_t kV2PointFields = 53;
 
@@ -295,7 +297,7 @@ std::vector<std::size_t> point_offsets(const Bytes& index) {
 
 // The same index in format version 2: no prefix CRCs and no tallies.
 Bytes as_version_2(const Bytes& index) {
-    Bytes older(index.begin(), index.begin() + kIndexHeader);
+    Bytes older(index.begin(), index.begin() + kHeaderBeforeStamps);
     put_le(older, 8, 2, 4);
     for (std::size_t p : point_offsets(index)) {
         const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
@@ -737,6 +739,22 @@ TEST_F(SavedIndex, LoadedPointsNeverHideDamageOrEditsBeforeThem) {
     if (gzseek(h.get(), at, 0) == at && gzread(h.get(), got.data(), 100) == 100) {
         EXPECT_EQ(got, Bytes(now.end() - 1000, now.end() - 900));
     }
+
+    // A stamp saved with the index spares a load reading the bytes before
+    // each place, only while nothing has written to the file since.
+    write_new(rotten_path, stream_);
+    h.reset(gzopen(rotten_path.c_str(), "rb"));
+    ASSERT_EQ(gzindex_build(h.get()), 0);
+    index_set_stamp_margin(0);
+    ASSERT_EQ(gzindex_save(h.get(), index_path_.c_str()), 0);
+    index_set_stamp_margin(-1);
+    EXPECT_NE(get_le(read_file(index_path_), 64, 8), 0u);  // the change time
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    EXPECT_FALSE(fails(h));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a tick of the file clock
+    write_file(rotten_path, rotten);                             // in place
+    ASSERT_EQ(load(rotten_path, index_path_, &h), 0);
+    EXPECT_TRUE(fails(h));
 }
 
 // Load never blocks on what is not a regular file; a small stream's index

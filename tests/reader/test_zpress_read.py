@@ -48,12 +48,13 @@ def expected(data, starts, byte=0, line=None, count=None, lines=None):
 
 
 def as_version_2(index):
-    """The same index in the format before line counts and prefix CRCs: a
-    48-byte header, per point 53 of the 73 bytes of fields (the packed
-    window's size at 49) and the window, a CRC-32 of it all."""
+    """The same index in the format before line counts, prefix CRCs and
+    the file's stamp: a 48-byte header (the current one goes on to 76), per
+    point 53 of the 73 bytes of fields (the packed window's size at 49) and
+    the window, a CRC-32 of it all."""
     out = bytearray(index[:48])
     struct.pack_into("<I", out, 8, 2)
-    at = 48
+    at = 76
     for _ in range(struct.unpack_from("<I", index, 44)[0]):
         packed = struct.unpack_from("<I", index, at + 49)[0]
         out += index[at:at + 53] + index[at + 73:at + 73 + packed]

@@ -295,7 +295,7 @@ int gzindex_save(gz_handle* file, const char* path);
 // An index file is input from outside and is checked before anything in it
 // is used: it must be a regular file (anything else is refused without
 // waiting, a FIFO included), whole (its trailing CRC-32), of this format
-// version or the one before (see below), made for this compressed file as
+// version or one of the two before (see below), made for this compressed file as
 // it is now (its size, and the CRC-32 of its first and last 64 KiB; the
 // compressed data at each place are compared when it is first used, see
 // below), and consistent in itself (every value within what the compressed
@@ -306,7 +306,9 @@ int gzindex_save(gz_handle* file, const char* path);
 // or holding values that cannot be); ENOMEM when it would take more than
 // the handle's budget; the system's reason when a file cannot be read.
 //
-// An index file of the format before this one (version 2) holds no CRC of
+// An index file of version 3 lacks only the compressed file's stamp (see
+// below): its places are checked by reading the bytes before them.  One of
+// version 2 holds no CRC of
 // the compressed bytes before each place and no line counts.  Its load
 // costs one decode of the whole data from the start, on a descriptor of its
 // own (the file opened again through /proc/self/fd), which checks every
@@ -331,7 +333,15 @@ int gzindex_save(gz_handle* file, const char* path);
 // a read from the start would find it, and a read from the place through
 // its member's trailer checks that member whole.  A load itself reads only
 // the index file and the compressed file's first and last 64 KiB, so that
-// it costs little beside the one seek a short-lived reader makes.
+// it costs little beside the one seek a short-lived reader makes.  Reading
+// the bytes before a place is spared when the compressed file is the very
+// one the index was saved from and nothing has written to it since: the
+// index records the file's device, inode and change time (which every
+// write and every change of size sets to the current time, and no caller
+// can set back) when that time lay at least two seconds before the save
+// and did not move while the save read the file.  What no write made, a
+// fault of the storage medium under an unchanged file, is then not looked
+// for; gzindex_verify reads everything.
 //
 // Loaded places are checked again as they are used.  Whenever decoding
 // reaches a later place, the decoder must stand exactly there (same bit
