@@ -340,7 +340,7 @@ void point_index::count_windows() {
         else if (p.packed != nullptr)
             uses_file = true;
     }
-    if (!uses_file) stored_ = stored_file(nullptr, stored_file_deleter{0});
+    if (!uses_file) stored_ = stored_file(nullptr, stored_file_deleter{});
 }
 
 // Doubles the spacing and drops every other point, keeping those that lie
@@ -492,14 +492,26 @@ bool point_index::unpack_window(gz_handle* s, const access_point& p) {
            engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
 
-void stored_file_deleter::operator()(unsigned char* data) const { ::munmap(data, size); }
+void stored_file_deleter::operator()(unsigned char*) const { ::munmap(mapping, mapped); }
 
 stored_file make_stored_file(std::size_t size) {
-    void* data = ::mmap(nullptr, size == 0 ? 1 : size, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (data == MAP_FAILED) return stored_file(nullptr, stored_file_deleter{0});
-    return stored_file(static_cast<unsigned char*>(data),
-                       stored_file_deleter{size == 0 ? 1 : size});
+    // A file of a megabyte or more goes into huge pages where the system
+    // offers them: one fault and one clear per 2 MiB instead of one per
+    // 4 KiB page, which is most of what a short-lived reader's load costs.
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    const bool huge = size >= kHuge / 2 && size <= SIZE_MAX - 2 * kHuge;
+    const std::size_t length =
+        huge ? (size + kHuge - 1) / kHuge * kHuge + kHuge : size + (size == 0);
+    void* mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | (huge ? 0 : MAP_POPULATE), -1, 0);
+    if (mapping == MAP_FAILED) return stored_file(nullptr, stored_file_deleter{});
+    auto* data = static_cast<unsigned char*>(mapping);
+    if (huge) {
+        const auto at = reinterpret_cast<std::uintptr_t>(mapping);
+        data += (kHuge - at % kHuge) % kHuge;
+        (void)::madvise(data, length - kHuge, MADV_HUGEPAGE);
+    }
+    return stored_file(data, stored_file_deleter{size, mapping, length});
 }
 
 void point_index_deleter::operator()(point_index* index) const { delete index; }

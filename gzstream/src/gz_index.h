@@ -131,7 +131,9 @@ struct line_tally {
 // one mapping made present in one call (a fresh heap buffer of its size
 // would fault in page by page, and go back to the system when freed).
 struct stored_file_deleter {
-    std::size_t size = 0;
+    std::size_t size = 0;  // the file's, as the memory budget counts it
+    void* mapping = nullptr;
+    std::size_t mapped = 0;
     void operator()(unsigned char* data) const;
 };
 using stored_file = std::unique_ptr<unsigned char[], stored_file_deleter>;

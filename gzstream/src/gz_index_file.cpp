@@ -369,7 +369,7 @@ class sparse_packer {
 // The whole file at `path`, if it is no larger than `limit`, read in one
 // go into one buffer.
 stored_file read_whole(const char* path, std::size_t limit, std::size_t& size) {
-    stored_file data(nullptr, stored_file_deleter{0});
+    stored_file data(nullptr, stored_file_deleter{});
     // Not blocking in the open, as a FIFO would until a writer came: only
     // a regular file is read.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -399,7 +399,7 @@ stored_file read_whole(const char* path, std::size_t limit, std::size_t& size) {
     const int saved = errno;
     ::close(fd);
     errno = saved;
-    if (!ok) data = stored_file(nullptr, stored_file_deleter{0});
+    if (!ok) data = stored_file(nullptr, stored_file_deleter{});
     return data;
 }
 
