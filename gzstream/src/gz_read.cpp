@@ -19,6 +19,9 @@ namespace {
 using namespace gzip;
 
 constexpr int kNotAMember = -1;
+// The most output one engine call gives before the CRC runs over it: well
+// inside a core's second-level cache.
+constexpr unsigned kCrcPiece = 128u << 10;
 
 // Fills read_buffer from the file; returns the count read.  The reason of a
 // failed read is kept for gzerrno.
@@ -392,6 +395,10 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
         // the cut reported.  It runs to no block end here, so that "nothing
         // more" is certain.
         const bool input_gone = s->input_ended && z.avail_in == 0;
+        // Output goes out in pieces that stay in the cache until the CRC
+        // has run over them.
+        const unsigned held = z.avail_out > kCrcPiece ? z.avail_out - kCrcPiece : 0;
+        z.avail_out -= held;
         s->bytes_in += z.avail_in;
         s->bytes_out += z.avail_out;
         unsigned char* const produced = z.next_out;
@@ -400,21 +407,21 @@ int read_into(gz_handle* s, unsigned char* dest, unsigned len, bool for_ahead) {
         s->status = to_block_end ? engine::inflate_blocks(z) : engine::inflate(z);
         s->bytes_in -= z.avail_in;
         s->bytes_out -= z.avail_out;
-        if (input_gone && (s->status == Z_BUF_ERROR || (s->status == Z_OK && z.avail_out != 0))) {
+        const bool piece_full = z.avail_out == 0 && held != 0;
+        z.avail_out += held;
+        if (input_gone && !piece_full &&
+            (s->status == Z_BUF_ERROR || (s->status == Z_OK && z.avail_out != 0))) {
             // Input that ends inside a member is damaged, never a normal end:
             // a cut-off file must not pass for a whole one.
             s->status = Z_DATA_ERROR;
             z.msg = "unexpected end of file";
         }
         if (s->index) s->index->after_inflate(s, produced, crc_mark);
-
-        if (s->status == Z_STREAM_END) {
-            s->running_crc = engine::crc32(s->running_crc, crc_mark,
-                                           static_cast<std::size_t>(z.next_out - crc_mark));
-            crc_mark = z.next_out;
-            end_member(s);
-        }
-        if (s->status != Z_OK || s->input_ended) break;
+        s->running_crc = engine::crc32(s->running_crc, crc_mark,
+                                       static_cast<std::size_t>(z.next_out - crc_mark));
+        crc_mark = z.next_out;
+        if (s->status == Z_STREAM_END) end_member(s);
+        if (s->status != Z_OK || (s->input_ended && !piece_full)) break;
     }
     s->running_crc =
         engine::crc32(s->running_crc, crc_mark, static_cast<std::size_t>(z.next_out - crc_mark));
