@@ -253,10 +253,12 @@ TEST(AccessPoints, PipesKeepNoIndex) {
 }
 
 // Index files as gz_index_file.cpp lays them out: a 48-byte header (the
-// point count at 44), then per point 73 bytes of fields (the window's
-// deflated size at 49, the CRC of the compressed bytes before the point at
-// 53, lines + 1 at 57, members + 1 at 65) and the deflated window, then a
-// CRC-32 of it all.  Version 2 had only the first 53 bytes of fields.
+// version at 8, the point count at 44), then per point 73 bytes of fields
+// (the window size at 41, the packed window's size at 49, the CRC of the
+// compressed bytes before the point at 53, lines + 1 at 57, members + 1 at
+// 65) and the window, deflated, then a CRC-32 of it all.  Version 4 deflates
+// the window's run form, versions 2 and 3 the window itself; version 2 had
+// only the first 53 bytes of fields.
 constexpr std::size_t kIndexHeader = 48;
 constexpr std::size_t kPointFields = 73;
 constexpr std::size_t kV2PointFields = 53;
@@ -293,15 +295,90 @@ std::vector<std::size_t> point_offsets(const Bytes& index) {
     return at;
 }
 
-// The same index in format version 2: no prefix CRCs and no tallies.
-Bytes as_version_2(const Bytes& index) {
+void put_varint(Bytes& out, std::size_t v) {
+    for (; v >= 0x80; v >>= 7) out.push_back(static_cast<unsigned char>(v | 0x80));
+    out.push_back(static_cast<unsigned char>(v));
+}
+
+std::size_t get_varint(ByteView form, std::size_t& at) {
+    std::size_t v = 0;
+    for (int shift = 0;; shift += 7) {
+        v |= std::size_t{form[at] & 0x7Fu} << shift;
+        if ((form[at++] & 0x80) == 0) return v;
+    }
+}
+
+// A window's run form: the count of runs of non-zero bytes, each run's gap
+// and length, then their bytes.
+Bytes run_form(ByteView window) {
+    Bytes list, bytes;
+    std::size_t count = 0, end = 0;
+    for (std::size_t at = 0; at < window.size();) {
+        if (window[at] == 0) {
+            ++at;
+            continue;
+        }
+        std::size_t stop = at;
+        while (stop < window.size() && window[stop] != 0) ++stop;
+        put_varint(list, at - end);
+        put_varint(list, stop - at);
+        const ByteView run = window.subspan(at, stop - at);
+        bytes.insert(bytes.end(), run.begin(), run.end());
+        ++count;
+        end = at = stop;
+    }
+    Bytes form;
+    put_varint(form, count);
+    return concat({form, list, bytes});
+}
+
+Bytes window_of(ByteView form, std::size_t size) {
+    Bytes window(size, 0);
+    std::size_t at = 0, end = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> runs(get_varint(form, at));
+    for (auto& [start, length] : runs) {
+        start = end + get_varint(form, at);
+        length = get_varint(form, at);
+        end = start + length;
+    }
+    for (auto [start, length] : runs) {
+        std::copy_n(form.begin() + static_cast<std::ptrdiff_t>(at), length,
+                    window.begin() + static_cast<std::ptrdiff_t>(start));
+        at += length;
+    }
+    return window;
+}
+
+// Point `p`'s window (its run form with `form`) in an index of version 4.
+Bytes window_at(const Bytes& index, std::size_t p, bool form = false) {
+    const Bytes run_form =
+        raw_inflate(ByteView(index).subspan(p + kPointFields, get_le(index, p + 49, 4))).value();
+    return form ? run_form : window_of(run_form, get_le(index, p + 41, 4));
+}
+
+// The index with point `p`'s window replaced by `packed`, CRC made right.
+Bytes with_window(const Bytes& index, std::size_t p, ByteView packed) {
+    Bytes out(index.begin(), index.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
+    put_le(out, p + 49, packed.size(), 4);
+    out =
+        concat({out, packed, ByteView(index).subspan(p + kPointFields + get_le(index, p + 49, 4))});
+    fix_crc(out);
+    return out;
+}
+
+// The same index of version 4 in an older format: each window deflated
+// whole; version 2 without prefix CRCs and tallies.
+Bytes as_version(const Bytes& index, std::uint32_t version) {
     Bytes older(index.begin(), index.begin() + kIndexHeader);
-    put_le(older, 8, 2, 4);
+    put_le(older, 8, version, 4);
     for (std::size_t p : point_offsets(index)) {
         const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
-        older.insert(older.end(), at, at + kV2PointFields);
-        older.insert(older.end(), at + kPointFields,
-                     at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
+        const Bytes window =
+            get_le(index, p + 49, 4) == 0 ? Bytes{} : raw_deflate(window_at(index, p), 9);
+        Bytes fields(
+            at, at + static_cast<std::ptrdiff_t>(version == 2 ? kV2PointFields : kPointFields));
+        put_le(fields, 49, window.size(), 4);
+        older = concat({older, fields, window});
     }
     older.resize(older.size() + 4);
     fix_crc(older);
@@ -434,6 +511,72 @@ TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
     }
     ASSERT_EQ(load(gz_path_, bad_path_, &h), 0);
     EXPECT_EQ(gzindex_verify(h.get()), 0);
+}
+
+// Saved windows are run forms (version 4); a file of version 3, windows
+// deflated whole, still serves and saves again as the same file.  A run form
+// or deflate stream not exactly well formed is never used: the seek takes
+// the long way and drops the index, and gzindex_verify refuses it.
+TEST_F(SavedIndex, RunFormWindowsAndTheVersionBefore) {
+    EXPECT_EQ(get_le(index_, 8, 4), 4u);
+    std::mt19937 rng(4);
+    std::vector<gz_off_t> offsets(25);
+    for (gz_off_t& at : offsets) at = static_cast<gz_off_t>(rng() % plain_.size());
+    auto reads_right = [&](gz_handle* h) {
+        Bytes buf(300);
+        for (gz_off_t at : offsets) {
+            ASSERT_EQ(gzseek(h, at, 0), at);
+            const int n = gzread(h, buf.data(), 300);
+            ASSERT_GT(n, 0);
+            ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + n, plain_.begin() + at)) << at;
+        }
+    };
+    GzPtr h;
+    ASSERT_EQ(load(gz_path_, index_path_, &h), 0);
+    reads_right(h.get());
+    EXPECT_EQ(gzindex_refused(h.get()), 0);
+    const Bytes v3 = as_version(index_, 3);
+    ASSERT_EQ(load_bytes(v3, &h), 0);
+    reads_right(h.get());
+    EXPECT_EQ(gzindex_refused(h.get()), 0);
+    ASSERT_EQ(load_bytes(v3, &h), 0);
+    const std::string again = dir_.path("again.idx");
+    ASSERT_EQ(gzindex_save(h.get(), again.c_str()), 0);
+    EXPECT_EQ(read_file(again), index_);
+
+    const std::vector<std::size_t> points = point_offsets(index_);
+    const std::size_t q = points[points.size() / 2];
+    ASSERT_EQ(get_le(index_, q + 41, 4), kWindowSize);
+    const auto past_q = static_cast<gz_off_t>(get_le(index_, q, 8) + 100);
+    const Bytes form = window_at(index_, q, true);
+    // The count of runs spelled with a needless last byte.
+    std::size_t count_size = 0;
+    const std::size_t count = get_varint(form, count_size);
+    const Bytes longer_count = concat({Bytes{static_cast<unsigned char>(count | 0x80),
+                                             static_cast<unsigned char>(count >> 7 | 0x80), 0},
+                                       ByteView(form).subspan(count_size)});
+    Bytes past_end = window_at(index_, q);
+    past_end.resize(kWindowSize + 3, 'x');
+    const Bytes packed = raw_deflate(form, 1);
+    const struct {
+        const char* what;
+        Bytes packed;
+        bool usable;
+    } cases[] = {{"packed anew", packed, true},
+                 {"bytes after the stream", concat({packed, Bytes{0}}), false},
+                 {"bytes after the runs", raw_deflate(concat({form, Bytes{'x'}})), false},
+                 {"overlong count", raw_deflate(longer_count), false},
+                 {"run past the window", raw_deflate(run_form(past_end)), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes bad = with_window(index_, q, c.packed);
+        ASSERT_EQ(load_bytes(bad, &h), 0);
+        ASSERT_EQ(gzseek(h.get(), past_q, 0), past_q);
+        EXPECT_EQ(gzgetc(h.get()), plain_[static_cast<std::size_t>(past_q)]);
+        EXPECT_EQ(gzindex_refused(h.get()), c.usable ? 0 : 1);
+        ASSERT_EQ(load_bytes(bad, &h), 0);
+        EXPECT_EQ(gzindex_verify(h.get()), c.usable ? 0 : -1);
+    }
 }
 
 // A refused load changes nothing: the handle keeps its own points, position,
@@ -642,8 +785,7 @@ TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
 TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     const unsigned char keeps_crc[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
     const std::size_t p = point_offsets(index_)[4];
-    const std::size_t packed_size = get_le(index_, p + 49, 4);
-    Bytes window = raw_inflate(ByteView(index_).subspan(p + kPointFields, packed_size)).value();
+    Bytes window = window_at(index_, p);
     const auto used =
         std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
     ASSERT_NE(used, window.end() - 8);
@@ -651,11 +793,7 @@ TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     for (std::size_t i = 0; i < sizeof keeps_crc; ++i)
         used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
     ASSERT_EQ(crc32_of(window), crc);
-    const Bytes packed = raw_deflate(window, 9);
-    Bytes forged(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
-    put_le(forged, p + 49, packed.size(), 4);
-    forged = concat({forged, packed, ByteView(index_).subspan(p + kPointFields + packed_size)});
-    fix_crc(forged);
+    const Bytes forged = with_window(index_, p, raw_deflate(run_form(window)));
     GzPtr h;
     ASSERT_EQ(load_bytes(forged, &h), 0);
     errno = 0;
@@ -886,7 +1024,7 @@ TEST_F(SavedIndex, LineSeeksAndCountsFreshSavedAndOlderIndexes) {
     // The same points in the format before lines and prefix CRCs, version 2:
     // loaded after one decode from the start has found every point, which
     // learns their tallies on the way.
-    const Bytes older = as_version_2(index_);
+    const Bytes older = as_version(index_, 2);
     GzPtr old_format;
     ASSERT_EQ(load_bytes(older, &old_format), 0);
     EXPECT_EQ(gzindex_lines(old_format.get()), newlines_in(plain_));
