@@ -284,8 +284,10 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes);
 // -1: errno EINVAL for a null argument, a write stream or a stream without
 // places (one that has not sought, rewound or built yet, plain data, a
 // pipe, or one whose places so far are none; an index that gzindex_build
-// made over data too short for any place is saved, so that it loads), else
-// the system's reason for a failed write, which leaves nothing behind.
+// made over data too short for any place is saved, so that it loads) or
+// with a place loaded from a file of an older format whose window does not
+// inflate, else the system's reason for a failed write, which leaves
+// nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
 
 // Gives a read stream the places saved by gzindex_save from a stream on the
