@@ -35,9 +35,10 @@
 //            version 4 the window itself was deflated.
 //   u32      CRC-32 of everything before it
 //
-// Windows are checked when first used (as they are inflated): a window
-// that is not well formed, or whose bytes do not have the window CRC, drops
-// the index there (see index_restart), and gzindex_verify refuses it.
+// Windows are checked when first used, as they are inflated, not by the
+// load, which stays one read of the file and its CRC: a window that is not
+// well formed, or whose bytes do not have the window CRC, drops the index
+// there (see index_restart), and gzindex_verify refuses it.
 //
 // Version 2 files lack the CRC of the bytes before each point, without
 // which a point could stand for data that has changed since, and the line
