@@ -24,6 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "pylib"))
 from zptest.gzip_members import gzip_member  # noqa: E402
+from zptest import index_file  # noqa: E402
 from zptest.lzw import lzw_encode  # noqa: E402
 
 
@@ -197,16 +198,17 @@ def edit(kind, offset, value):
     return struct.pack("<BIQ", kind, offset, value)
 
 
-# Index files are laid out by gzstream/src/gz_index_file.cpp: a 48-byte header
-# (version at 8, file size at 12, spacing at 36, point count at 44), then 73
+# Index files are laid out by gzstream/src/gz_index_file.cpp: a 76-byte header
+# (version at 8, file size at 12, spacing at 36, point count at 44, the
+# compressed file's device, inode and change time from 48 on), then 73
 # bytes of fields per point (out, in, bytes_in, member start, CRCs, bits,
 # window sizes with the packed size at 49; from version 3 on the CRC of the
 # compressed bytes before the point at 53, lines + 1 at 57, members + 1 at 65)
-# and its deflated window, then a CRC-32 of it all.  Version 2 had only the
-# first 53 bytes of fields.
-INDEX_HEADER = 48
-POINT_FIELDS = 73
-V2_POINT_FIELDS = 53
+# and its window, deflated (from version 4 on its run form: see
+# tests/pylib/zptest/index_file.py), then a CRC-32 of it all.  Version 2 had
+# only the first 53 bytes of fields.
+INDEX_HEADER = index_file.HEADER
+POINT_FIELDS = index_file.POINT_FIELDS
 
 
 def gz_index_seeds(rnd):
@@ -227,25 +229,34 @@ def gz_index_seeds(rnd):
         "line_count": control(6, 12) + edit(1, first + 57, 1),
         "member_count": control(2, 13) + edit(1, first + 65, 1),
         "version_2_label_only": control(2, 14) + edit(2, 8, 2),
+        "stamp_of_another_time": control(2, 15) + edit(3, 64, 1234567890),
     }
 
 
-def as_version_2(raw):
-    """A raw index seed (control header, then an index of version 3) in the
-    format before: no prefix CRCs and no line tallies."""
+def raw_index_seeds(raw):
+    """Seeds of the raw mode made from the valid index the target wrote
+    (control header, then an index of version 4): the same points in the
+    formats before, and run forms that are not well formed, each with a
+    right CRC so that only the window's own checks can refuse it."""
     head, index = raw[:9], raw[9:]
-    count = struct.unpack_from("<I", index, 44)[0]
-    out = bytearray(index[:INDEX_HEADER])
-    struct.pack_into("<I", out, 8, 2)
-    at = INDEX_HEADER
-    for _ in range(count):
-        packed = struct.unpack_from("<I", index, at + 49)[0]
-        out += index[at:at + V2_POINT_FIELDS]
-        out += index[at + POINT_FIELDS:at + POINT_FIELDS + packed]
-        at += POINT_FIELDS + packed
-    assert at == len(index) - 4
-    out += struct.pack("<I", zlib.crc32(bytes(out)))
-    return head + bytes(out)
+    seeds = {
+        "raw_valid_index_v2": head + index_file.as_version(index, 2),
+        "raw_valid_index_v3": head + index_file.as_version(index, 3),
+    }
+    k = next(i for i, p in enumerate(index_file.points(index)) if i > 1 and p[2] > 0)
+    point = index_file.points(index)[k]
+    form, window = index_file.window_at(index, point)
+    size, end = point[1], index_file.runs(window)[-1][1]
+    count = len(index_file.runs(window))
+    damaged = {
+        "trailing_byte": form + b"x",
+        "past_window": index_file.run_form(window, [(max(1, size - end), 3, b"xyz")]),
+        "overlong_count": bytes([count & 0x7F | 0x80, count >> 7 | 0x80, 0]) +
+        form[len(index_file.varint(count)):],
+    }
+    for name, bad in damaged.items():
+        seeds["raw_runs_" + name] = head + index_file.with_form(index, k, bad)
+    return seeds
 
 
 def main():
@@ -274,7 +285,7 @@ def main():
     raw = os.path.join(d, "raw_valid_index")
     if os.path.exists(raw):
         with open(raw, "rb") as f:
-            seeds["raw_valid_index_v2"] = as_version_2(f.read())
+            seeds.update(raw_index_seeds(f.read()))
     for name, data in seeds.items():
         with open(os.path.join(d, name), "wb") as f:
             f.write(data)

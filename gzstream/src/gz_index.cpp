@@ -480,16 +480,10 @@ bool point_index::adopt(std::vector<access_point>& points, gz_off_t spacing, sto
 
 bool point_index::unpack_window(gz_handle* s, const access_point& p) {
     engine::stream& z = s->engine;
-    long n = p.window_size;
-    if (p.raw) {
-        std::memcpy(ring_.get(), p.packed, p.window_size);
-    } else {
-        engine::inflate_reset(z);
-        n = engine::inflate_whole(z, p.packed, p.packed_size, ring_.get(), kWindowSize);
-        engine::inflate_reset(z);
-    }
-    return n == static_cast<long>(p.window_size) &&
-           engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
+    engine::inflate_reset(z);
+    const bool whole = unpack_kept_window(z, p, scratch_.get(), ring_.get());
+    engine::inflate_reset(z);
+    return whole && engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
 
 void stored_file_deleter::operator()(unsigned char*) const { ::munmap(mapping, mapped); }

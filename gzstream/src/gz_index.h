@@ -63,6 +63,9 @@ struct access_point {
     // The window is kept as it is (packed_size == window_size), not yet
     // deflated: only points this handle noted.
     bool raw = false;
+    // The window is kept in its run form (runs_of_window), deflated, as
+    // index files of version 4 on hold it; otherwise deflated whole (or raw).
+    bool runs = false;
     // The window as kept: `owned`'s bytes for a point this handle noted, or
     // bytes inside the loaded index file (point_index's stored file), which
     // are neither copied nor allocated one by one.
@@ -83,6 +86,43 @@ struct access_point {
 // where the engine stops, the same way every time.
 int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
                            unsigned char* window);
+
+// The run form of a window of `window_size` bytes (1 to kWindowSize), into
+// which an index file saves it: a varint count of runs, for each a varint
+// gap (zero bytes after the run before, or from the window's start; at
+// least 1 after the first run) and a varint length (at least 1), then the
+// runs' bytes in order; the window's other bytes are zero.  A varint is
+// LEB128 (seven bits a byte, low bits first, the top bit set on all but the
+// last byte), at most three bytes, and a last byte of zero only alone.  The
+// form never takes more than run_form_limit: a window of many short runs
+// is one run of its whole size.
+constexpr std::size_t run_form_limit(unsigned window_size) {
+    return std::size_t{2} +
+           (window_size < (1u << 7)    ? 1
+            : window_size < (1u << 14) ? 2
+                                       : 3) +
+           window_size;
+}
+static_assert(run_form_limit(kWindowSize) <= kPackedWindowLimit, "a run form fits the scratch");
+// Writes the run form of `window` into `out` (room for run_form_limit
+// bytes); its size.
+std::size_t runs_of_window(const unsigned char* window, unsigned window_size, unsigned char* out);
+// Expands the run form `form` of `size` bytes into `window`; false, with
+// `window` undefined, unless it is well formed for `window_size` bytes,
+// runs in order and inside the window, ending right after the last run's
+// bytes.
+bool window_of_runs(const unsigned char* form, std::size_t size, unsigned window_size,
+                    unsigned char* window);
+
+namespace engine {
+struct stream;
+}
+// Puts the window `p` keeps, in whichever form, into `window` (room for
+// kWindowSize bytes), inflating with `z` (freshly reset; it needs a reset
+// after) through `scratch` (kPackedWindowLimit bytes) where the form is
+// runs.  Whether that gave p.window_size bytes; the CRC is the caller's.
+bool unpack_kept_window(engine::stream& z, const access_point& p, unsigned char* scratch,
+                        unsigned char* window);
 
 // Whether the window `p` keeps (`packed`, inflated) holds, at every byte
 // the data after the point copies, the byte of `actual` (the p.window_size

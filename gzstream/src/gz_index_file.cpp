@@ -23,10 +23,27 @@
 //                  byte,
 //              u64 lines + 1, u64 members + 1 (see access_point; 0 where
 //                  they were not counted),
-//            the window as raw deflate data: only the bytes the data after
+//            the window (window size bytes): only the bytes the data after
 //            the point copies, the rest zero (see keep_used_window_bytes),
-//            and the window CRC is of that
+//            and the window CRC is of that.  From version 4 on it is saved
+//            as one raw deflate stream of exactly packed size bytes that
+//            inflates to its run form, defined beside run_form_limit
+//            (gz_index.h): a varint count of runs, for each a varint gap
+//            (zero bytes after the run before, or from the window's start;
+//            at least 1 after the first run) and a varint length (at least
+//            1), then the runs' bytes in order, ending right after the last
+//            run's bytes; every other byte of the window is zero.  A varint
+//            is LEB128 of at most three bytes whose last byte is zero only
+//            when it is the only one.  The runs lie inside the window, and
+//            the form never takes more than one run of the whole window
+//            (count 1, gap 0, the window size, then the window).  Before
+//            version 4 the window itself was deflated.
 //   u32      CRC-32 of everything before it
+//
+// Windows are checked when first used, as they are inflated, not by the
+// load, which stays one read of the file and its CRC: a window that is not
+// well formed, or whose bytes do not have the window CRC, drops the index
+// there (see index_restart), and gzindex_verify refuses it.
 //
 // Version 2 files lack the CRC of the bytes before each point, without
 // which a point could stand for data that has changed since, and the line
@@ -61,7 +78,7 @@ namespace {
 
 constexpr std::string_view kMagic{"ZPGZIDX\n", 8};
 constexpr std::uint32_t kVersion = 4;
-constexpr std::uint32_t kVersionBeforeStamps = 3;
+constexpr std::uint32_t kVersionBeforeRuns = 3;
 constexpr std::uint32_t kVersionBeforePrefixes = 2;
 constexpr gz_off_t kIdentityBlock = 65536;
 constexpr std::size_t kFileHeader = 8 + 4 + 8 + 4 + 4 + 8 + 8 + 4;
@@ -284,8 +301,8 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     if (spacing <= 0 ||
         (spacing > kFirstPointSpacing && spacing > saturating_product(kMostExpansion, size)))
         return false;
-    const std::size_t fields =
-        version >= kVersionBeforeStamps ? kV2PointFields + kV3PointFields : kV2PointFields;
+    const bool prefixes = version != kVersionBeforePrefixes;
+    const std::size_t fields = prefixes ? kV2PointFields + kV3PointFields : kV2PointFields;
     if (count > r.left() / fields) return false;
     points.reserve(count);
     const access_point* counted = nullptr;
@@ -294,11 +311,11 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
         unsigned bits = 0;
         if (!r.u64(p.out) || !r.u64(p.in) || !r.u64(p.bytes_in) || !r.u64(p.member_start) ||
             !r.u32(p.crc) || !r.u32(p.probe_crc) || !r.u8(bits) || !r.u32(p.window_size) ||
-            !r.u32(p.window_crc) || !r.u32(p.packed_size) ||
-            (version >= kVersionBeforeStamps && !read_v3_fields(r, p)))
+            !r.u32(p.window_crc) || !r.u32(p.packed_size) || (prefixes && !read_v3_fields(r, p)))
             return false;
         p.bits = static_cast<int>(bits);
         p.sparse = true;
+        p.runs = version > kVersionBeforeRuns;
         if (!plausible(p, points.empty() ? nullptr : &points.back(), id, data_start) ||
             !plausible_tally(p, counted))
             return false;
@@ -313,56 +330,57 @@ bool parse(reader& r, const identity& id, gz_off_t data_start, std::vector<acces
     return r.left() == 0;
 }
 
-// Turns a point's window as kept in memory into the sparse one of the file:
-// inflates it, zeroes the bytes the data after the point never copies and
-// deflates the rest as tightly as the engine can.
+// Turns a point's window as kept in memory into the one of the file: gets
+// the window back, zeroes the bytes the data after the point never copies
+// (a window read from a file has them zero already) and deflates its run
+// form.
 class sparse_packer {
   public:
     sparse_packer()
         : window_(new (std::nothrow) unsigned char[kWindowSize]),
+          form_(new (std::nothrow) unsigned char[kPackedWindowLimit]),
           packed_(new (std::nothrow) unsigned char[kPackedWindowLimit]),
-          ready_(window_ && packed_ && engine::inflate_init(z_) == Z_OK) {}
+          ready_(window_ && form_ && packed_ && engine::inflate_init(z_) == Z_OK) {}
     ~sparse_packer() { engine::inflate_end(z_); }
     sparse_packer(const sparse_packer&) = delete;
     sparse_packer& operator=(const sparse_packer&) = delete;
     bool ready() const { return ready_; }
 
     // The packed window and its CRC, valid until the next call; false with
-    // errno when the compressed file cannot be read.
+    // errno when the compressed file cannot be read or a window read from
+    // an older file does not inflate to its size (EINVAL).
     bool pack(const identity& id, const access_point& p, const unsigned char*& packed,
               unsigned& packed_size, std::uint32_t& crc) {
-        long n = p.window_size;
-        if (p.raw) {
-            std::memcpy(window_.get(), p.packed, p.window_size);
-        } else {
-            engine::inflate_reset(z_);
-            n = engine::inflate_whole(z_, p.packed, p.packed_size, window_.get(), kWindowSize);
-        }
-        if (n != static_cast<long>(p.window_size)) {
+        engine::inflate_reset(z_);
+        if (!unpack_kept_window(z_, p, form_.get(), window_.get())) {
             errno = EINVAL;
             return false;
         }
-        if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
+        // A loaded window keeps its CRC as read, so that damage to it still
+        // shows when it is used.
+        crc = p.window_crc;
+        if (!p.sparse) {
+            if (keep_used_window_bytes(id.fd, id.size, p, window_.get()) != 0) return false;
+            crc = engine::crc32(0, window_.get(), p.window_size);
+        }
+        const std::size_t form = runs_of_window(window_.get(), p.window_size, form_.get());
         packed_size = static_cast<unsigned>(
-            engine::deflate_whole(kSparseLevel, kSparseStrategy, window_.get(), p.window_size,
-                                  nullptr, 0, packed_.get(), kPackedWindowLimit));
+            engine::deflate_whole(kFormLevel, Z_DEFAULT_STRATEGY, form_.get(), form, nullptr, 0,
+                                  packed_.get(), kPackedWindowLimit));
         if (packed_size == 0) {
             errno = ENOMEM;
             return false;
         }
         packed = packed_.get();
-        crc = engine::crc32(0, window_.get(), p.window_size);
         return true;
     }
 
   private:
-    // A window with most bytes zero: the highest level's long searches go
-    // along the runs of zeros for little; one below it with filtered
-    // matching packs it as tightly at a third of the time.
-    static constexpr int kSparseLevel = 8;
-    static constexpr int kSparseStrategy = Z_FILTERED;
+    // The run form is mostly the window's own bytes: the middle level packs
+    // it within a percent of the highest.
+    static constexpr int kFormLevel = 6;
     engine::stream z_;
-    std::unique_ptr<unsigned char[]> window_, packed_;
+    std::unique_ptr<unsigned char[]> window_, form_, packed_;
     bool ready_ = false;
 };
 
@@ -536,7 +554,7 @@ int gzindex_save(gz_handle* file, const char* path) {
             const unsigned char* packed = p.packed;
             unsigned packed_size = p.packed_size;
             std::uint32_t window_crc = p.window_crc;
-            if (p.window_size != 0 && !p.sparse &&
+            if (p.window_size != 0 && !p.runs &&
                 !packer.pack(id, p, packed, packed_size, window_crc))
                 return -1;
             w.u64(p.out);

@@ -151,7 +151,7 @@ int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
 int window_agrees(int fd, gz_off_t file_size, const access_point& p, const unsigned char* actual) {
     if (p.window_size == 0) return 1;
     std::unique_ptr<unsigned char[]> used(
-        new (std::nothrow) unsigned char[std::size_t{2} * kWindowSize]);
+        new (std::nothrow) unsigned char[std::size_t{2} * kWindowSize + kPackedWindowLimit]);
     engine::stream z;
     if (!used || engine::inflate_init(z) != Z_OK) {
         engine::inflate_end(z);
@@ -159,13 +159,9 @@ int window_agrees(int fd, gz_off_t file_size, const access_point& p, const unsig
         return -1;
     }
     unsigned char* const kept = used.get() + kWindowSize;
-    long n = p.window_size;
-    if (p.raw)
-        std::memcpy(kept, p.packed, p.window_size);
-    else
-        n = engine::inflate_whole(z, p.packed, p.packed_size, kept, kWindowSize);
+    const bool whole = unpack_kept_window(z, p, kept + kWindowSize, kept);
     engine::inflate_end(z);
-    if (n != static_cast<long>(p.window_size)) return 0;
+    if (!whole) return 0;
     if (mark_used_window_bytes(fd, file_size, p, used.get()) != 0) return -1;
     for (unsigned i = 0; i < p.window_size; ++i)
         if (used[i] != 0 && kept[i] != actual[i]) return 0;

@@ -253,11 +253,13 @@ TEST(AccessPoints, PipesKeepNoIndex) {
 }
 
 // Index files as gz_index_file.cpp lays them out: a 76-byte header (the
-// point count at 44, the compressed file's stamp from 48 on), then per
-// point 73 bytes of fields (the window's deflated size at 49, the CRC of
-// the compressed bytes before the point at 53, lines + 1 at 57, members + 1
-// at 65) and the deflated window, then a CRC-32 of it all.  Versions 2 and
-// 3 had no stamp; version 2 had only the first 53 bytes of fields.
+// version at 8, the point count at 44, the compressed file's stamp from 48
+// on), then per point 73 bytes of fields (the window size at 41, the packed
+// window's size at 49, the CRC of the compressed bytes before the point at
+// 53, lines + 1 at 57, members + 1 at 65) and the window, deflated, then a
+// CRC-32 of it all.  Version 4 deflates the window's run form, versions 2
+// and 3 the window itself and have no stamp; version 2 had only the first
+// 53 bytes of fields.
 constexpr std::size_t kIndexHeader = 76;
 constexpr std::size_t kHeaderBeforeStamps = 48;
 constexpr std::size_t kPointFields = 73;
@@ -287,7 +289,7 @@ void fix_crc(Bytes& index) {
 
 std::vector<std::size_t> point_offsets(const Bytes& index) {
     std::vector<std::size_t> at;
-    std::size_t pos = kIndexHeader;
+    std::size_t pos = get_le(index, 8, 4) >= 4 ? kIndexHeader : kHeaderBeforeStamps;
     for (std::uint64_t i = 0; i < get_le(index, 44, 4); ++i) {
         at.push_back(pos);
         pos += kPointFields + get_le(index, pos + 49, 4);
@@ -295,15 +297,48 @@ std::vector<std::size_t> point_offsets(const Bytes& index) {
     return at;
 }
 
-// The same index in format version 2: no prefix CRCs and no tallies.
-Bytes as_version_2(const Bytes& index) {
+// A window's run form, as an index of version 4 saves it.
+Bytes run_form(ByteView window) {
+    const auto size = static_cast<unsigned>(window.size());
+    Bytes form(run_form_limit(size));
+    form.resize(runs_of_window(window.data(), size, form.data()));
+    return form;
+}
+
+// Point `p`'s window in an index of version 4 (`form`: its run form).
+Bytes window_at(const Bytes& index, std::size_t p, bool form = false) {
+    const Bytes runs =
+        raw_inflate(ByteView(index).subspan(p + kPointFields, get_le(index, p + 49, 4))).value();
+    if (form) return runs;
+    Bytes window(get_le(index, p + 41, 4));
+    EXPECT_TRUE(window_of_runs(runs.data(), runs.size(), static_cast<unsigned>(window.size()),
+                               window.data()));
+    return window;
+}
+
+// The index with point `p`'s window replaced by `packed`, CRC made right.
+Bytes with_window(const Bytes& index, std::size_t p, ByteView packed) {
+    Bytes out(index.begin(), index.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
+    put_le(out, p + 49, packed.size(), 4);
+    out =
+        concat({out, packed, ByteView(index).subspan(p + kPointFields + get_le(index, p + 49, 4))});
+    fix_crc(out);
+    return out;
+}
+
+// The same index of version 4 in an older format: each window deflated
+// whole; version 2 without prefix CRCs and tallies.
+Bytes as_version(const Bytes& index, std::uint32_t version) {
     Bytes older(index.begin(), index.begin() + kHeaderBeforeStamps);
-    put_le(older, 8, 2, 4);
+    put_le(older, 8, version, 4);
     for (std::size_t p : point_offsets(index)) {
         const auto at = index.begin() + static_cast<std::ptrdiff_t>(p);
-        older.insert(older.end(), at, at + kV2PointFields);
-        older.insert(older.end(), at + kPointFields,
-                     at + static_cast<std::ptrdiff_t>(kPointFields + get_le(index, p + 49, 4)));
+        const Bytes window =
+            get_le(index, p + 49, 4) == 0 ? Bytes{} : raw_deflate(window_at(index, p), 9);
+        Bytes fields(
+            at, at + static_cast<std::ptrdiff_t>(version == 2 ? kV2PointFields : kPointFields));
+        put_le(fields, 49, window.size(), 4);
+        older = concat({older, fields, window});
     }
     older.resize(older.size() + 4);
     fix_crc(older);
@@ -436,6 +471,108 @@ TEST_F(SavedIndex, SecondHandleSeeksWithTheSavedPoints) {
     }
     ASSERT_EQ(load(gz_path_, bad_path_, &h), 0);
     EXPECT_EQ(gzindex_verify(h.get()), 0);
+}
+
+// Saved windows are run forms (version 4); a file of version 3, windows
+// deflated whole, still serves and saves again as the same file.  A run form
+// or deflate stream not exactly well formed is never used: the seek takes
+// the long way and drops the index, and gzindex_verify refuses it.
+TEST_F(SavedIndex, RunFormWindowsAndTheVersionBefore) {
+    EXPECT_EQ(get_le(index_, 8, 4), 4u);
+    std::mt19937 rng(4);
+    std::vector<gz_off_t> offsets(25);
+    for (gz_off_t& at : offsets) at = static_cast<gz_off_t>(rng() % plain_.size());
+    auto reads_right = [&](gz_handle* h) {
+        Bytes buf(300);
+        for (gz_off_t at : offsets) {
+            ASSERT_EQ(gzseek(h, at, 0), at);
+            const int n = gzread(h, buf.data(), 300);
+            ASSERT_GT(n, 0);
+            ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + n, plain_.begin() + at)) << at;
+        }
+    };
+    GzPtr h;
+    ASSERT_EQ(load(gz_path_, index_path_, &h), 0);
+    reads_right(h.get());
+    EXPECT_EQ(gzindex_refused(h.get()), 0);
+    const Bytes v3 = as_version(index_, 3);
+    ASSERT_EQ(load_bytes(v3, &h), 0);
+    reads_right(h.get());
+    EXPECT_EQ(gzindex_refused(h.get()), 0);
+    ASSERT_EQ(load_bytes(v3, &h), 0);
+    const std::string again = dir_.path("again.idx");
+    ASSERT_EQ(gzindex_save(h.get(), again.c_str()), 0);
+    // The same file, but for the stamp, which a save two seconds after the
+    // file was written would record.
+    auto unstamped = [](Bytes b) {
+        std::fill(b.begin() + kHeaderBeforeStamps, b.begin() + kIndexHeader, 0);
+        fix_crc(b);
+        return b;
+    };
+    EXPECT_EQ(unstamped(read_file(again)), unstamped(index_));
+
+    const std::vector<std::size_t> points = point_offsets(index_);
+    const std::size_t q = points[points.size() / 2];
+    // A version-3 window that does not inflate to its size: nothing to save.
+    const std::size_t v3_q = point_offsets(v3)[points.size() / 2];
+    ASSERT_EQ(load_bytes(with_window(v3, v3_q, raw_deflate(Bytes(10, 'x'))), &h), 0);
+    errno = 0;
+    EXPECT_EQ(gzindex_save(h.get(), again.c_str()), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    ASSERT_EQ(get_le(index_, q + 41, 4), kWindowSize);
+    const auto past_q = static_cast<gz_off_t>(get_le(index_, q, 8) + 100);
+    const Bytes form = window_at(index_, q, true);
+    // The count of runs spelled with a needless last byte.
+    Bytes longer_count = form;
+    const auto count_end =
+        std::find_if(longer_count.begin(), longer_count.end(), [](unsigned c) { return c < 0x80; });
+    *count_end |= 0x80;
+    longer_count.insert(count_end + 1, 0);
+    Bytes past_end = window_at(index_, q);
+    past_end.resize(kWindowSize + 3, 'x');
+    const Bytes packed = raw_deflate(form, 1);
+    const struct {
+        const char* what;
+        Bytes packed;
+        bool usable;
+    } cases[] = {{"packed anew", packed, true},
+                 {"bytes after the stream", concat({packed, Bytes{0}}), false},
+                 {"bytes after the runs", raw_deflate(concat({form, Bytes{'x'}})), false},
+                 {"overlong count", raw_deflate(longer_count), false},
+                 {"run past the window", raw_deflate(run_form(past_end)), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes bad = with_window(index_, q, c.packed);
+        ASSERT_EQ(load_bytes(bad, &h), 0);
+        ASSERT_EQ(gzseek(h.get(), past_q, 0), past_q);
+        EXPECT_EQ(gzgetc(h.get()), plain_[static_cast<std::size_t>(past_q)]);
+        EXPECT_EQ(gzindex_refused(h.get()), c.usable ? 0 : 1);
+        ASSERT_EQ(load_bytes(bad, &h), 0);
+        EXPECT_EQ(gzindex_verify(h.get()), c.usable ? 0 : -1);
+    }
+}
+
+// Windows of shapes a saved index seldom shows: all zero, one byte, a
+// non-zero last byte, and so many short runs that the form is one run of
+// the whole window (run_form_limit bounds every form).  Each comes back.
+TEST(RunForm, EveryShapeOfWindowComesBack) {
+    Bytes text = make_data(DataKind::text, kWindowSize, 9), alternate(kWindowSize, 0);
+    for (std::size_t i = 0; i < kWindowSize; ++i) {
+        if (i % 13 > 2) text[i] = 0;
+        if (i % 2 == 0) alternate[i] = static_cast<unsigned char>(1 + i % 200);
+    }
+    Bytes last(300, 0);
+    last.back() = 7;
+    Bytes back(kWindowSize);
+    for (const Bytes& w : {Bytes(kWindowSize, 0), Bytes(1, 'q'), last, text, alternate}) {
+        const auto size = static_cast<unsigned>(w.size());
+        const Bytes form = run_form(w);
+        ASSERT_TRUE(window_of_runs(form.data(), form.size(), size, back.data()));
+        EXPECT_TRUE(std::equal(w.begin(), w.end(), back.begin()));
+    }
+    EXPECT_EQ(run_form(alternate).size(), run_form_limit(kWindowSize));
+    EXPECT_LT(run_form(text).size(), kWindowSize / 2);
 }
 
 // A refused load changes nothing: the handle keeps its own points, position,
@@ -644,8 +781,7 @@ TEST_F(SavedIndex, ContinuationCheckCatchesAWrongPoint) {
 TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     const unsigned char keeps_crc[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
     const std::size_t p = point_offsets(index_)[4];
-    const std::size_t packed_size = get_le(index_, p + 49, 4);
-    Bytes window = raw_inflate(ByteView(index_).subspan(p + kPointFields, packed_size)).value();
+    Bytes window = window_at(index_, p);
     const auto used =
         std::find_if(window.begin() + 16, window.end() - 8, [](unsigned char c) { return c != 0; });
     ASSERT_NE(used, window.end() - 8);
@@ -653,11 +789,7 @@ TEST_F(SavedIndex, VerifyComparesWindowBytesAndEveryPointsCrc) {
     for (std::size_t i = 0; i < sizeof keeps_crc; ++i)
         used[static_cast<std::ptrdiff_t>(i)] ^= keeps_crc[i];
     ASSERT_EQ(crc32_of(window), crc);
-    const Bytes packed = raw_deflate(window, 9);
-    Bytes forged(index_.begin(), index_.begin() + static_cast<std::ptrdiff_t>(p + kPointFields));
-    put_le(forged, p + 49, packed.size(), 4);
-    forged = concat({forged, packed, ByteView(index_).subspan(p + kPointFields + packed_size)});
-    fix_crc(forged);
+    const Bytes forged = with_window(index_, p, raw_deflate(run_form(window)));
     GzPtr h;
     ASSERT_EQ(load_bytes(forged, &h), 0);
     errno = 0;
@@ -904,7 +1036,7 @@ TEST_F(SavedIndex, LineSeeksAndCountsFreshSavedAndOlderIndexes) {
     // The same points in the format before lines and prefix CRCs, version 2:
     // loaded after one decode from the start has found every point, which
     // learns their tallies on the way.
-    const Bytes older = as_version_2(index_);
+    const Bytes older = as_version(index_, 2);
     GzPtr old_format;
     ASSERT_EQ(load_bytes(older, &old_format), 0);
     EXPECT_EQ(gzindex_lines(old_format.get()), newlines_in(plain_));

@@ -277,15 +277,17 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes);
 // short name of its own in the same directory and renamed over path, so
 // that path never names a partial index and any name the directory accepts
 // can be used.  Each place's window is saved with only the bytes that the
-// data after the place copies (the others zero), which in text takes well
-// under half the space; finding them takes three short decodes per place,
-// read with pread.  With each place goes a CRC-32 of the compressed file
-// before it (see gzindex_load).  0, or -1: errno EINVAL for a null
-// argument, a write stream or a stream without places (one that has not
-// sought, rewound or built yet, plain data, a pipe, or one whose places so
-// far are none; an index that gzindex_build made over data too short for
-// any place is saved, so that it loads), else the system's reason for a
-// failed write, which leaves nothing behind.
+// data after the place copies (the others zero), stored as the runs of
+// those bytes, which in text takes well under half the space; finding them
+// takes three short decodes per place, read with pread.  With each place
+// goes a CRC-32 of the compressed file before it (see gzindex_load).  0, or
+// -1: errno EINVAL for a null argument, a write stream or a stream without
+// places (one that has not sought, rewound or built yet, plain data, a
+// pipe, or one whose places so far are none; an index that gzindex_build
+// made over data too short for any place is saved, so that it loads) or
+// with a place loaded from a file of an older format whose window does not
+// inflate, else the system's reason for a failed write, which leaves
+// nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
 
 // Gives a read stream the places saved by gzindex_save from a stream on the
@@ -295,8 +297,8 @@ int gzindex_save(gz_handle* file, const char* path);
 // An index file is input from outside and is checked before anything in it
 // is used: it must be a regular file (anything else is refused without
 // waiting, a FIFO included), whole (its trailing CRC-32), of this format
-// version or one of the two before (see below), made for this compressed file as
-// it is now (its size, and the CRC-32 of its first and last 64 KiB; the
+// version or one of the two before (see below), made for this compressed
+// file as it is now (its size, and the CRC-32 of its first and last 64 KiB; the
 // compressed data at each place are compared when it is first used, see
 // below), and consistent in itself (every value within what the compressed
 // file can hold and produce, places in order in every respect).  A load
@@ -306,8 +308,10 @@ int gzindex_save(gz_handle* file, const char* path);
 // or holding values that cannot be); ENOMEM when it would take more than
 // the handle's budget; the system's reason when a file cannot be read.
 //
-// An index file of version 3 lacks only the compressed file's stamp (see
-// below): its places are checked by reading the bytes before them.  One of
+// An index file of version 3 differs from this one in how it stores the
+// windows (each deflated whole) and lacks the compressed file's stamp (see
+// below): it loads as one of this version does, its places checked by
+// reading the bytes before them, and is saved in this one.  One of
 // version 2 holds no CRC of
 // the compressed bytes before each place and no line counts.  Its load
 // costs one decode of the whole data from the start, on a descriptor of its
