@@ -278,8 +278,8 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes);
 // that path never names a partial index and any name the directory accepts
 // can be used.  Each place's window is saved with only the bytes that the
 // data after the place copies (the others zero), which in text takes well
-// under half the space; finding them takes three short decodes per place,
-// read with pread.  With each place goes a CRC-32 of the compressed file
+// under half the space; finding them takes one pass over the deflate codes
+// after each place, read with pread.  With each place goes a CRC-32 of the compressed file
 // before it (see gzindex_load).  0, or -1: errno EINVAL for a null
 // argument, a write stream or a stream without places (one that has not
 // sought, rewound or built yet, plain data, a pipe, or one whose places so
