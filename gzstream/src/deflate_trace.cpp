@@ -124,8 +124,8 @@ unsigned reversed(unsigned code, unsigned length) {
 // which it takes in length and distance codes.  The code-length code must be
 // complete here (the engine refuses it incomplete, and an empty one would
 // give an unusable block).  False too when the sub-tables would not fit.
-bool build(const unsigned char* lengths, unsigned n, const u32* meanings, unsigned root,
-           u32* table, unsigned capacity, bool code_lengths) {
+bool build(const unsigned char* lengths, unsigned n, const u32* meanings, unsigned root, u32* table,
+           unsigned capacity, bool code_lengths) {
     unsigned count[kMaxCodeLength + 1] = {};
     for (unsigned s = 0; s < n; ++s) ++count[lengths[s]];
     int left = 1;
@@ -417,8 +417,8 @@ class tracer {
             i += repeat;
         }
         if (lengths[256] == 0) return false;  // a block that could never end
-        return build(lengths, lit_count, kLitMeanings.data(), kLitRoot, dynamic_.lit,
-                     kLitCapacity, false) &&
+        return build(lengths, lit_count, kLitMeanings.data(), kLitRoot, dynamic_.lit, kLitCapacity,
+                     false) &&
                build(lengths + lit_count, dist_count, kDistMeanings.data(), kDistRoot,
                      dynamic_.dist, kDistCapacity, false);
     }
@@ -458,9 +458,8 @@ class tracer {
             }
             u32 e = lit[bits & ((1u << kLitRoot) - 1)];
             if ((e & kSubTable) != 0)
-                e = lit[(e >> kValueShift) +
-                        (static_cast<unsigned>(bits >> kLitRoot) &
-                         ((1u << (e >> kExtraShift & 15)) - 1))];
+                e = lit[(e >> kValueShift) + (static_cast<unsigned>(bits >> kLitRoot) &
+                                              ((1u << (e >> kExtraShift & 15)) - 1))];
             if ((e & kLiteral) != 0) {
                 bits >>= e & kLengthBits;
                 count -= e & kLengthBits;
@@ -481,9 +480,8 @@ class tracer {
 
             u32 d = dist[bits & ((1u << kDistRoot) - 1)];
             if ((d & kSubTable) != 0)
-                d = dist[(d >> kValueShift) +
-                         (static_cast<unsigned>(bits >> kDistRoot) &
-                          ((1u << (d >> kExtraShift & 15)) - 1))];
+                d = dist[(d >> kValueShift) + (static_cast<unsigned>(bits >> kDistRoot) &
+                                               ((1u << (d >> kExtraShift & 15)) - 1))];
             if ((d & kInvalid) != 0) return leave(outcome::failed);
             n = d & kLengthBits;
             extra = d >> kExtraShift & 15;
@@ -512,8 +510,8 @@ class tracer {
 
 }  // namespace
 
-bool trace_window_use(int fd, gz_off_t file_size, gz_off_t from, int bits,
-                      unsigned window_size, unsigned char* used) {
+bool trace_window_use(int fd, gz_off_t file_size, gz_off_t from, int bits, unsigned window_size,
+                      unsigned char* used) {
     if (bits < 0 || bits > 7 || window_size > kWindowSize || from < 0 || from > file_size)
         return false;
     std::fill(used, used + window_size, 0);

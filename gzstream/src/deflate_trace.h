@@ -22,7 +22,7 @@ namespace gzstream {
 // window, a read error, or anything the tracer does not fully take in; the
 // caller must then find the bytes by decoding, which is what decides what
 // damaged data mean.
-bool trace_window_use(int fd, gz_off_t file_size, gz_off_t from, int bits,
-                      unsigned window_size, unsigned char* used);
+bool trace_window_use(int fd, gz_off_t file_size, gz_off_t from, int bits, unsigned window_size,
+                      unsigned char* used);
 
 }  // namespace gzstream
