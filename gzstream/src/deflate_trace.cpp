@@ -48,11 +48,8 @@ constexpr unsigned kDistCapacity = 1024;
 
 // A table entry: bits 0-3 the code's length; bits 4-7 the extra bits that
 // follow it (for a sub-table link, the sub-table's index bits); the kind
-// flags; bits 16-31 the length or distance base, the code-length symbol,
-// the sub-table's offset, or for literals their number: a primary entry
-// stands for as many whole literal codes as its bits hold (bits 0-3 then
-// their length together), since a literal's value does not matter here.
-// Length and distance codes carry no flag.
+// flags; bits 16-31 the length or distance base, the code-length symbol, or
+// the sub-table's offset.  Length and distance codes carry no flag.
 constexpr u32 kLengthBits = 0x0F;
 constexpr unsigned kExtraShift = 4;
 constexpr u32 kLiteral = 0x100;
@@ -67,7 +64,7 @@ constexpr u32 valued(unsigned value, unsigned extra) {
 
 constexpr std::array<u32, kLitSymbols> lit_meanings() {
     std::array<u32, kLitSymbols> m{};
-    for (unsigned s = 0; s < 256; ++s) m[s] = kLiteral | valued(1, 0);  // one byte of output
+    for (unsigned s = 0; s < 256; ++s) m[s] = kLiteral;
     m[256] = kEndOfBlock;
     unsigned base = 3;
     for (unsigned s = 257; s < 285; ++s) {
@@ -191,28 +188,6 @@ bool build(const unsigned char* lengths, unsigned n, const u32* meanings, unsign
     return true;
 }
 
-// Makes each primary entry that begins with a literal stand for the run of
-// literal codes that its bits hold whole.  The codes after the first are
-// read from the entry of the index's remaining high bits, a smaller index
-// (still a single literal, as the entries go from the top down) whose
-// answer holds wherever its code fits in those bits.
-void join_literals(u32* table, unsigned root) {
-    for (unsigned i = (1u << root) - 1; i != 0; --i) {
-        u32 e = table[i];
-        if ((e & kLiteral) == 0) continue;
-        unsigned used = e & kLengthBits;
-        unsigned literals = 1;
-        for (;;) {
-            const u32 next = table[i >> used];
-            const unsigned len = next & kLengthBits;
-            if ((next & kLiteral) == 0 || len > root - used) break;
-            used += len;
-            ++literals;
-        }
-        table[i] = kLiteral | valued(literals, 0) | used;
-    }
-}
-
 struct code_tables {
     u32 lit[kLitCapacity];
     u32 dist[kDistCapacity];
@@ -226,7 +201,6 @@ code_tables make_fixed_tables() {
     std::fill(lengths + 256, lengths + 280, 7);
     std::fill(lengths + 280, lengths + kLitSymbols, 8);
     build(lengths, kLitSymbols, kLitMeanings.data(), kLitRoot, t.lit, kLitCapacity, false);
-    join_literals(t.lit, kLitRoot);
     std::fill(lengths, lengths + kDistSymbols, 5);
     build(lengths, kDistSymbols, kDistMeanings.data(), kDistRoot, t.dist, kDistCapacity, false);
     return t;
@@ -443,11 +417,9 @@ class tracer {
             i += repeat;
         }
         if (lengths[256] == 0) return false;  // a block that could never end
-        if (!build(lengths, lit_count, kLitMeanings.data(), kLitRoot, dynamic_.lit, kLitCapacity,
-                   false))
-            return false;
-        join_literals(dynamic_.lit, kLitRoot);
-        return build(lengths + lit_count, dist_count, kDistMeanings.data(), kDistRoot,
+        return build(lengths, lit_count, kLitMeanings.data(), kLitRoot, dynamic_.lit, kLitCapacity,
+                     false) &&
+               build(lengths + lit_count, dist_count, kDistMeanings.data(), kDistRoot,
                      dynamic_.dist, kDistCapacity, false);
     }
 
@@ -489,13 +461,10 @@ class tracer {
                 e = lit[(e >> kValueShift) + (static_cast<unsigned>(bits >> kLitRoot) &
                                               ((1u << (e >> kExtraShift & 15)) - 1))];
             if ((e & kLiteral) != 0) {
-                // Literals past the end of the traced output copy nothing.
                 bits >>= e & kLengthBits;
                 count -= e & kLengthBits;
-                position += e >> kValueShift;
-                if (position < kWindowSize) continue;
-                position = kWindowSize;
-                return leave(outcome::output_full);
+                if (++position == kWindowSize) return leave(outcome::output_full);
+                continue;
             }
             if ((e & (kEndOfBlock | kInvalid)) != 0) {
                 bits >>= e & kLengthBits;
