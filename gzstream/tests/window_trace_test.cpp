@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,40 +39,30 @@ std::vector<Place> places_of(const Bytes& stream) {
     return places;
 }
 
-access_point point_at(const Place& place) {
-    access_point p;
-    p.in = place.in;
-    p.bits = place.bits;
-    p.window_size = place.window_size;
-    return p;
-}
-
-Bytes engine_map(int fd, gz_off_t size, const access_point& p) {
-    Bytes used(kWindowSize, 2);
-    EXPECT_EQ(mark_used_window_bytes_by_engine(fd, size, p, used.data()), 0);
-    used.resize(p.window_size);
-    return used;
-}
-
 // How many places the tracer followed to the end; every answer, traced or
-// not, is the engine's.
+// not, must be the engine's.
 std::size_t traced_like_the_engine(const Bytes& stream, const std::vector<Place>& places) {
     const int fd = memfd_with(stream);
     const auto size = static_cast<gz_off_t>(stream.size());
     std::size_t traced = 0;
-    Bytes used(kWindowSize);
+    Bytes expected(kWindowSize), used(kWindowSize);
     for (const Place& place : places) {
-        const access_point p = point_at(place);
-        const Bytes expected = engine_map(fd, size, p);
+        access_point p;
+        p.in = place.in;
+        p.bits = place.bits;
+        p.window_size = place.window_size;
+        const auto same = [&] {
+            return std::equal(used.begin(), used.begin() + p.window_size, expected.begin());
+        };
+        std::fill(expected.begin(), expected.end(), 2);
+        EXPECT_EQ(mark_used_window_bytes_by_engine(fd, size, p, expected.data()), 0);
         if (trace_window_use(fd, size, first_byte(p), p.bits, p.window_size, used.data())) {
             ++traced;
-            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), used.begin()))
-                << "traced differently at " << p.in << "/" << p.bits;
+            EXPECT_TRUE(same()) << "traced differently at " << p.in << "/" << p.bits;
         }
         std::fill(used.begin(), used.end(), 2);
         EXPECT_EQ(mark_used_window_bytes(fd, size, p, used.data()), 0);
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), used.begin()))
-            << "not the engine's answer at " << p.in << "/" << p.bits;
+        EXPECT_TRUE(same()) << "not the engine's answer at " << p.in << "/" << p.bits;
     }
     ::close(fd);
     return traced;
@@ -124,8 +115,7 @@ TEST(WindowTrace, AgreesWithTheEngineAtEveryPlaceOfEveryKindOfStream) {
                          stream});
     };
     for (DataKind kind : {DataKind::text, DataKind::binary, DataKind::mixed})
-        for (int level = 1; level <= 9; ++level)
-            two_members(kind, 200000, level, kStrategyDefault);
+        for (int level = 1; level <= 9; ++level) two_members(kind, 200000, level, kStrategyDefault);
     for (DataKind kind : {DataKind::random, DataKind::runs, DataKind::zeros})
         two_members(kind, 200000, 6, kStrategyDefault);
     for (int strategy : {kStrategyFiltered, kStrategyHuffmanOnly, kStrategyRle, kStrategyFixed})
@@ -167,7 +157,7 @@ TEST(WindowTrace, ShortWindowsDamageAndCutsGiveTheEnginesAnswer) {
     std::size_t traced = 0, trials = 0;
     for (const Place& place : places) {
         for (int round = 0; round < 8; ++round, ++trials) {
-            const std::size_t from = static_cast<std::size_t>(first_byte(point_at(place)));
+            const auto from = static_cast<std::size_t>(place.in - (place.bits != 0 ? 1 : 0));
             Bytes damaged = stream;
             if (round % 4 == 3) {
                 damaged.resize(std::min(damaged.size(), from + rng() % 6000));
@@ -183,168 +173,135 @@ TEST(WindowTrace, ShortWindowsDamageAndCutsGiveTheEnginesAnswer) {
 }
 
 // Deflate data written bit by bit, for codes no common encoder makes.
-class BitWriter {
-  public:
-    void bits(unsigned value, unsigned count) {
-        for (unsigned i = 0; i < count; ++i) bit((value >> i) & 1u);
-    }
-    // A Huffman code goes first bit highest.
-    void code(unsigned value, unsigned length) {
-        while (length-- != 0) bit((value >> length) & 1u);
-    }
-    void align() { bits(0, (8 - used_) % 8); }
-    Bytes finish() {
-        if (used_ != 0) out_.push_back(static_cast<unsigned char>(byte_));
-        return out_;
-    }
-
-  private:
+struct BitWriter {
+    Bytes out;
+    unsigned used = 8;  // bits of the last byte
     void bit(unsigned b) {
-        byte_ |= b << used_;
-        if (++used_ == 8) {
-            out_.push_back(static_cast<unsigned char>(byte_));
-            byte_ = used_ = 0;
-        }
+        if (used == 8) out.push_back(0), used = 0;
+        out.back() = static_cast<unsigned char>(out.back() | b << used++);
     }
-    Bytes out_;
-    unsigned byte_ = 0, used_ = 0;
+    void bits(unsigned value, unsigned count) {
+        for (unsigned i = 0; i < count; ++i) bit(value >> i & 1u);
+    }
+    void code(unsigned value, unsigned length) {  // first bit highest
+        while (length-- != 0) bit(value >> length & 1u);
+    }
 };
 
-std::vector<unsigned> canonical_codes(const std::vector<unsigned>& lengths) {
-    std::vector<unsigned> codes(lengths.size());
-    unsigned code = 0;
-    for (unsigned len = 1; len <= 15; code <<= 1, ++len)
-        for (std::size_t s = 0; s < lengths.size(); ++s)
-            if (lengths[s] == len) codes[s] = code++;
-    return codes;
-}
-
-struct Symbol {
-    unsigned lit;  // literal/length symbol
-    unsigned extra = 0, extra_bits = 0;
-    int dist = -1;  // distance symbol after a length
-    unsigned dist_extra = 0, dist_extra_bits = 0;
-};
-
-// One dynamic block.  The code lengths are sent one by one, except that
-// with `zeros` the last 11 (which must be 0) go as one run of `zeros`; with
-// `repeat_first` the first three (0) go as a repeat of the length before.
-void dynamic_block(BitWriter& w, bool last, const std::vector<unsigned>& lit,
-                   const std::vector<unsigned>& dist, const std::vector<Symbol>& symbols,
-                   unsigned zeros = 0, bool repeat_first = false) {
-    w.bits(last ? 1 : 0, 1);
-    w.bits(2, 2);
+// A dynamic block's header.  Code lengths 0-14 are sent as four-bit codes
+// (the length itself), repeats of the previous length (16) as 11110 and runs
+// of zeros (18) as 11111: with `zeros` the last 11 lengths (0) go as one run
+// of `zeros`, with `repeat_first` the first three (0) as a repeat.
+void dynamic_header(BitWriter& w, bool last, const std::vector<unsigned>& lit,
+                    const std::vector<unsigned>& dist, unsigned zeros = 0,
+                    bool repeat_first = false) {
+    w.bits(last ? 5 : 4, 3);
     w.bits(static_cast<unsigned>(lit.size()) - 257, 5);
     w.bits(static_cast<unsigned>(dist.size()) - 1, 5);
     w.bits(19 - 4, 4);
-    std::vector<unsigned> code_lengths(19, 4);  // 0-14 four bits, 16 and 18 five
-    code_lengths[16] = code_lengths[18] = 5;
-    code_lengths[15] = code_lengths[17] = 0;
-    static const unsigned kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
-    for (unsigned s : kOrder) w.bits(code_lengths[s], 3);
-    const std::vector<unsigned> length_codes = canonical_codes(code_lengths);
+    for (unsigned s :
+         {16u, 17u, 18u, 0u, 8u, 7u, 9u, 6u, 10u, 5u, 11u, 4u, 12u, 3u, 13u, 2u, 14u, 1u, 15u})
+        w.bits(s < 15 ? 4 : s == 16 || s == 18 ? 5 : 0, 3);
     std::vector<unsigned> all = lit;
     all.insert(all.end(), dist.begin(), dist.end());
-    if (zeros != 0) all.resize(all.size() - 11);
-    if (repeat_first) {  // in place of the first three (0)
-        w.code(length_codes[16], code_lengths[16]);
+    if (repeat_first) {
+        w.code(0b11110, 5);
         w.bits(0, 2);
         all.erase(all.begin(), all.begin() + 3);
     }
-    for (unsigned len : all) w.code(length_codes[len], code_lengths[len]);
+    if (zeros != 0) all.resize(all.size() - 11);
+    for (unsigned len : all) w.code(len, 4);
     if (zeros != 0) {
-        w.code(length_codes[18], code_lengths[18]);
+        w.code(0b11111, 5);
         w.bits(zeros - 11, 7);
-    }
-    const std::vector<unsigned> lit_codes = canonical_codes(lit), dist_codes = canonical_codes(dist);
-    for (const Symbol& s : symbols) {
-        w.code(lit_codes[s.lit], lit[s.lit]);
-        w.bits(s.extra, s.extra_bits);
-        if (s.dist < 0) continue;
-        const auto d = static_cast<std::size_t>(s.dist);
-        w.code(dist_codes[d], dist[d]);
-        w.bits(s.dist_extra, s.dist_extra_bits);
     }
 }
 
 // Codes the engine takes though they are incomplete (one one-bit code, no
-// distance code at all) are traced; over-subscribed and incomplete ones it
-// refuses are left to it.
+// distance code at all) are traced; codes and lengths it refuses are left to
+// it.
 TEST(WindowTrace, OddCodesAreTracedAsTheEngineTakesThem) {
-    std::vector<unsigned> lit(257, 0);
-    std::vector<unsigned> only_end = lit;
-    only_end[256] = 1;  // a one-bit code for the end of the block alone
-    lit.resize(260, 0);
+    std::vector<unsigned> only_end(257, 0);
+    only_end[256] = 1;
+    std::vector<unsigned> lit(260, 0);  // 'a' 0, the end 10, a match of 5 11
     lit['a'] = 1;
-    lit[256] = 2;
-    lit[259] = 2;  // a match of 5
-    const std::vector<unsigned> one_distance = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};  // 49-64
-    const std::vector<unsigned> no_distance = {0};
-    const std::vector<Symbol> copies = {{259, 0, 0, 11, 5, 4}, {'a'}, {259, 0, 0, 11, 15, 4}, {256}};
-
+    lit[256] = lit[259] = 2;
+    std::vector<unsigned> dist(30, 0);  // one code, 0, for distances 49-64
+    dist[11] = 1;
+    const std::vector<unsigned> no_dist = {0};
+    std::vector<unsigned> over = lit, no_end = lit, gap = dist, dist31 = dist;
+    over['b'] = 1;
+    gap[12] = 2;            // 0, 10, and 11 unused
+    no_end.resize(286, 0);  // 'a' 0, a match of 258 1
+    no_end[256] = no_end[259] = 0;
+    no_end[285] = 1;
+    dist31.push_back(0);
+    // Matches of 5 from 54 and 64 bytes before the point, a literal between.
+    const auto body = [](BitWriter& w) {
+        w.code(0b11, 2), w.code(0, 1), w.bits(5, 4);
+        w.code(0, 1);
+        w.code(0b11, 2), w.code(0, 1), w.bits(15, 4);
+        w.code(0b10, 2);
+    };
+    const auto stored = [](BitWriter& w, unsigned check) {
+        w.bits(0, 3);
+        w.used = 8;
+        w.bits(3, 16), w.bits(check, 16), w.bits(0x6F7473, 24);
+    };
     struct Case {
         const char* name;
-        Bytes data;
         bool traced;
+        std::function<void(BitWriter&)> write;
     };
-    std::vector<Case> cases;
-    auto add = [&](const char* name, bool traced, auto&& write) {
-        BitWriter w;
-        write(w);
-        cases.push_back({name, w.finish(), traced});
+    const std::vector<Case> cases = {
+        {"single codes", true,
+         [&](BitWriter& w) {
+             dynamic_header(w, false, only_end, no_dist);
+             w.code(0, 1);
+             dynamic_header(w, true, lit, dist);
+             body(w);
+         }},
+        {"the unused half of a one-bit code", false,
+         [&](BitWriter& w) {
+             dynamic_header(w, true, lit, dist);
+             w.code(0b11, 2), w.code(1, 1), w.bits(0, 16);
+         }},
+        {"a match without distance codes", false,
+         [&](BitWriter& w) {
+             dynamic_header(w, true, lit, no_dist);
+             w.code(0b11, 2), w.bits(0, 16);
+         }},
+        {"over-subscribed", false,
+         [&](BitWriter& w) { dynamic_header(w, true, over, dist), body(w); }},
+        {"incomplete", false, [&](BitWriter& w) { dynamic_header(w, true, lit, gap), body(w); }},
+        {"31 distance codes", false,
+         [&](BitWriter& w) { dynamic_header(w, true, lit, dist31), body(w); }},
+        {"no end-of-block code", false,
+         [&](BitWriter& w) {
+             dynamic_header(w, true, no_end, dist);
+             w.code(0, 1);
+             for (int i = 0; i < 130; ++i) w.code(1, 1), w.code(0, 1), w.bits(0, 4);
+         }},
+        {"length code 286 in a fixed block", false,
+         [&](BitWriter& w) { w.bits(3, 3), w.code(0b11000110, 8), w.bits(0, 5 + 7); }},
+        {"a run of zeros to the last length", true,
+         [&](BitWriter& w) { dynamic_header(w, true, lit, dist, 11), body(w); }},
+        {"a run of zeros past the last length", false,
+         [&](BitWriter& w) { dynamic_header(w, true, lit, dist, 12), body(w); }},
+        {"a repeat before any length", false,
+         [&](BitWriter& w) { dynamic_header(w, true, lit, dist, 0, true), body(w); }},
+        {"stored", true,
+         [&](BitWriter& w) { stored(w, 0xFFFC), dynamic_header(w, true, lit, dist), body(w); }},
+        {"stored lengths that disagree", false,
+         [&](BitWriter& w) { stored(w, 0xFFFD), dynamic_header(w, true, lit, dist), body(w); }},
     };
-    add("single codes", true, [&](BitWriter& w) {
-        dynamic_block(w, false, only_end, no_distance, {{256}});
-        dynamic_block(w, true, lit, one_distance, copies);
-    });
-    add("the unused half of a one-bit code", false, [&](BitWriter& w) {
-        dynamic_block(w, false, lit, one_distance, {{'a'}});
-        w.code(0b11, 2);  // a match of 5 ('a' is 0, the end 10) ...
-        w.bits(1, 1);     // ... with the distance code that does not exist
-        w.bits(0, 16);
-    });
-    add("a match but no distance code", false, [&](BitWriter& w) {
-        dynamic_block(w, true, lit, no_distance, {{'a'}, {259}});
-        w.bits(0, 16);
-    });
-    std::vector<unsigned> over = lit;
-    over['b'] = 1;
-    add("over-subscribed", false,
-        [&](BitWriter& w) { dynamic_block(w, true, over, one_distance, {{'a'}, {256}}); });
-    std::vector<unsigned> gap = lit;
-    gap[259] = 3;
-    add("incomplete", false,
-        [&](BitWriter& w) { dynamic_block(w, true, gap, one_distance, {{'a'}, {256}}); });
-
-    add("a repeat before any length", false, [&](BitWriter& w) {
-        dynamic_block(w, true, lit, one_distance, copies, 0, true);
-    });
-    for (bool damaged : {false, true}) {
-        add(damaged ? "stored lengths that disagree" : "stored", !damaged, [&](BitWriter& w) {
-            w.bits(0, 3);
-            w.align();
-            w.bits(3, 16);
-            w.bits(damaged ? 0xFFFD : 0xFFFC, 16);
-            w.bits('s' | 't' << 8 | 'o' << 16, 24);
-            dynamic_block(w, true, lit, one_distance, copies);
-        });
-    }
-    std::vector<unsigned> spread = one_distance;
-    spread.resize(30, 0);
-    add("a run of zero lengths to the last", true,
-        [&](BitWriter& w) { dynamic_block(w, true, lit, spread, copies, 11); });
-    add("a run of zero lengths past the last", false,
-        [&](BitWriter& w) { dynamic_block(w, true, lit, spread, copies, 12); });
-    spread.resize(31, 0);
-    add("31 distance codes", false,
-        [&](BitWriter& w) { dynamic_block(w, true, lit, spread, copies); });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (unsigned window : {100u, kWindowSize}) {
-            const std::vector<Place> place = {{0, 0, window}};
-            EXPECT_EQ(traced_like_the_engine(c.data, place), c.traced ? 1u : 0u);
-        }
+        BitWriter w;
+        c.write(w);
+        if (!c.traced) w.bits(0, 16);  // what follows the damage matters not
+        for (unsigned window : {100u, kWindowSize})
+            EXPECT_EQ(traced_like_the_engine(w.out, {{0, 0, window}}), c.traced ? 1u : 0u);
     }
 }
 
