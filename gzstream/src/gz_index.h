@@ -123,6 +123,16 @@ struct stream;
 // runs.  Whether that gave p.window_size bytes; the CRC is the caller's.
 bool unpack_kept_window(engine::stream& z, const access_point& p, unsigned char* scratch,
                         unsigned char* window);
+// Marks in `used` (p.window_size bytes, 1 or 0) the window bytes that the
+// first 32 KiB of output after `p` copy: traced from the codes, or where the
+// data are damaged, cut or unreadable, found by decoding them with the
+// engine, whose reading of such data is the one every decode has.  0, or -1
+// with errno.
+int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p, unsigned char* used);
+// Test hook, not part of the public interface: the engine's way alone, which
+// the tracer must agree with.
+int mark_used_window_bytes_by_engine(int fd, gz_off_t file_size, const access_point& p,
+                                     unsigned char* used);
 
 // Whether the window `p` keeps (`packed`, inflated) holds, at every byte
 // the data after the point copies, the byte of `actual` (the p.window_size

@@ -3,11 +3,13 @@
 // A restart needs only the window bytes that matches in the next 32 KiB of
 // output reach back to; in text that is about an eighth of them, and a
 // window with the rest zeroed deflates to well under half the size.  The
-// engine finds them without a deflate parser of our own: the bit stream
-// after the point decodes the same way whatever the dictionary holds, so
-// decoding it three times, with dictionaries that spell each byte's position
-// (its low byte, its high byte, its low byte changed), tells every output
-// byte that came from the window and from which position.
+// deflate tracer (deflate_trace.cpp) finds them by following the codes
+// alone.  Where it gives up (damaged or cut data, a read error), the engine
+// decides, as it does for every decode: the bit stream after the point
+// decodes the same way whatever the dictionary holds, so decoding it three
+// times, with dictionaries that spell each byte's position (its low byte,
+// its high byte, its low byte changed), tells every output byte that came
+// from the window and from which position.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "deflate_trace.h"
 #include "engine.h"
 #include "gz_index.h"
 
@@ -98,9 +101,10 @@ bool decode(engine::stream& z, input& in, const access_point& p, const unsigned 
     return !in.failed();
 }
 
-// Marks in `used` (p.window_size bytes, 1 or 0) the window bytes that the
-// first 32 KiB of output after `p` copy.  0, or -1 with errno.
-int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p, unsigned char* used) {
+}  // namespace
+
+int mark_used_window_bytes_by_engine(int fd, gz_off_t file_size, const access_point& p,
+                                     unsigned char* used) {
     std::unique_ptr<unsigned char[]> dictionary(new (std::nothrow) unsigned char[kWindowSize]);
     std::unique_ptr<unsigned char[]> out(
         new (std::nothrow) unsigned char[std::size_t{kPasses} * kWindowSize]);
@@ -132,7 +136,10 @@ int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p, un
     return 0;
 }
 
-}  // namespace
+int mark_used_window_bytes(int fd, gz_off_t file_size, const access_point& p, unsigned char* used) {
+    if (trace_window_use(fd, file_size, first_byte(p), p.bits, p.window_size, used)) return 0;
+    return mark_used_window_bytes_by_engine(fd, file_size, p, used);
+}
 
 int keep_used_window_bytes(int fd, gz_off_t file_size, const access_point& p,
                            unsigned char* window) {

@@ -279,15 +279,15 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes);
 // can be used.  Each place's window is saved with only the bytes that the
 // data after the place copies (the others zero), stored as the runs of
 // those bytes, which in text takes well under half the space; finding them
-// takes three short decodes per place, read with pread.  With each place
-// goes a CRC-32 of the compressed file before it (see gzindex_load).  0, or
-// -1: errno EINVAL for a null argument, a write stream or a stream without
-// places (one that has not sought, rewound or built yet, plain data, a
-// pipe, or one whose places so far are none; an index that gzindex_build
-// made over data too short for any place is saved, so that it loads) or
-// with a place loaded from a file of an older format whose window does not
-// inflate, else the system's reason for a failed write, which leaves
-// nothing behind.
+// takes one pass over the deflate codes after each place, read with pread.
+// With each place goes a CRC-32 of the compressed file before it (see
+// gzindex_load).  0, or -1: errno EINVAL for a null argument, a write
+// stream or a stream without places (one that has not sought, rewound or
+// built yet, plain data, a pipe, or one whose places so far are none; an
+// index that gzindex_build made over data too short for any place is
+// saved, so that it loads) or with a place loaded from a file of an older
+// format whose window does not inflate, else the system's reason for a
+// failed write, which leaves nothing behind.
 int gzindex_save(gz_handle* file, const char* path);
 
 // Gives a read stream the places saved by gzindex_save from a stream on the
