@@ -486,7 +486,8 @@ bool point_index::unpack_window(gz_handle* s, const access_point& p) {
     return whole && engine::crc32(0, ring_.get(), p.window_size) == p.window_crc;
 }
 
-void stored_file_deleter::operator()(unsigned char*) const { ::munmap(mapping, mapped); }
+// The data lie inside the mapping, which may begin before them.
+void stored_file_deleter::operator()(unsigned char* /*data*/) const { ::munmap(mapping, mapped); }
 
 stored_file make_stored_file(std::size_t size) {
     // A file of a megabyte or more goes into huge pages where the system
@@ -495,7 +496,7 @@ stored_file make_stored_file(std::size_t size) {
     constexpr std::size_t kHuge = std::size_t{2} << 20;
     const bool huge = size >= kHuge / 2 && size <= SIZE_MAX - 2 * kHuge;
     const std::size_t length =
-        huge ? (size + kHuge - 1) / kHuge * kHuge + kHuge : size + (size == 0);
+        huge ? (size + kHuge - 1) / kHuge * kHuge + kHuge : (size == 0 ? 1 : size);
     void* mapping = ::mmap(nullptr, length, PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | (huge ? 0 : MAP_POPULATE), -1, 0);
     if (mapping == MAP_FAILED) return stored_file(nullptr, stored_file_deleter{});
