@@ -280,8 +280,9 @@ int gzindex_budget(gz_handle* file, std::int64_t bytes);
 // data after the place copies (the others zero), stored as the runs of
 // those bytes, which in text takes well under half the space; finding them
 // takes one pass over the deflate codes after each place, read with pread.
-// With each place goes a CRC-32 of the compressed file before it (see
-// gzindex_load).  0, or -1: errno EINVAL for a null argument, a write
+// With each place goes a CRC-32 of the compressed file before it, and with
+// the index the compressed file's stamp when it last changed two seconds or
+// more before the save (see gzindex_load).  0, or -1: errno EINVAL for a null argument, a write
 // stream or a stream without places (one that has not sought, rewound or
 // built yet, plain data, a pipe, or one whose places so far are none; an
 // index that gzindex_build made over data too short for any place is
