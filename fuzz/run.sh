@@ -30,8 +30,12 @@ case $target in
 esac
 
 cd "$root"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target "fuzz_$target" >/dev/null
+# ZPRESS_FUZZ_PREBUILT: the caller built the targets, and may run several of
+# this script at once, which must not configure one build tree together.
+if [ -z "${ZPRESS_FUZZ_PREBUILT:-}" ]; then
+    cmake --preset fuzz >/dev/null
+    cmake --build --preset fuzz --target "fuzz_$target" >/dev/null
+fi
 binary=$root/build/fuzz/fuzz/fuzz_$target
 
 work=$root/fuzz/corpus-work/$target
