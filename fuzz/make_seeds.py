@@ -53,6 +53,39 @@ def samples(rnd):
     }
 
 
+# --------------------------------------------------------------- window trace
+
+def window_trace_seeds(rnd):
+    """A point (the bits of its first byte, the window size) and the raw
+    deflate data after it, made with the window as a preset dictionary so
+    that its matches reach back into the window."""
+    s = samples(rnd)
+    window = (s["text"] * 12)[:32768]
+
+    def point(data, win, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, bits=0):
+        c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy, *([win] if win else []))
+        return bytes([bits]) + struct.pack("<H", len(win)) + c.compress(data) + c.flush()
+
+    after = s["lines"] + s["text"] * 4
+    seeds = {
+        "text_level_1": point(after, window, 1),
+        "text_level_6": point(after, window),
+        "text_level_9": point(after, window, 9),
+        "filtered": point(after, window, 6, zlib.Z_FILTERED),
+        "huffman_only": point(after, window, 6, zlib.Z_HUFFMAN_ONLY),
+        "rle": point(s["runs"] * 20, window, 6, zlib.Z_RLE),
+        "fixed": point(after, window, 6, zlib.Z_FIXED),
+        "stored": point(after, window, 0),
+        "short_window": point(after, window[-100:]),
+        "no_window": point(after, b""),
+        "random": point(s["random"] * 8, s["random"]),
+        "past_the_window": point(after, window)[:3] + point(after, window[:200])[3:],
+        "odd_bits": point(after, window, bits=5),
+    }
+    seeds["cut"] = seeds["text_level_6"][:len(seeds["text_level_6"]) // 2]
+    return seeds
+
+
 # ----------------------------------------------------------------------- gzip
 
 def member(data, name=b"seed", **fields):
@@ -266,6 +299,7 @@ def main():
         "gz_roundtrip": gz_roundtrip_seeds,
         "lzw_read": lzw_read_seeds,
         "lzw_roundtrip": lzw_roundtrip_seeds,
+        "window_trace": window_trace_seeds,
     }
     for target, make in targets.items():
         d = os.path.join(CORPUS, target)

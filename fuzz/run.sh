@@ -3,7 +3,7 @@
 #
 #   fuzz/run.sh TARGET SECONDS [libFuzzer options...]
 #
-# TARGET is gz_read, gz_roundtrip, gz_index, lzw_read or lzw_roundtrip.  The committed
+# TARGET is gz_read, gz_roundtrip, gz_index, lzw_read, lzw_roundtrip or window_trace.  The committed
 # seeds (fuzz/corpus/TARGET) and past crashers (fuzz/regressions/TARGET) are
 # read but never written: new inputs go to the work directory
 # fuzz/corpus-work/TARGET (not tracked), which is merged down to a minimal set
@@ -22,7 +22,7 @@ shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
 case $target in
     gz_read | lzw_read) max_len=32768 ;;
-    gz_roundtrip | lzw_roundtrip | gz_index) max_len=65536 ;;
+    gz_roundtrip | lzw_roundtrip | gz_index | window_trace) max_len=65536 ;;
     *)
         echo "$0: unknown target $target" >&2
         exit 2

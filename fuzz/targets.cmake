@@ -1,7 +1,7 @@
 # How each fuzz target is put together.  Shared by the libFuzzer build
 # (fuzz/CMakeLists.txt) and the replay tests (fuzz/replay/CMakeLists.txt).
 set(ZPRESS_FUZZ_ROOT ${CMAKE_CURRENT_LIST_DIR})
-set(ZPRESS_FUZZ_TARGETS gz_read gz_roundtrip gz_index lzw_read lzw_roundtrip)
+set(ZPRESS_FUZZ_TARGETS gz_read gz_roundtrip gz_index lzw_read lzw_roundtrip window_trace)
 
 # Adds the executable `exe` built from the fuzz target `name`; further sources
 # (a main) may follow.
@@ -11,8 +11,9 @@ function(zpress_add_fuzz_executable exe name)
   # Memory files and the independent judges come from the tests' support
   # library: the tolerant zlib oracle for gzip, the reference decoder for .Z.
   target_link_libraries(${exe} PRIVATE zpress_test_support zpress_warnings)
-  if(name STREQUAL "gz_index")
-    # The index target builds its valid index through the layer's test hook.
+  if(name STREQUAL "gz_index" OR name STREQUAL "window_trace")
+    # The index target builds its valid index through the layer's test hook;
+    # the tracer and the engine's way it must agree with are internal too.
     target_link_libraries(${exe} PRIVATE gzstream)
     target_include_directories(${exe} PRIVATE ${ZPRESS_FUZZ_ROOT}/../gzstream/src)
   elseif(name MATCHES "^gz_")
