@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "json_series.h"
 #include "zpress/gzio.h"
 
 namespace {
@@ -150,13 +151,7 @@ int main(int argc, char** argv) {
         for (std::size_t r = 0; r < m.cpu.size(); ++r) paired.push_back(m.cpu[r] / base.cpu[r]);
         const double ratio = median(m.cpu) / median(base.cpu);
         if (json) {
-            std::printf("%s{\"name\": \"%s\", \"wall\": [", i ? ", " : "", m.name);
-            for (std::size_t r = 0; r < m.wall.size(); ++r)
-                std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
-            std::printf("], \"cpu\": [");
-            for (std::size_t r = 0; r < m.cpu.size(); ++r)
-                std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
-            std::printf("]}");
+            print_series_json(i == 0, m.name, m.wall, m.cpu);
         } else {
             std::printf("%-14s wall %.3f s  cpu %.3f s  cpu / gzread %.3f (paired %.3f)\n", m.name,
                         median(m.wall), median(m.cpu), ratio, median(paired));

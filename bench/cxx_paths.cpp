@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "json_series.h"
 #include "zpress/zpress.hpp"
 
 namespace {
@@ -172,13 +173,7 @@ int main(int argc, char** argv) {
         const Mode& m = modes[i];
         const Mode& base = modes[i < 3 ? 0 : 3];
         if (json) {
-            std::printf("%s{\"name\": \"%s\", \"wall\": [", i ? ", " : "", m.name);
-            for (std::size_t r = 0; r < m.wall.size(); ++r)
-                std::printf("%s%.6f", r ? ", " : "", m.wall[r]);
-            std::printf("], \"cpu\": [");
-            for (std::size_t r = 0; r < m.cpu.size(); ++r)
-                std::printf("%s%.6f", r ? ", " : "", m.cpu[r]);
-            std::printf("]}");
+            print_series_json(i == 0, m.name, m.wall, m.cpu);
         } else {
             std::printf("%-26s wall %.3f s  cpu %.3f s  cpu / %s %.3f\n", m.name, median(m.wall),
                         median(m.cpu), base.name, median(m.cpu) / median(base.cpu));
