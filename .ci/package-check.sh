@@ -511,6 +511,14 @@ for deb in "${all_debs[@]}"; do
 done
 
 field() { dpkg-deb -f "$1" "$2"; }
+# Whether the listing $1 has a line matching each further pattern.
+lists_all() {
+    local list=$1 pattern
+    shift
+    for pattern in "$@"; do
+        grep -q -- "$pattern" <<<"$list" || return 1
+    done
+}
 
 package_versions() {
     local deb
@@ -549,10 +557,8 @@ check "zpress.deb metadata (name, section, maintainer, depends zlib1g >= 1:$zlib
 runtime_contents() {
     local list
     list=$(dpkg-deb -c "$runtime_deb") || return 1
-    grep -q ' ./usr/bin/zpress$' <<<"$list" &&
-        grep -q ' ./usr/bin/zpress-read$' <<<"$list" &&
-        grep -q ' ./usr/share/man/man1/zpress.1.gz$' <<<"$list" &&
-        grep -q ' ./usr/share/man/man1/zpress-read.1.gz$' <<<"$list" &&
+    lists_all "$list" ' ./usr/bin/zpress$' ' ./usr/bin/zpress-read$' \
+        ' ./usr/share/man/man1/zpress.1.gz$' ' ./usr/share/man/man1/zpress-read.1.gz$' &&
         ! grep -q 'include/\|\.a$' <<<"$list"
 }
 check "zpress.deb holds bin/zpress, bin/zpress-read and the compressed man pages" runtime_contents
@@ -579,17 +585,12 @@ dev_package() {
     echo "Package: $(field "$dev_deb" Package), Depends: $(field "$dev_deb" Depends)"
     [ "$(field "$dev_deb" Package)" = libzpress-dev ] &&
         field "$dev_deb" Depends | grep -q 'zlib1g-dev' &&
-        grep -q 'include/zpress/gzio.h$' <<<"$list" &&
-        grep -q 'include/zpress/zopen.h$' <<<"$list" &&
-        grep -q 'zpressConfig.cmake$' <<<"$list" &&
-        grep -q 'include/zpress/zpress.hpp$' <<<"$list" &&
-        grep -q 'zpress-gzstream.pc$' <<<"$list" &&
-        grep -q 'zpress-cxx.pc$' <<<"$list" &&
-        grep -q 'libzpress-gzstream.a$' <<<"$list" &&
-        grep -q 'libzpress-cxx.a$' <<<"$list" &&
-        grep -q ' ./usr/share/doc/libzpress-dev/api.md$' <<<"$list" &&
-        grep -q ' ./usr/share/doc/libzpress-dev/examples/gz_read_lines.cpp$' <<<"$list" &&
-        grep -q ' ./usr/share/doc/libzpress-dev/examples/CMakeLists.txt$' <<<"$list"
+        lists_all "$list" 'include/zpress/gzio.h$' 'include/zpress/zopen.h$' \
+            'zpressConfig.cmake$' 'include/zpress/zpress.hpp$' 'zpress-gzstream.pc$' \
+            'zpress-cxx.pc$' 'libzpress-gzstream.a$' 'libzpress-cxx.a$' \
+            ' ./usr/share/doc/libzpress-dev/api.md$' \
+            ' ./usr/share/doc/libzpress-dev/examples/gz_read_lines.cpp$' \
+            ' ./usr/share/doc/libzpress-dev/examples/CMakeLists.txt$'
 }
 check "libzpress-dev.deb metadata, contents, reference and examples" dev_package
 
@@ -602,11 +603,11 @@ python_package() {
         [ "$(field "$python_deb" Section)" = python ] &&
         grep -q 'python3 (>= 3\.[0-9]*~), python3 (<< 3\.[0-9]*)' <<<"$depends" &&
         grep -q 'zlib1g' <<<"$depends" &&
-        grep -q ' ./usr/lib/python3/dist-packages/zpress/__init__.py$' <<<"$list" &&
-        grep -q ' ./usr/lib/python3/dist-packages/zpress/__init__.pyi$' <<<"$list" &&
-        grep -q ' ./usr/lib/python3/dist-packages/zpress/py.typed$' <<<"$list" &&
-        grep -q ' ./usr/lib/python3/dist-packages/zpress/_zpress\.cpython-[0-9]*-[a-z0-9_]*-linux-gnu\.so$' <<<"$list" &&
-        grep -q ' ./usr/share/doc/python3-zpress/python.md$' <<<"$list" &&
+        lists_all "$list" ' ./usr/lib/python3/dist-packages/zpress/__init__.py$' \
+            ' ./usr/lib/python3/dist-packages/zpress/__init__.pyi$' \
+            ' ./usr/lib/python3/dist-packages/zpress/py.typed$' \
+            ' ./usr/lib/python3/dist-packages/zpress/_zpress\.cpython-[0-9]*-[a-z0-9_]*-linux-gnu\.so$' \
+            ' ./usr/share/doc/python3-zpress/python.md$' &&
         ! grep -q '__pycache__' <<<"$list"
 }
 if [ -n "$with_python" ]; then
